@@ -1,0 +1,126 @@
+/*
+ * cuekit: reads one subtitle, lyrics or danmaku file in any of eleven formats and any
+ * common text encoding into one list of timed cues.
+ *
+ * The C interface keeps the outcome of the last parse in one process-wide state, g_sub.
+ * It serves one caller thread at a time; every pointer an accessor returns stays valid
+ * until the next sub_parse() or sub_clear().
+ */
+#ifndef CUEKIT_H
+#define CUEKIT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Growable list of owned, NUL-terminated UTF-8 strings. */
+typedef struct sub_strlist {
+    char **items;
+    int32_t count;
+    int32_t capacity;
+} sub_strlist;
+
+/* One timed cue. The danmaku fields mean something only when is_danmu is non-zero. */
+typedef struct sub_cue {
+    int32_t start_ms;
+    int32_t end_ms;
+    sub_strlist lines;
+    uint32_t is_danmu;
+    int32_t mode;
+    uint32_t color; /* 0xRRGGBB */
+    float fontsize;
+} sub_cue;
+
+/* The parse state: everything the last parse produced, owned by the state. */
+typedef struct sub_state {
+    sub_cue *cues;
+    int32_t count;
+    int32_t capacity;
+    int32_t format;
+    char error[512];
+    char *warnings[64];
+    int32_t warning_count;
+    char *json;
+    char *text;
+    uint64_t text_len;
+} sub_state;
+
+/* 0 srt, 1 vtt, 2 ass, 3 microdvd, 4 subviewer, 5 ttml, 6 ytxml, 7 lrc, 8 sami,
+ * 9 bilibili, 10 acfun; -1 means automatic or not detected. */
+typedef int32_t sub_format;
+
+extern sub_state g_sub;
+
+/* Main entry. Returns 0 on success; 1 bad format identifier, 2 conversion failed,
+ * 3 empty buffer, 4 out of memory, 5 parsing failed (see sub_last_error()). */
+int sub_parse(const void *data, size_t len, int format, const char *encoding);
+int sub_detect_format(const void *data, size_t len, const char *filename);
+
+/* Accessors: never fail; an index out of range gets a neutral value. */
+void sub_clear(void);
+int sub_cue_count(void);
+int sub_cue_start_ms(int i);
+int sub_cue_end_ms(int i);
+int sub_cue_line_count(int i);
+const char *sub_cue_line(int i, int j);
+int sub_cue_is_danmu(int i);
+int sub_cue_danmu_mode(int i);
+unsigned sub_cue_danmu_color(int i);
+float sub_cue_danmu_fontsize(int i);
+const char *sub_last_error(void);
+const char *sub_result_json(void);
+int sub_warning_count(void);
+const char *sub_warning(int i);
+int sub_detected_format(void);
+const char *sub_format_name(int id);
+
+/* Building blocks, all working on g_sub. */
+void sub_set_error(const char *fmt, ...);
+void sub_warn(const char *fmt, ...);
+int sub_strlist_push(sub_strlist *list, const char *s);
+void sub_strlist_free(sub_strlist *list);
+int sub_cue_add(int start_ms, int end_ms);
+int sub_cue_add_line(int index, const char *s);
+void sub_state_reset(void);
+int sub_build_json(void);
+int sub_decode_to_utf8(const void *data, size_t len, const char *encoding);
+
+/* String and line utilities. */
+char *sub_strdup(const char *s);
+char *sub_strndup(const char *s, size_t n);
+void sub_trim_inplace(char *s);
+int sub_str_ieq(const char *a, const char *b);
+int sub_str_istart(const char *s, const char *prefix);
+char *sub_str_casestr(const char *haystack, const char *needle);
+char **sub_split_lines(const char *text, size_t len, int *out_count);
+void sub_free_lines(char **lines, int count);
+
+/* Timestamps: milliseconds, or -1 when the text is no timestamp. */
+int sub_parse_hms_ms(const char *s, int strict);
+int sub_parse_subviewer_time(const char *s);
+int sub_parse_ssa_time(const char *s);
+
+/* Character references, decoded in place. */
+void sub_html_decode_inplace(char *s);
+
+/* The parsers: each fills g_sub and returns 0, 4 (out of memory) or 5 (nothing usable). */
+int sub_parse_srt(const char *text, size_t len);
+int sub_parse_vtt(const char *text, size_t len);
+int sub_parse_ass(const char *text, size_t len);
+int sub_parse_microdvd(const char *text, size_t len);
+int sub_parse_subviewer(const char *text, size_t len);
+int sub_parse_ttml(const char *text);
+int sub_parse_ytxml(const char *text);
+int sub_parse_lrc(const char *text, size_t len);
+int sub_parse_sami(const char *text, size_t len);
+int sub_parse_bilibili(const char *text);
+int sub_parse_acfun(const char *text, size_t len);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* CUEKIT_H */

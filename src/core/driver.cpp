@@ -1,0 +1,66 @@
+// sub_parse: decode, pick a parser (named, detected, or the fallback order), build the result.
+#include "internal.hpp"
+
+namespace cuekit {
+namespace {
+
+// Tried first to last when neither the caller nor detection names a format. SubRip accepts
+// almost anything with an arrow, so it comes last.
+constexpr std::array<sub_format, 11> kFallbackOrder{1, 2, 8, 4, 9, 5, 6, 7, 3, 10, 0};
+
+// Second chances for formats that are easily confused with a related one.
+constexpr sub_format second_chance(sub_format failed) {
+    switch (failed) {
+    case 3: return 4; // a .sub file that is SubViewer, not MicroDVD
+    case 6: return 9; // an .xml file that is Bilibili danmaku, not YouTube captions
+    default: return -1;
+    }
+}
+
+int call_parser(sub_state& st, int format, std::string_view text) {
+    const FormatInfo* f = format_info(format);
+    if (!f) return 1;
+    return guard_oom([&] { return f->parse(st, text); });
+}
+
+int succeed(sub_state& st) {
+    build_json(st); // a document that cannot be built reads as "{}"; the parse still succeeded
+    return 0;
+}
+
+int run(sub_state& st, const void* data, size_t len, int format, const char* encoding) {
+    if (!data || len == 0) {
+        set_error(st, "empty buffer");
+        return 3;
+    }
+    if (const int rc = decode_to_utf8(st, data, len, encoding); rc != 0) return rc;
+    const std::string_view text(st.text, static_cast<size_t>(st.text_len));
+
+    if (format == -1) format = detect_format(data, len, nullptr);
+    if (format == -1) {
+        for (const sub_format id : kFallbackOrder) {
+            clear_cues(st);
+            st.error[0] = '\0';
+            if (call_parser(st, id, text) == 0 && st.count > 0) return succeed(st);
+        }
+        set_error(st, "all parsers failed");
+        return 5;
+    }
+
+    const int rc = call_parser(st, format, text);
+    if (rc == 0) return succeed(st);
+    const sub_format retry = rc == 1 ? -1 : second_chance(format);
+    if (retry < 0) return rc;
+    clear_cues(st); // the error text of the first attempt stays
+    const int rc2 = call_parser(st, retry, text);
+    return rc2 == 0 ? succeed(st) : rc2;
+}
+
+} // namespace
+
+int parse(sub_state& st, const void* data, size_t len, int format, const char* encoding) {
+    state_reset(st);
+    return guard_oom([&] { return run(st, data, len, format, encoding); });
+}
+
+} // namespace cuekit

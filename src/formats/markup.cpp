@@ -1,0 +1,56 @@
+// Tag-and-attribute scanning shared by the markup parsers. Byte patterns only: no
+// namespaces, nesting, CDATA or comments.
+#include "internal.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cuekit {
+
+AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_len) {
+    for (const char quote : {'"', '\''}) {
+        // The pattern lives in a 64-byte buffer: a name beyond 61 bytes is cut there.
+        std::array<char, 64> buf{};
+        const size_t n = std::min(name.size(), buf.size() - 3);
+        std::memcpy(buf.data(), name.data(), n);
+        buf[n] = '=';
+        buf[n + 1] = quote;
+        const std::string_view pattern(buf.data(), n + 2);
+        const size_t at = ifind(tag, pattern);
+        if (at == std::string_view::npos) continue;
+        std::string_view value = tag.substr(at + pattern.size());
+        const size_t close = value.find(quote);
+        if (close != std::string_view::npos) value = value.substr(0, close);
+        if (value.size() > max_len) value = value.substr(0, max_len);
+        return {true, value};
+    }
+    return {};
+}
+
+std::string_view xml_text_decode(std::string_view range, std::string& buf) {
+    buf.resize(kTextMax + 1);
+    char* out = buf.data();
+    size_t w = 0;
+    bool in_markup = false;
+    const char* p = range.data();
+    const char* const end = p + range.size();
+    while (p < end && w < kTextMax) {
+        if (in_markup) {
+            const void* gt = std::memchr(p, '>', static_cast<size_t>(end - p));
+            if (!gt) break;
+            p = static_cast<const char*>(gt) + 1;
+            in_markup = false;
+            continue;
+        }
+        const char c = *p++;
+        if (c == '<') {
+            in_markup = true;
+        } else if (c != '>') {
+            out[w++] = c;
+        }
+    }
+    w = html_decode(out, w);
+    return trim(std::string_view(out, w));
+}
+
+} // namespace cuekit

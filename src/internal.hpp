@@ -1,0 +1,188 @@
+// What the library shares inside. Everything here works on a parse state passed explicitly,
+// so the core stays reentrant; g_sub is only the instance behind the C interface.
+#pragma once
+
+#include "cuekit.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define CUEKIT_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+#else
+#define CUEKIT_PRINTF(fmt_index, first_arg)
+#endif
+
+namespace cuekit {
+
+// ---------------------------------------------------------------------------------------
+// Parse state and cue store (core/state.cpp)
+
+// Index of the new cue, or -1 (error text "oom") when the store cannot grow.
+int cue_add(sub_state& st, int32_t start_ms, int32_t end_ms);
+// Appends a private copy of `s` (which must hold no NUL) to cue `index`. 0, or -1 for an
+// index out of range or a failed allocation.
+int cue_add_line(sub_state& st, int index, std::string_view s);
+// Removes the last cue with its lines (parsers that find the cue they just added empty).
+void drop_last_cue(sub_state& st);
+// Frees every cue with its lines and the cue array: what the driver does between attempts.
+void clear_cues(sub_state& st);
+void set_error(sub_state& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
+void warn(sub_state& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
+void state_reset(sub_state& st);
+int strlist_push(sub_strlist& list, std::string_view s);
+void strlist_free(sub_strlist& list);
+// A state as after a reset (format -1).
+sub_state make_empty_state();
+
+// ---------------------------------------------------------------------------------------
+// Driver, detection, JSON result (core/)
+
+int parse(sub_state& st, const void* data, size_t len, int format, const char* encoding);
+int detect_format(const void* data, size_t len, const char* filename);
+int ext_hint(const char* filename);
+int build_json(sub_state& st);
+
+// A parser gets the decoded text; text.data()[text.size()] is always a NUL. The markup
+// parsers that read "only the text" stop at the first NUL themselves (until_nul).
+using ParserFn = int (*)(sub_state& st, std::string_view text);
+
+struct FormatInfo {
+    sub_format id;
+    const char* name;
+    ParserFn parse;
+    std::array<std::string_view, 2> extensions; // lower case, dot included; "" unused
+};
+
+// The one table of formats, indexed by identifier 0 to 10.
+std::span<const FormatInfo> formats();
+// The table row of `id`, or nullptr outside 0 to 10.
+const FormatInfo* format_info(int id);
+// "auto" for -1, the table's name for 0 to 10, "unknown" for anything else.
+const char* format_name(int id);
+
+int parse_srt(sub_state& st, std::string_view text);
+int parse_vtt(sub_state& st, std::string_view text);
+int parse_ass(sub_state& st, std::string_view text);
+int parse_microdvd(sub_state& st, std::string_view text);
+int parse_subviewer(sub_state& st, std::string_view text);
+int parse_ttml(sub_state& st, std::string_view text);
+int parse_ytxml(sub_state& st, std::string_view text);
+int parse_lrc(sub_state& st, std::string_view text);
+int parse_sami(sub_state& st, std::string_view text);
+int parse_bilibili(sub_state& st, std::string_view text);
+int parse_acfun(sub_state& st, std::string_view text);
+
+// Runs `body` and turns an allocation failure (std::bad_alloc) into result 4, so that no
+// exception crosses the C boundary.
+template <typename F>
+int guard_oom(F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return 4;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Decoding (text/decode.cpp)
+
+int decode_to_utf8(sub_state& st, const void* data, size_t len, const char* encoding);
+
+// ---------------------------------------------------------------------------------------
+// Strings and lines (text/strings.cpp)
+
+// The whitespace that trimming removes: TAB, LF, CR and SPACE, nothing else.
+constexpr bool is_space(unsigned char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+constexpr bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+// Folds ASCII letters only; bytes at or above 0x80 stay as they are.
+constexpr unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+
+std::string_view trim(std::string_view s);
+std::string_view trim_left(std::string_view s);
+// The part before the first NUL: what a C string reader would see.
+std::string_view until_nul(std::string_view s);
+bool ieq(std::string_view a, std::string_view b);
+bool istarts_with(std::string_view s, std::string_view prefix);
+// First case-insensitive occurrence of `needle` at or after `from`, or npos. An empty needle
+// matches at `from` (when from <= hay.size()).
+size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0);
+// Lower-cases ASCII letters of `s` into `out` (same length, same positions).
+void ascii_lower(std::string_view s, std::string& out);
+
+// Walks a text line by line with the terminators LF, CR, CR LF, CR CR LF and U+2028 (E2 80 A8),
+// exactly as sub_split_lines cuts it, handing out views instead of copies. There is always a
+// last line after the last terminator (empty when the text ends with one), so a text with k
+// terminators yields k + 1 lines; an empty text yields one empty line.
+class LineReader {
+public:
+    explicit LineReader(std::string_view text) : text_(text) {}
+    // Sets `line` to the next line (terminator excluded); false once every line was given.
+    bool next(std::string_view& line);
+    // Offset of the first byte not yet handed out (text size once exhausted).
+    size_t offset() const { return pos_; }
+
+private:
+    std::string_view text_;
+    size_t pos_ = 0;
+    bool done_ = false;
+};
+
+// All lines of a text as views (for parsers that need to look ahead or back).
+std::vector<std::string_view> split_line_views(std::string_view text);
+
+// ---------------------------------------------------------------------------------------
+// Numbers (text/numbers.cpp): conversions that are defined for every input.
+
+// Truncates toward zero into int32; NaN reads as 0, out-of-range values saturate.
+int32_t saturate_i32(double v);
+// Saturating int32 addition.
+int32_t add_sat(int32_t a, int32_t b);
+// atoi: leading whitespace, optional sign, digits; saturates instead of overflowing.
+int32_t atoi_sat(const char* s);
+// atol into int32 range, saturating.
+int32_t atol_sat(const char* s);
+// strtoul(s, nullptr, 10) saturated to the unsigned 32-bit range.
+uint32_t strtou32_sat(const char* s);
+
+// ---------------------------------------------------------------------------------------
+// Timestamps (text/timestamp.cpp). The end of the view acts as the string's end.
+
+int32_t parse_hms_ms(std::string_view s, bool strict);
+int32_t parse_ssa_time(std::string_view s);
+
+// ---------------------------------------------------------------------------------------
+// Entities (text/entities.cpp) and markup helpers (formats/markup.cpp)
+
+// Decodes character references of s[0..n) in place; returns the new length (never more
+// than n). Stops early at a NUL, as a C string reader would.
+size_t html_decode(char* s, size_t n);
+
+// Value of attribute `name` (double quotes first, then single quotes) inside one start tag,
+// cut to `max_len` bytes; found == false when absent.
+struct AttrValue {
+    bool found = false;
+    std::string_view value;
+};
+AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_len);
+
+// The character data of range: tags removed, at most 65535 bytes kept, entities decoded,
+// trimmed. The result points into `buf`, which is reused from call to call.
+constexpr size_t kTextMax = 65535;
+std::string_view xml_text_decode(std::string_view range, std::string& buf);
+
+// ---------------------------------------------------------------------------------------
+// Shared block scanner of the SubRip and WebVTT parsers (formats/srt.cpp)
+
+// Reads a timing line; true with both outs written when `line` is one.
+bool srt_try_tc(std::string_view line, int32_t& start, int32_t& end);
+// Blank-line separated blocks, first timing line opens a cue, the block's later lines are its
+// text. `never_timing` exempts lines (WebVTT keywords) from the timing-line test.
+int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing)(std::string_view trimmed));
+
+} // namespace cuekit

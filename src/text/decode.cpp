@@ -1,0 +1,191 @@
+// Input bytes to UTF-8: byte-order marks first, then a named encoding, then (nearly) valid
+// UTF-8 as it is, with CP1252 and ISO-8859-1 as the fallbacks for anything else.
+#include "internal.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iconv.h>
+#include <memory>
+
+namespace cuekit {
+namespace {
+
+struct EncodingName {
+    std::array<std::string_view, 4> accepted;
+    const char* converter;
+};
+constexpr std::array<EncodingName, 11> kEncodings{{
+    {{"utf-8", "utf8"}, "UTF-8"},
+    {{"utf-16le", "utf16le"}, "UTF-16LE"},
+    {{"utf-16be", "utf16be"}, "UTF-16BE"},
+    {{"utf-16", "utf16"}, "UTF-16"},
+    {{"cp1251", "windows-1251"}, "CP1251"},
+    {{"cp1252", "windows-1252"}, "CP1252"},
+    {{"latin1", "iso-8859-1"}, "ISO-8859-1"},
+    {{"gbk", "cp936"}, "GBK"},
+    {{"gb18030"}, "GB18030"},
+    {{"big5", "cp950"}, "BIG5"},
+    {{"shift_jis", "shift-jis", "cp932", "sjis"}, "SHIFT_JIS"},
+}};
+
+const char* converter_name(const char* name) {
+    for (const auto& e : kEncodings)
+        for (const std::string_view a : e.accepted)
+            if (!a.empty() && ieq(name, a)) return e.converter;
+    return name;
+}
+
+// Sequences of the decoder's own scan: only byte patterns count, so overlong forms and
+// encoded surrogates pass. Stops counting once the limit is reached.
+int count_invalid_utf8(std::string_view b, int limit) {
+    int v = 0;
+    size_t i = 0;
+    const size_t n = b.size();
+    while (i < n && v < limit) {
+        const unsigned char c = static_cast<unsigned char>(b[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t k = 0;
+        if (c >= 0xC0 && c <= 0xDF) k = 1;
+        else if (c >= 0xE0 && c <= 0xEF) k = 2;
+        else if (c >= 0xF0 && c <= 0xF7) k = 3;
+        if (k == 0) {
+            ++v;
+            ++i;
+            continue;
+        }
+        if (i + k >= n) return v + 1;
+        for (size_t j = 1; j <= k; ++j) {
+            if ((static_cast<unsigned char>(b[i + j]) & 0xC0) != 0x80) {
+                ++v;
+                break;
+            }
+        }
+        i += k + 1;
+    }
+    return v;
+}
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+using Text = std::unique_ptr<char, FreeDeleter>;
+
+struct Converted {
+    Text text;
+    size_t len = 0;
+};
+
+struct IconvOwner {
+    iconv_t cd;
+    ~IconvOwner() {
+        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+};
+
+// One conversion into a buffer of 4n + 16 bytes. It fails only when nothing could be
+// converted (an unknown name, no memory, or bad input at the very start); later bad input
+// becomes U+FFFD, skipping one input unit, and `replaced` is set.
+bool iconv_convert(const char* from, std::string_view in, Converted& out, bool& replaced) {
+    IconvOwner conv{iconv_open("UTF-8", from)};
+    if (conv.cd == reinterpret_cast<iconv_t>(-1)) return false;
+    if (in.size() > (SIZE_MAX - 16) / 4) return false;
+    const size_t cap = 4 * in.size() + 16;
+    Text buf(static_cast<char*>(std::malloc(cap)));
+    if (!buf) return false;
+    const size_t unit = (istarts_with(from, "UTF-16") || istarts_with(from, "UCS-2")) ? 2 : 1;
+
+    char* inp = const_cast<char*>(in.data());
+    size_t inleft = in.size();
+    char* const start = buf.get();
+    char* outp = start;
+    size_t outleft = cap - 1;
+    while (true) {
+        if (iconv(conv.cd, &inp, &inleft, &outp, &outleft) != static_cast<size_t>(-1)) break;
+        const int err = errno;
+        if (err == E2BIG) break; // cut, as the budget is sized once
+        if (outp == start) return false;
+        if ((err != EILSEQ && err != EINVAL) || outleft < 3) break;
+        std::memcpy(outp, "\xEF\xBF\xBD", 3);
+        outp += 3;
+        outleft -= 3;
+        replaced = true;
+        if (err == EINVAL) break; // an incomplete sequence at the very end
+        const size_t skip = std::min(unit, inleft);
+        inp += skip;
+        inleft -= skip;
+        iconv(conv.cd, nullptr, nullptr, nullptr, nullptr);
+        if (inleft == 0) break;
+    }
+    *outp = '\0';
+    out.len = static_cast<size_t>(outp - start);
+    out.text = std::move(buf);
+    return true;
+}
+
+bool copy_verbatim(std::string_view in, Converted& out) {
+    Text buf(static_cast<char*>(std::malloc(in.size() + 1)));
+    if (!buf) return false;
+    if (!in.empty()) std::memcpy(buf.get(), in.data(), in.size());
+    buf.get()[in.size()] = '\0';
+    out.len = in.size();
+    out.text = std::move(buf);
+    return true;
+}
+
+void store(sub_state& st, Converted& c) {
+    std::free(st.text);
+    st.text = c.text.release();
+    st.text_len = c.len;
+}
+
+} // namespace
+
+int decode_to_utf8(sub_state& st, const void* data, size_t len, const char* encoding) {
+    const std::string_view b(static_cast<const char*>(data), data ? len : 0);
+    const char* conv = (encoding && *encoding) ? converter_name(encoding) : nullptr;
+    Converted out;
+    bool replaced = false;
+    auto done = [&] {
+        store(st, out);
+        if (replaced) warn(st, "encoding: replaced unconvertible input with U+FFFD");
+        return 0;
+    };
+
+    if (b.starts_with("\xEF\xBB\xBF")) {
+        if (!copy_verbatim(b.substr(3), out)) return 4;
+        return done();
+    }
+    if (b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF")) {
+        const char* from = b[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
+        if (!iconv_convert(from, b.substr(2), out, replaced)) return 2;
+        return done();
+    }
+    if (conv && !ieq(conv, "UTF-8")) {
+        if (!iconv_convert(conv, b, out, replaced)) {
+            set_error(st, "iconv failed for encoding %s", conv);
+            return 2;
+        }
+        return done();
+    }
+    if (count_invalid_utf8(b, 8) <= 7) {
+        if (!copy_verbatim(b, out)) return 4;
+        return done();
+    }
+    if (iconv_convert("CP1252", b, out, replaced)) {
+        warn(st, "encoding: auto-detected as CP1252 (invalid UTF-8)");
+        return done();
+    }
+    if (iconv_convert("ISO-8859-1", b, out, replaced)) {
+        warn(st, "encoding: fell back to ISO-8859-1");
+        return done();
+    }
+    warn(st, "encoding: treated as latin1 with possible mojibake");
+    if (!copy_verbatim(b, out)) return 4;
+    return done();
+}
+
+} // namespace cuekit

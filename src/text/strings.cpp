@@ -1,0 +1,106 @@
+// Byte-string helpers and the line scanner shared by every line-oriented parser.
+#include "internal.hpp"
+
+#include <cstring>
+
+namespace cuekit {
+
+std::string_view trim_left(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && is_space(static_cast<unsigned char>(s[b]))) ++b;
+    return s.substr(b);
+}
+
+std::string_view trim(std::string_view s) {
+    s = trim_left(s);
+    size_t e = s.size();
+    while (e > 0 && is_space(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(0, e);
+}
+
+std::string_view until_nul(std::string_view s) {
+    const void* nul = s.empty() ? nullptr : std::memchr(s.data(), '\0', s.size());
+    return nul ? s.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - s.data())) : s;
+}
+
+bool ieq(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+bool istarts_with(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && ieq(s.substr(0, prefix.size()), prefix);
+}
+
+size_t ifind(std::string_view hay, std::string_view needle, size_t from) {
+    if (from > hay.size()) return std::string_view::npos;
+    if (needle.empty()) return from;
+    if (needle.size() > hay.size() - from) return std::string_view::npos;
+    const unsigned char first = fold(static_cast<unsigned char>(needle[0]));
+    const unsigned char other = (first >= 'a' && first <= 'z') ? static_cast<unsigned char>(first - 32) : first;
+    const std::string_view rest = needle.substr(1);
+    const size_t last = hay.size() - needle.size();
+    const char* base = hay.data();
+    size_t i = from;
+    while (i <= last) {
+        // Jump to the next byte that can start a match: one memchr per letter case.
+        const void* p1 = std::memchr(base + i, first, last - i + 1);
+        const void* p2 = other != first ? std::memchr(base + i, other, last - i + 1) : nullptr;
+        const char* p = static_cast<const char*>(p1);
+        if (p2 && (!p || static_cast<const char*>(p2) < p)) p = static_cast<const char*>(p2);
+        if (!p) return std::string_view::npos;
+        i = static_cast<size_t>(p - base);
+        if (ieq(hay.substr(i + 1, rest.size()), rest)) return i;
+        ++i;
+    }
+    return std::string_view::npos;
+}
+
+void ascii_lower(std::string_view s, std::string& out) {
+    out.resize(s.size());
+    for (size_t i = 0; i < s.size(); ++i) out[i] = static_cast<char>(fold(static_cast<unsigned char>(s[i])));
+}
+
+bool LineReader::next(std::string_view& line) {
+    if (done_) return false;
+    const char* t = text_.data();
+    const size_t len = text_.size();
+    for (size_t i = pos_; i < len;) {
+        // Only CR, LF and the first byte of U+2028 can start a terminator.
+        const unsigned char c = static_cast<unsigned char>(t[i]);
+        size_t k = 0;
+        if (c == '\n') {
+            k = 1;
+        } else if (c == '\r') {
+            if (i + 2 < len && t[i + 1] == '\r')
+                k = t[i + 2] == '\n' ? 3 : 1;
+            else
+                k = (i + 1 < len && t[i + 1] == '\n') ? 2 : 1;
+        } else if (c == 0xE2 && i + 2 < len && static_cast<unsigned char>(t[i + 1]) == 0x80 &&
+                   static_cast<unsigned char>(t[i + 2]) == 0xA8) {
+            k = 3;
+        } else {
+            ++i;
+            continue;
+        }
+        line = text_.substr(pos_, i - pos_);
+        pos_ = i + k;
+        return true;
+    }
+    line = text_.substr(pos_);
+    pos_ = len;
+    done_ = true;
+    return true;
+}
+
+std::vector<std::string_view> split_line_views(std::string_view text) {
+    std::vector<std::string_view> lines;
+    LineReader reader(text);
+    std::string_view line;
+    while (reader.next(line)) lines.push_back(line);
+    return lines;
+}
+
+} // namespace cuekit

@@ -1,0 +1,107 @@
+// Clock-style timestamps. Arithmetic is done in 64 bits and any field or result that does
+// not fit a signed 32-bit millisecond count makes the timestamp invalid (-1).
+#include "internal.hpp"
+
+#include <climits>
+
+namespace cuekit {
+namespace {
+
+class Cursor {
+public:
+    explicit Cursor(std::string_view s) : s_(s) {}
+    unsigned char peek(size_t ahead = 0) const {
+        return pos_ + ahead < s_.size() ? static_cast<unsigned char>(s_[pos_ + ahead]) : 0;
+    }
+    bool at_digit(size_t ahead = 0) const { return is_digit(peek(ahead)); }
+    void skip(size_t n = 1) { pos_ += n; }
+    // One run of digits; the value saturates just above INT32_MAX so overflow stays visible.
+    int64_t digits() {
+        int64_t v = 0;
+        while (at_digit()) {
+            v = v * 10 + (peek() - '0');
+            if (v > INT32_MAX) v = static_cast<int64_t>(INT32_MAX) + 1;
+            ++pos_;
+        }
+        return v;
+    }
+    // Digits after a fraction separator (already skipped), scaled to milliseconds: one digit
+    // is tenths, two hundredths, three or more milliseconds (further digits dropped).
+    int64_t fraction() {
+        int64_t v = 0;
+        int n = 0;
+        while (at_digit()) {
+            if (n < 3) v = v * 10 + (peek() - '0');
+            ++n;
+            ++pos_;
+        }
+        if (n == 1) return v * 100;
+        if (n == 2) return v * 10;
+        return v;
+    }
+
+private:
+    std::string_view s_;
+    size_t pos_ = 0;
+};
+
+bool is_frac_sep(unsigned char c) { return c == ',' || c == '.'; }
+
+int32_t checked(int64_t h, int64_t m, int64_t s, int64_t f) {
+    if (h > INT32_MAX || m > INT32_MAX || s > INT32_MAX) return -1;
+    const int64_t total = h * 3600000 + m * 60000 + s * 1000 + f;
+    return total > INT32_MAX ? -1 : static_cast<int32_t>(total);
+}
+
+} // namespace
+
+int32_t parse_hms_ms(std::string_view s, bool strict) {
+    Cursor c(s);
+    while (c.peek() && !c.at_digit()) c.skip();
+    if (!c.at_digit()) return -1; // a NUL ends the text, as it would for a C string reader
+    const int64_t x = c.digits();
+    if (c.peek() != ':' || !c.at_digit(1)) return -1;
+    c.skip();
+    const int64_t y = c.digits();
+    if (c.peek() == ':') {
+        if (!c.at_digit(1)) return -1;
+        c.skip();
+        const int64_t z = c.digits();
+        int64_t f = 0;
+        if (is_frac_sep(c.peek())) {
+            c.skip();
+            f = c.fraction();
+        } else if (strict) {
+            return -1;
+        }
+        return checked(x, y, z, f);
+    }
+    if (is_frac_sep(c.peek())) {
+        c.skip();
+        const int64_t f = c.fraction();
+        return checked(0, x, y, f);
+    }
+    if (strict) return -1;
+    return checked(0, x, y, 0);
+}
+
+int32_t parse_ssa_time(std::string_view s) {
+    Cursor c(s);
+    while (c.peek() == ' ' || c.peek() == '\t') c.skip();
+    if (!c.at_digit()) return -1;
+    const int64_t h = c.digits();
+    if (c.peek() != ':' || !c.at_digit(1)) return -1;
+    c.skip();
+    const int64_t m = c.digits();
+    if (c.peek() != ':' || !c.at_digit(1)) return -1;
+    c.skip();
+    const int64_t sec = c.digits();
+    int64_t f = 0;
+    if (is_frac_sep(c.peek())) {
+        c.skip();
+        f = c.fraction();
+    }
+    return checked(h, m, sec, f);
+}
+
+} // namespace cuekit

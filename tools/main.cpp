@@ -1,0 +1,194 @@
+// cuekit: prints the cues of one subtitle, lyrics or danmaku file as a listing or as JSON.
+#include <cuekit.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace {
+
+void usage(const char* prog) {
+    std::fprintf(stderr,
+                 "Usage: %s <file> [--json] [--format FMT] [--encoding ENC]\n"
+                 "  FMT: auto|srt|vtt|ass|ssa|microdvd|subviewer|ttml|ytxml|lrc|sami|bilibili|acfun\n"
+                 "  ENC: utf-8|utf-16le|cp1251|cp1252|gbk|big5|shift_jis|latin1|...\n",
+                 prog);
+}
+
+struct FormatName {
+    std::string_view name;
+    int id;
+};
+constexpr std::array<FormatName, 14> kFormatNames{{
+    {"auto", -1}, {"srt", 0}, {"vtt", 1}, {"ass", 2}, {"ssa", 2}, {"microdvd", 3}, {"subviewer", 4},
+    {"ttml", 5}, {"ytxml", 6}, {"lrc", 7}, {"sami", 8}, {"smi", 8}, {"bilibili", 9}, {"acfun", 10},
+}};
+
+int format_from_name(std::string_view name) {
+    for (const auto& f : kFormatNames)
+        if (f.name == name) return f.id;
+    return -1; // an unknown name silently means automatic
+}
+
+// Buffered standard output: the listing is formatted without printf per field.
+class Out {
+public:
+    Out() { buf_.reserve(kFlushAt + 4096); }
+    ~Out() { flush(); }
+    Out& str(std::string_view s) {
+        buf_.append(s);
+        if (buf_.size() >= kFlushAt) flush();
+        return *this;
+    }
+    Out& num(long long v) {
+        char tmp[24];
+        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+        return str(std::string_view(tmp, static_cast<size_t>(r.ptr - tmp)));
+    }
+    Out& hex6(unsigned v) {
+        char tmp[16];
+        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v, 16);
+        const size_t n = static_cast<size_t>(r.ptr - tmp);
+        for (size_t i = n; i < 6; ++i) buf_.push_back('0');
+        return str(std::string_view(tmp, n));
+    }
+    // "%.0f": whole numbers directly, anything else through printf's own rounding.
+    Out& size0(double v) {
+        if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 1e15) {
+            if (v == 0 && std::signbit(v)) return str("-0");
+            return num(static_cast<long long>(v));
+        }
+        char tmp[512];
+        const int n = std::snprintf(tmp, sizeof tmp, "%.0f", v);
+        return str(std::string_view(tmp, n > 0 ? static_cast<size_t>(n) : 0));
+    }
+    void flush() {
+        if (!buf_.empty()) std::fwrite(buf_.data(), 1, buf_.size(), stdout);
+        buf_.clear();
+    }
+
+private:
+    static constexpr size_t kFlushAt = 1 << 16;
+    std::string buf_;
+};
+
+void print_listing() {
+    Out out;
+    out.str("# format=").str(sub_format_name(sub_detected_format())).str(" cues=").num(sub_cue_count()).str("\n");
+    const int n = sub_cue_count();
+    for (int i = 0; i < n; ++i) {
+        out.num(static_cast<long long>(i) + 1).str(") ").num(sub_cue_start_ms(i)).str(" --> ").num(sub_cue_end_ms(i));
+        if (sub_cue_is_danmu(i)) {
+            out.str(" [danmu mode=").num(sub_cue_danmu_mode(i)).str(" color=#").hex6(sub_cue_danmu_color(i));
+            out.str(" size=").size0(static_cast<double>(sub_cue_danmu_fontsize(i))).str("]");
+        }
+        out.str("\n");
+        const int lines = sub_cue_line_count(i);
+        for (int j = 0; j < lines; ++j) out.str("   ").str(sub_cue_line(i, j)).str("\n");
+    }
+}
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+
+// Reads the whole file; prints why on failure (one line on stderr) and returns false.
+bool read_file(const char* path, std::unique_ptr<char[]>& data, size_t& len) {
+    std::unique_ptr<FILE, FileCloser> f(std::fopen(path, "rb"));
+    if (!f) {
+        std::perror(path);
+        return false;
+    }
+    long size = -1;
+    if (std::fseek(f.get(), 0, SEEK_END) == 0) size = std::ftell(f.get());
+    if (size < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) {
+        std::fprintf(stderr, "%s: cannot read the file size: %s\n", path, std::strerror(errno));
+        return false;
+    }
+    if (size > INT32_MAX) {
+        std::fprintf(stderr, "%s: file too large (2 GiB or more)\n", path);
+        return false;
+    }
+    data.reset(new (std::nothrow) char[static_cast<size_t>(size) + 1]);
+    if (!data) {
+        std::fprintf(stderr, "%s: out of memory\n", path);
+        return false;
+    }
+    len = std::fread(data.get(), 1, static_cast<size_t>(size), f.get());
+    if (std::ferror(f.get())) {
+        std::fprintf(stderr, "%s: cannot read the file: %s\n", path, std::strerror(errno));
+        return false;
+    }
+    data[len] = '\0';
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* prog = argv[0] ? argv[0] : "cuekit";
+    if (argc < 2) {
+        usage(prog);
+        return 2;
+    }
+    bool json = false;
+    int format = -1;
+    const char* encoding = nullptr;
+    const char* path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "--json") {
+            json = true;
+        } else if ((a == "--format" || a == "--encoding") && i + 1 < argc) {
+            if (a == "--format")
+                format = format_from_name(argv[++i]);
+            else
+                encoding = argv[++i];
+        } else if (a == "-h" || a == "--help") {
+            usage(prog);
+            return 0;
+        } else if (!a.empty() && a[0] == '-') {
+            std::fprintf(stderr, "unknown arg %s\n", argv[i]);
+            usage(prog);
+            return 2;
+        } else {
+            path = argv[i];
+        }
+    }
+    if (!path) {
+        usage(prog);
+        return 2;
+    }
+
+    std::unique_ptr<char[]> data;
+    size_t len = 0;
+    if (!read_file(path, data, len)) return 1;
+    if (format == -1) format = sub_detect_format(data.get(), len, path);
+    const int rc = sub_parse(data.get(), len, format, encoding);
+    data.reset();
+    if (rc != 0) {
+        std::fprintf(stderr, "parse error %d: %s\n", rc, sub_last_error());
+        return 1;
+    }
+    if (json) {
+        std::fputs(sub_result_json(), stdout);
+        std::fputc('\n', stdout);
+    } else {
+        print_listing();
+    }
+    std::fflush(stdout);
+    for (int i = 0; i < sub_warning_count(); ++i) {
+        const char* w = sub_warning(i);
+        std::fprintf(stderr, "warning: %s\n", w ? w : "(no memory for the warning text)");
+    }
+    sub_clear();
+    return 0;
+}
