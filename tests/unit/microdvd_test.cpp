@@ -1,9 +1,12 @@
 // MicroDVD: cue-line shapes, the rate announcement, frame conversion and the text rules.
+#include "internal.hpp"
 #include "test_util.hpp"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -96,6 +99,21 @@ INSTANTIATE_TEST_SUITE_P(
         MdvdCase{"TimeOverflow", "{100000000}{-100000000}x", {{INT32_MAX, INT32_MIN, {"x"}}}},
         MdvdCase{"SlowRate", "{1}{1}1.0001\n{2147483647}{0}x", {{INT32_MAX, 0, {"x"}}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The frame-to-time conversion ends in this routine, which must be defined for every input.
+TEST(MicroDvd, FloatToIntConversionIsTotal) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(cuekit::saturate_i32(std::nan("")), 0);
+    EXPECT_EQ(cuekit::saturate_i32(static_cast<double>(std::numeric_limits<float>::quiet_NaN())), 0);
+    EXPECT_EQ(cuekit::saturate_i32(kInf), INT32_MAX);
+    EXPECT_EQ(cuekit::saturate_i32(-kInf), INT32_MIN);
+    EXPECT_EQ(cuekit::saturate_i32(3e9), INT32_MAX);
+    EXPECT_EQ(cuekit::saturate_i32(-3e9), INT32_MIN);
+    EXPECT_EQ(cuekit::saturate_i32(2147483647.9), INT32_MAX);
+    EXPECT_EQ(cuekit::saturate_i32(-2147483648.9), INT32_MIN);
+    EXPECT_EQ(cuekit::saturate_i32(-1.9), -1);
+    EXPECT_EQ(cuekit::saturate_i32(4170.99), 4170);
+}
 
 TEST(MicroDvd, TextLineLimit) {
     const std::string full(65535, 'a');

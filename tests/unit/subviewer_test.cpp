@@ -110,12 +110,16 @@ TEST(SubViewer, JoinLimit) {
 }
 
 TEST(SubViewer, ManyMarkersStayLinear) {
-    // One pass over the text for both marker forms, also when only one of them occurs.
+    // Both marker forms are found in one pass: looking for "[BR]" again after every "[br]"
+    // would rescan the rest of each cue thousands of times.
+    std::string cue_text = "x";
+    for (int i = 0; i < 16000; ++i) cue_text += "[br]";
+    cue_text += "y\n";
     std::string text = kHead;
-    for (int i = 0; i < 20000; ++i) text += "00:00:01.00,00:00:02.00\n" + std::string(4000, 'x') + "[br]" + std::string(16, '[') + "y\n";
+    for (int i = 0; i < 200; ++i) text += "00:00:01.00,00:00:02.00\n" + cue_text;
     ASSERT_EQ(run_parser(sub_parse_subviewer, text), 0);
-    ASSERT_EQ(sub_cue_count(), 20000);
-    EXPECT_EQ(sub_cue_line_count(19999), 2);
+    ASSERT_EQ(sub_cue_count(), 200);
+    EXPECT_EQ(cues().back(), (Cue{1000, 2000, {"x", "y"}}));
 }
 
 // A SubViewer file handed over as MicroDVD (as a .sub name makes the tool do) is parsed by
