@@ -81,6 +81,10 @@ int parse_sami(sub_state& st, std::string_view text);
 int parse_bilibili(sub_state& st, std::string_view text);
 int parse_acfun(sub_state& st, std::string_view text);
 
+// The common end of a parser: success as `id` when the store holds a cue, otherwise the
+// error text `no_cues_error` and result 5.
+int finish_parse(sub_state& st, sub_format id, const char* no_cues_error);
+
 // Runs `body` and turns an allocation failure (std::bad_alloc) into result 4, so that no
 // exception crosses the C boundary.
 template <typename F>

@@ -127,6 +127,15 @@ void warn(sub_state& st, const char* fmt, ...) {
     st.warnings[st.warning_count++] = copy_bytes(buf);
 }
 
+int finish_parse(sub_state& st, sub_format id, const char* no_cues_error) {
+    if (st.count > 0) {
+        st.format = id;
+        return 0;
+    }
+    set_error(st, "%s", no_cues_error);
+    return 5;
+}
+
 void state_reset(sub_state& st) {
     clear_cues(st);
     for (int32_t i = 0; i < st.warning_count && i < 64; ++i) std::free(st.warnings[i]);

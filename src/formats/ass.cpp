@@ -135,12 +135,7 @@ int parse_ass(sub_state& st, std::string_view text) {
         ass_split_text_lines(st, cue_add(st, start, end), ev.text);
     }
 
-    if (st.count > 0) {
-        st.format = 2;
-        return 0;
-    }
-    set_error(st, "no ASS cues");
-    return 5;
+    return finish_parse(st, 2, "no ASS cues");
 }
 
 } // namespace cuekit

@@ -128,12 +128,7 @@ int parse_microdvd(sub_state& st, std::string_view text) {
         const int index = cue_add(st, mdvd_ms(cue.start, rate), mdvd_ms(cue.end, rate));
         if (index >= 0) mdvd_text_lines(st, index, cue.text, buf);
     }
-    if (st.count > 0) {
-        st.format = 3;
-        return 0;
-    }
-    set_error(st, "no MicroDVD cues");
-    return 5;
+    return finish_parse(st, 3, "no MicroDVD cues");
 }
 
 } // namespace cuekit

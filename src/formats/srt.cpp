@@ -60,12 +60,7 @@ int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing
 
 int parse_srt(sub_state& st, std::string_view text) {
     parse_timed_blocks(st, text, nullptr);
-    if (st.count > 0) {
-        st.format = 0;
-        return 0;
-    }
-    set_error(st, "no SRT cues");
-    return 5;
+    return finish_parse(st, 0, "no SRT cues");
 }
 
 } // namespace cuekit

@@ -77,12 +77,7 @@ int parse_subviewer(sub_state& st, std::string_view text) {
         timing = next;
     }
 
-    if (st.count > 0) {
-        st.format = 4;
-        return 0;
-    }
-    set_error(st, "no SubViewer cues");
-    return 5;
+    return finish_parse(st, 4, "no SubViewer cues");
 }
 
 } // namespace cuekit

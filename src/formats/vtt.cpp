@@ -17,12 +17,7 @@ bool vtt_is_keyword_line(std::string_view trimmed) {
 
 int parse_vtt(sub_state& st, std::string_view text) {
     parse_timed_blocks(st, text, vtt_is_keyword_line);
-    if (st.count > 0) {
-        st.format = 1;
-        return 0;
-    }
-    set_error(st, "no VTT cues");
-    return 5;
+    return finish_parse(st, 1, "no VTT cues");
 }
 
 } // namespace cuekit

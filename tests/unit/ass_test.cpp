@@ -19,26 +19,12 @@ std::string dialogue(const std::string& text, const std::string& start = "0:00:0
     return "Dialogue: 0," + start + "," + end + ",Default,,0,0,0,," + text + "\n";
 }
 
-struct AssCase {
-    const char* name;
-    std::string text;
-    std::vector<Cue> expected;
-};
-void PrintTo(const AssCase& c, std::ostream* os) { *os << c.name; }
+using AssCase = cuekit_test::ParserCase;
 
 class AssEvents : public ::testing::TestWithParam<AssCase> {};
 
 TEST_P(AssEvents, ParsesAsExpected) {
-    const AssCase& c = GetParam();
-    const int rc = run_parser(sub_parse_ass, c.text);
-    if (c.expected.empty()) {
-        EXPECT_EQ(rc, 5);
-        EXPECT_STREQ(sub_last_error(), "no ASS cues");
-    } else {
-        EXPECT_EQ(rc, 0);
-        EXPECT_EQ(sub_detected_format(), 2);
-    }
-    EXPECT_EQ(cues(), c.expected);
+    cuekit_test::check_parser_case(sub_parse_ass, GetParam(), 2, "no ASS cues");
 }
 
 INSTANTIATE_TEST_SUITE_P(

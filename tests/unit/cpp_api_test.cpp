@@ -17,6 +17,7 @@ namespace {
 const std::string kSrt = "1\n00:00:01,000 --> 00:00:02,500\nHello\nWorld\n\n2\n00:00:03,000 --> 00:00:04,000\nBye\n";
 
 TEST(CppApi, ResultOwnsItsCues) {
+    sub_clear();
     cuekit::Result r = cuekit::parse(kSrt);
     ASSERT_TRUE(r);
     EXPECT_EQ(r.format(), cuekit::Format::Srt);

@@ -16,26 +16,12 @@ using cuekit_test::run_parser;
 
 namespace {
 
-struct MdvdCase {
-    const char* name;
-    std::string text;
-    std::vector<Cue> expected;
-};
-void PrintTo(const MdvdCase& c, std::ostream* os) { *os << c.name; }
+using MdvdCase = cuekit_test::ParserCase;
 
 class MdvdCues : public ::testing::TestWithParam<MdvdCase> {};
 
 TEST_P(MdvdCues, ParsesAsExpected) {
-    const MdvdCase& c = GetParam();
-    const int rc = run_parser(sub_parse_microdvd, c.text);
-    if (c.expected.empty()) {
-        EXPECT_EQ(rc, 5);
-        EXPECT_STREQ(sub_last_error(), "no MicroDVD cues");
-    } else {
-        EXPECT_EQ(rc, 0);
-        EXPECT_EQ(sub_detected_format(), 3);
-    }
-    EXPECT_EQ(cues(), c.expected);
+    cuekit_test::check_parser_case(sub_parse_microdvd, GetParam(), 3, "no MicroDVD cues");
 }
 
 INSTANTIATE_TEST_SUITE_P(

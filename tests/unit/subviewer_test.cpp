@@ -15,26 +15,12 @@ namespace {
 
 const std::string kHead = "[INFORMATION]\n[TITLE]Test\n[END INFORMATION]\n";
 
-struct SvCase {
-    const char* name;
-    std::string text;
-    std::vector<Cue> expected;
-};
-void PrintTo(const SvCase& c, std::ostream* os) { *os << c.name; }
+using SvCase = cuekit_test::ParserCase;
 
 class SvCues : public ::testing::TestWithParam<SvCase> {};
 
 TEST_P(SvCues, ParsesAsExpected) {
-    const SvCase& c = GetParam();
-    const int rc = run_parser(sub_parse_subviewer, c.text);
-    if (c.expected.empty()) {
-        EXPECT_EQ(rc, 5);
-        EXPECT_STREQ(sub_last_error(), "no SubViewer cues");
-    } else {
-        EXPECT_EQ(rc, 0);
-        EXPECT_EQ(sub_detected_format(), 4);
-    }
-    EXPECT_EQ(cues(), c.expected);
+    cuekit_test::check_parser_case(sub_parse_subviewer, GetParam(), 4, "no SubViewer cues");
 }
 
 INSTANTIATE_TEST_SUITE_P(

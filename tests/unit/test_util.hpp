@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cuekit.h>
+#include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
@@ -44,6 +45,29 @@ template <typename Fn>
 int run_parser(Fn fn, const std::string& text) {
     sub_clear();
     return fn(text.c_str(), text.size());
+}
+
+// One table row of a parser test: a text and the cues it must give (none: the parse fails).
+struct ParserCase {
+    const char* name;
+    std::string text;
+    std::vector<Cue> expected;
+};
+inline void PrintTo(const ParserCase& c, std::ostream* os) { *os << c.name; }
+
+// Runs a parser on the row's text: with expected cues it must succeed as `format`, without any
+// it must fail with `no_cues_error`.
+template <typename Fn>
+void check_parser_case(Fn fn, const ParserCase& c, int format, const char* no_cues_error) {
+    const int rc = run_parser(fn, c.text);
+    if (c.expected.empty()) {
+        EXPECT_EQ(rc, 5);
+        EXPECT_STREQ(sub_last_error(), no_cues_error);
+    } else {
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(sub_detected_format(), format);
+    }
+    EXPECT_EQ(cues(), c.expected);
 }
 
 } // namespace cuekit_test

@@ -12,26 +12,12 @@ using cuekit_test::run_parser;
 
 namespace {
 
-struct VttCase {
-    const char* name;
-    std::string text;
-    std::vector<Cue> expected;
-};
-void PrintTo(const VttCase& c, std::ostream* os) { *os << c.name; }
+using VttCase = cuekit_test::ParserCase;
 
 class VttCues : public ::testing::TestWithParam<VttCase> {};
 
 TEST_P(VttCues, ParsesAsExpected) {
-    const VttCase& c = GetParam();
-    const int rc = run_parser(sub_parse_vtt, c.text);
-    if (c.expected.empty()) {
-        EXPECT_EQ(rc, 5);
-        EXPECT_STREQ(sub_last_error(), "no VTT cues");
-    } else {
-        EXPECT_EQ(rc, 0);
-        EXPECT_EQ(sub_detected_format(), 1);
-    }
-    EXPECT_EQ(cues(), c.expected);
+    cuekit_test::check_parser_case(sub_parse_vtt, GetParam(), 1, "no VTT cues");
 }
 
 INSTANTIATE_TEST_SUITE_P(
