@@ -8,7 +8,7 @@ bash scripts/install-deps.sh
 jobs="$(nproc 2>/dev/null || echo 2)"
 
 echo "== g++, -Werror"
-cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WERROR=ON \
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WERROR=ON -DCUEKIT_BENCH=ON \
   -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null
 ninja -C build-test
 (cd build-test && ctest --output-on-failure -j"$jobs")
