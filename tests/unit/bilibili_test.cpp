@@ -159,11 +159,11 @@ TEST(Bilibili, DeclaredAsYouTubeGetsSecondChance) {
 TEST(Bilibili, UnterminatedElementsStayLinear) {
     // Every element lacks its "</d>": each must not search the rest of the text again.
     std::string text;
-    for (int i = 0; i < 200000; ++i) text += "<d p=\"1,1,25,255\">comment";
+    for (int i = 0; i < 60000; ++i) text += "<d p=\"1,1,25,255\">comment";
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(parse_bili(text), 5);
     const auto secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_LT(secs, 5.0);
+    EXPECT_LT(secs, 2.0);
 
     std::string many;
     for (int i = 0; i < 100000; ++i) many += "<d p=\"1\">ok</d>";

@@ -140,11 +140,11 @@ TEST(YtXml, NeitherYouTubeNorBilibili) {
 
 TEST(YtXml, UnterminatedElementsStayLinear) {
     std::string text;
-    for (int i = 0; i < 200000; ++i) text += "<text start=\"1\" dur=\"1\">caption";
+    for (int i = 0; i < 60000; ++i) text += "<text start=\"1\" dur=\"1\">caption";
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(parse_yt(text), 5);
     const auto secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_LT(secs, 5.0);
+    EXPECT_LT(secs, 2.0);
     sub_clear();
 }
 
