@@ -11,7 +11,7 @@ namespace cuekit {
 
 DanmakuTokens::DanmakuTokens(std::string_view list) {
     list = until_nul(list.substr(0, kMaxBytes));
-    std::memcpy(buf_.data(), list.data(), list.size());
+    if (!list.empty()) std::memcpy(buf_.data(), list.data(), list.size());
     buf_[list.size()] = '\0';
     size_t i = 0;
     while (count_ < kKept) {

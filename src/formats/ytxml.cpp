@@ -21,7 +21,7 @@ constexpr std::string_view kClose = "</text>";
 float seconds_value(std::string_view value) {
     std::array<char, kValueMax + 1> buf{};
     value = value.substr(0, kValueMax);
-    std::memcpy(buf.data(), value.data(), value.size());
+    if (!value.empty()) std::memcpy(buf.data(), value.data(), value.size());
     const double v = std::strtod(buf.data(), nullptr);
     if (std::isnan(v)) return 0.0f;
     constexpr double kMax = std::numeric_limits<float>::max();
