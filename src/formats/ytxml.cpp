@@ -1,5 +1,6 @@
 // YouTube timed text: `text` elements with `start` and `dur` in seconds, the caption as
-// character data. Times are computed in single precision, as the format's own tools do.
+// character data. Times are computed in single precision (32-bit floats), so that values such
+// as 1.005 s give 1005 ms.
 #include "internal.hpp"
 
 #include <algorithm>
@@ -30,7 +31,10 @@ float seconds_value(std::string_view value) {
     return static_cast<float>(v);
 }
 
-int32_t float_ms(float seconds) { return saturate_i32(static_cast<double>(seconds * 1000.0f)); }
+int32_t float_ms(float seconds) {
+    const float ms = seconds * 1000.0f; // rounded to float here, whatever the evaluation precision
+    return saturate_i32(static_cast<double>(ms));
+}
 
 } // namespace
 
