@@ -12,7 +12,7 @@ AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_l
         // The pattern lives in a 64-byte buffer: a name beyond 61 bytes is cut there.
         std::array<char, 64> buf{};
         const size_t n = std::min(name.size(), buf.size() - 3);
-        std::memcpy(buf.data(), name.data(), n);
+        if (n != 0) std::memcpy(buf.data(), name.data(), n);
         buf[n] = '=';
         buf[n + 1] = quote;
         const std::string_view pattern(buf.data(), n + 2);

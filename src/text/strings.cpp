@@ -1,6 +1,7 @@
 // Byte-string helpers and the line scanner shared by every line-oriented parser.
 #include "internal.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace cuekit {
@@ -43,14 +44,23 @@ size_t ifind(std::string_view hay, std::string_view needle, size_t from) {
     const std::string_view rest = needle.substr(1);
     const size_t last = hay.size() - needle.size();
     const char* base = hay.data();
+    const char* const stop = base + last + 1; // "no further occurrence"
+    // Next occurrence of each letter case at or after position i. Each is searched again only
+    // once i has passed it, so a haystack full of one case (and none of the other) stays linear.
+    const char* next_first = nullptr;
+    const char* next_other = other != first ? nullptr : stop;
+    auto refresh = [&](const char*& cached, unsigned char ch, size_t i) {
+        if (cached && cached >= base + i) return;
+        const void* p = std::memchr(base + i, ch, last - i + 1);
+        cached = p ? static_cast<const char*>(p) : stop;
+    };
     size_t i = from;
     while (i <= last) {
-        // Jump to the next byte that can start a match: one memchr per letter case.
-        const void* p1 = std::memchr(base + i, first, last - i + 1);
-        const void* p2 = other != first ? std::memchr(base + i, other, last - i + 1) : nullptr;
-        const char* p = static_cast<const char*>(p1);
-        if (p2 && (!p || static_cast<const char*>(p2) < p)) p = static_cast<const char*>(p2);
-        if (!p) return std::string_view::npos;
+        // Jump to the next byte that can start a match.
+        refresh(next_first, first, i);
+        refresh(next_other, other, i);
+        const char* p = std::min(next_first, next_other);
+        if (p == stop) return std::string_view::npos;
         i = static_cast<size_t>(p - base);
         if (ieq(hay.substr(i + 1, rest.size()), rest)) return i;
         ++i;

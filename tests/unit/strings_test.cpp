@@ -4,6 +4,7 @@
 #include <cuekit.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -124,6 +125,18 @@ TEST(Strings, FindIgnoringCase) {
     EXPECT_EQ(ifind("ab", "abc"), std::string_view::npos);
     EXPECT_EQ(ifind("<P begin", "<p"), 0u);
     EXPECT_EQ(ifind("x[Events]", "[events]"), 1u);
+    EXPECT_EQ(ifind("tTtTtml", "TTML"), 3u);
+    EXPECT_EQ(ifind("ppppP=\"", "p=\""), 4u);
+}
+
+TEST(Strings, FindIgnoringCaseStaysLinear) {
+    // Millions of one letter case and none of the other: the search for the other case must
+    // not be repeated from every candidate.
+    const std::string hay(1 << 20, 't');
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(cuekit::ifind(hay, "ttml"), std::string_view::npos);
+    EXPECT_EQ(cuekit::ifind(hay + "TTML", "ttml"), hay.size());
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
 }
 
 } // namespace

@@ -1,0 +1,54 @@
+// The comma-separated number list of a danmaku comment and the cue it becomes.
+#include "formats/danmaku.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace cuekit {
+
+DanmakuTokens::DanmakuTokens(std::string_view list) {
+    list = until_nul(list.substr(0, kMaxBytes));
+    if (!list.empty()) std::memcpy(buf_.data(), list.data(), list.size());
+    buf_[list.size()] = '\0';
+    size_t i = 0;
+    while (count_ < kKept) {
+        while (i < list.size() && buf_[i] == ',') ++i;
+        if (i >= list.size()) break;
+        tokens_[count_++] = buf_.data() + i;
+        const void* comma = std::memchr(buf_.data() + i, ',', list.size() - i);
+        if (!comma) break;
+        i = static_cast<size_t>(static_cast<const char*>(comma) - buf_.data());
+        buf_[i++] = '\0';
+    }
+}
+
+int32_t danmaku_time_ms(const char* token) { return saturate_i32(std::atof(token) * 1000.0); }
+
+int32_t danmaku_mode(const char* token) { return atoi_sat(token); }
+
+float danmaku_fontsize(const char* token, float fallback) {
+    const double v = std::atof(token);
+    // A double beyond the float range would become infinite (and the conversion is not
+    // defined in the language), so it is refused before converting.
+    if (!std::isfinite(v) || std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) return fallback;
+    return static_cast<float>(v);
+}
+
+uint32_t danmaku_color(const char* token) { return strtou32_sat(token) & 0xFFFFFFu; }
+
+bool add_danmaku(sub_state& st, int32_t start_ms, const DanmakuStyle& style, std::string_view text) {
+    const int idx = cue_add(st, start_ms, add_sat(start_ms, kDanmakuDurationMs));
+    if (idx < 0) return false;
+    sub_cue& c = st.cues[idx];
+    c.is_danmu = 1;
+    c.mode = style.mode;
+    c.color = style.color & 0xFFFFFFu;
+    c.fontsize = style.fontsize;
+    cue_add_line(st, idx, until_nul(text));
+    return true;
+}
+
+} // namespace cuekit

@@ -1,0 +1,111 @@
+// Attribute values out of one start tag, and the plain text of a markup range.
+#include "internal.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using cuekit::xml_get_attr;
+
+namespace {
+
+struct AttrCase {
+    const char* tag;
+    const char* name;
+    size_t max;
+    bool found;
+    std::string want;
+};
+
+TEST(Markup, GetAttr) {
+    const std::string long_value(100, 'v');
+    const std::string long_tag = "<p x=\"" + long_value + "\">";
+    const AttrCase cases[] = {
+        {"<p begin='1.5s' end=\"2s\">", "begin", 64, true, "1.5s"}, // single quotes: second attempt
+        {"<p begin='1.5s' end=\"2s\">", "end", 64, true, "2s"},
+        {"<p begin='1.5s' end=\"2s\">", "dur", 64, false, ""},
+        {"<P BEGIN=\"3s\">", "begin", 64, true, "3s"},               // case-insensitive
+        {"<p begin = \"3s\">", "begin", 64, false, ""},              // no space allowed around =
+        {"<p begin =\"3s\">", "begin", 64, false, ""},
+        {"<p begin= \"3s\">", "begin", 64, false, ""},
+        {"<p begin=3s>", "begin", 64, false, ""},                    // unquoted
+        {"<p begin=\"\">", "begin", 64, true, ""},
+        {"<p a='1' xa=\"2\">", "a", 64, true, "2"},                  // double quotes anywhere win,
+        {"<p xbegin=\"9\" begin=\"1\">", "begin", 64, true, "9"},    // and a suffix match counts
+        {"<p begin=\"1s>", "begin", 64, true, "1s>"},                // unclosed: rest of the tag
+        {"<p begin='it\"s'>", "begin", 64, true, "it\"s"},           // the other quote is data
+        {"<p v=\"a&amp;b\">", "v", 64, true, "a&amp;b"},             // entities stay encoded
+        {"<tt ttp:tickRate=\"10000000\">", "ttp:tickRate", 64, true, "10000000"},
+        {long_tag.c_str(), "x", 63, true, long_value.substr(0, 63)},
+        {long_tag.c_str(), "x", 511, true, long_value},
+        {"", "x", 64, false, ""},
+    };
+    for (const auto& c : cases) {
+        const auto v = xml_get_attr(c.tag, c.name, c.max);
+        EXPECT_EQ(v.found, c.found) << c.tag << " " << c.name;
+        EXPECT_EQ(std::string(v.value), c.want) << c.tag << " " << c.name;
+    }
+}
+
+TEST(Markup, GetAttrNameIsCutLikeItsPatternBuffer) {
+    // The pattern holds at most 61 bytes of the name.
+    const std::string name(70, 'n');
+    const std::string tag = "<p " + name.substr(0, 61) + "=\"ok\">";
+    const auto v = xml_get_attr(tag, name, 64);
+    EXPECT_TRUE(v.found);
+    EXPECT_EQ(v.value, "ok");
+}
+
+struct TextCase {
+    const char* name;
+    std::string range;
+    std::string want;
+};
+
+TEST(Markup, TextDecode) {
+    const TextCase cases[] = {
+        {"line break element joins", "Hello<br/>World", "HelloWorld"},
+        {"decoded then trimmed", " a &amp; b ", "a & b"},
+        {"stray > dropped", "x > y", "x  y"},
+        {"tags removed, source breaks kept", "one<span style=\"s\" id='x'>two</span>\nthree", "onetwo\nthree"},
+        {"empty", "", ""},
+        {"only a tag", "<br/>", ""},
+        {"unclosed < swallows the rest", "ab<cd ef", "ab"},
+        {"escaped tag survives as text", "&lt;i&gt;x&lt;/i&gt;", "<i>x</i>"},
+        {"entity split by a tag", "&am<b>p;", "&"},             // tags go first
+        {"trim after decoding", "&#32;x&#9;", "x"},
+        {"no-break entity is a space and trimmed", "&nbsp;x&nbsp;", "x"},
+        {"emoji references", "<b>&#x1F600;</b>&#127881;", "\xF0\x9F\x98\x80\xF0\x9F\x8E\x89"},
+        {"nul ends the text", std::string("ab\0cd", 5), "ab"},
+    };
+    std::string buf;
+    for (const auto& c : cases) EXPECT_EQ(cuekit::xml_text_decode(c.range, buf), c.want) << c.name;
+}
+
+TEST(Markup, TextDecodeCutsAt65535CopiedBytes) {
+    std::string buf;
+    // The cut counts copied bytes only: tags do not use up the budget.
+    const std::string many_tags = std::string(1000, 'x') + std::string(30000, '<') + ">" + std::string(70000, 'y');
+    const auto t = cuekit::xml_text_decode(many_tags, buf);
+    EXPECT_EQ(t.size(), cuekit::kTextMax);
+    EXPECT_EQ(t.substr(995, 10), "xxxxxyyyyy");
+
+    // The cut comes before trimming and before decoding.
+    const std::string spaced = "  " + std::string(70000, 'a');
+    EXPECT_EQ(cuekit::xml_text_decode(spaced, buf).size(), cuekit::kTextMax - 2);
+    const std::string whole_entity = std::string(65530, 'a') + "&amp;zz";
+    EXPECT_EQ(cuekit::xml_text_decode(whole_entity, buf), std::string(65530, 'a') + "&");
+    const std::string cut_entity = std::string(65532, 'a') + "&amp;";
+    EXPECT_EQ(cuekit::xml_text_decode(cut_entity, buf), std::string(65532, 'a') + "&am");
+}
+
+TEST(Markup, TextDecodeReusesItsBuffer) {
+    std::string buf;
+    EXPECT_EQ(cuekit::xml_text_decode("a much longer first text", buf), "a much longer first text");
+    EXPECT_EQ(cuekit::xml_text_decode("<i>ok</i>", buf), "ok");
+    const auto cap = buf.capacity();
+    for (int i = 0; i < 100; ++i) cuekit::xml_text_decode("again", buf);
+    EXPECT_EQ(buf.capacity(), cap);
+}
+
+} // namespace
