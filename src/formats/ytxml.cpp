@@ -76,12 +76,7 @@ int parse_ytxml(sub_state& st, std::string_view text) {
             cue_add_line(st, idx, caption);
         }
     }
-    if (st.count > 0) {
-        st.format = 6;
-        return 0;
-    }
-    set_error(st, "no YouTube XML cues");
-    return 5;
+    return finish_parse(st, 6, "no YouTube XML cues");
 }
 
 } // namespace cuekit
