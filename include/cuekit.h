@@ -12,6 +12,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#define CUEKIT_VERSION_MAJOR 0
+#define CUEKIT_VERSION_MINOR 1
+#define CUEKIT_VERSION_PATCH 0
+#define CUEKIT_VERSION_STRING "0.1.0"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

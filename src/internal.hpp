@@ -43,10 +43,13 @@ sub_state make_empty_state();
 // ---------------------------------------------------------------------------------------
 // Driver, detection, JSON result (core/)
 
-int parse(sub_state& st, const void* data, size_t len, int format, const char* encoding);
+// `with_json` false skips the result document (callers that never read it).
+int parse(sub_state& st, const void* data, size_t len, int format, const char* encoding, bool with_json = true);
 int detect_format(const void* data, size_t len, const char* filename);
 int ext_hint(const char* filename);
 int build_json(sub_state& st);
+// The result document of a state as a malloc'd text, or nullptr when it cannot be written.
+char* write_json(const sub_state& st);
 
 // A parser gets the decoded text; text.data()[text.size()] is always a NUL. The markup
 // parsers that read "only the text" stop at the first NUL themselves (until_nul).

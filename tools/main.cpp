@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace {
 
@@ -105,6 +106,12 @@ bool read_file(const char* path, std::unique_ptr<char[]>& data, size_t& len) {
     std::unique_ptr<FILE, FileCloser> f(std::fopen(path, "rb"));
     if (!f) {
         std::perror(path);
+        return false;
+    }
+    // A directory opens fine on some systems and reports a meaningless size.
+    struct stat info {};
+    if (fstat(fileno(f.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fprintf(stderr, "%s: %s\n", path, std::strerror(EISDIR));
         return false;
     }
     long size = -1;

@@ -9,15 +9,16 @@
 
 using namespace cuekit;
 
+namespace {
+std::string_view text_view(const char* text, size_t len) { return text ? std::string_view(text, len) : std::string_view(); }
+std::string_view cstr_view(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+} // namespace
+
 extern "C" {
 
 sub_state g_sub = {nullptr, 0, 0, -1, {0}, {nullptr}, 0, nullptr, nullptr, 0};
 
-namespace {
-const sub_cue* cue_at(int i) { return (i >= 0 && i < g_sub.count) ? &g_sub.cues[i] : nullptr; }
-std::string_view text_view(const char* text, size_t len) { return text ? std::string_view(text, len) : std::string_view(); }
-std::string_view cstr_view(const char* text) { return text ? std::string_view(text) : std::string_view(); }
-} // namespace
+static const sub_cue* cue_at(int i) { return (i >= 0 && i < g_sub.count) ? &g_sub.cues[i] : nullptr; }
 
 int sub_parse(const void* data, size_t len, int format, const char* encoding) {
     return parse(g_sub, data, len, format, encoding);

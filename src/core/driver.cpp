@@ -23,12 +23,11 @@ int call_parser(sub_state& st, int format, std::string_view text) {
     return guard_oom([&] { return f->parse(st, text); });
 }
 
-int succeed(sub_state& st) {
-    build_json(st); // a document that cannot be built reads as "{}"; the parse still succeeded
-    return 0;
-}
-
-int run(sub_state& st, const void* data, size_t len, int format, const char* encoding) {
+int run(sub_state& st, const void* data, size_t len, int format, const char* encoding, bool with_json) {
+    auto succeed = [with_json](sub_state& s) {
+        if (with_json) build_json(s); // a document that cannot be built reads as "{}"; still a success
+        return 0;
+    };
     if (!data || len == 0) {
         set_error(st, "empty buffer");
         return 3;
@@ -58,9 +57,9 @@ int run(sub_state& st, const void* data, size_t len, int format, const char* enc
 
 } // namespace
 
-int parse(sub_state& st, const void* data, size_t len, int format, const char* encoding) {
+int parse(sub_state& st, const void* data, size_t len, int format, const char* encoding, bool with_json) {
     state_reset(st);
-    return guard_oom([&] { return run(st, data, len, format, encoding); });
+    return guard_oom([&] { return run(st, data, len, format, encoding, with_json); });
 }
 
 } // namespace cuekit

@@ -87,16 +87,14 @@ struct DocOwner {
 
 } // namespace
 
-int build_json(sub_state& st) {
-    std::free(st.json);
-    st.json = nullptr;
+char* write_json(const sub_state& st) {
     DocOwner owner{yyjson_mut_doc_new(nullptr)};
     yyjson_mut_doc* doc = owner.doc;
-    if (!doc) return -1;
+    if (!doc) return nullptr;
 
     yyjson_mut_val* root = yyjson_mut_obj(doc);
     yyjson_mut_val* cues = yyjson_mut_arr(doc);
-    if (!root || !cues) return -1;
+    if (!root || !cues) return nullptr;
     yyjson_mut_doc_set_root(doc, root);
     yyjson_mut_obj_add_str(doc, root, "format", format_name(st.format));
     yyjson_mut_obj_add_val(doc, root, "cues", cues);
@@ -105,7 +103,7 @@ int build_json(sub_state& st) {
         const sub_cue& c = st.cues[i];
         yyjson_mut_val* obj = yyjson_mut_obj(doc);
         yyjson_mut_val* lines = yyjson_mut_arr(doc);
-        if (!obj || !lines) return -1;
+        if (!obj || !lines) return nullptr;
         yyjson_mut_obj_add_int(doc, obj, "start", c.start_ms);
         yyjson_mut_obj_add_int(doc, obj, "end", c.end_ms);
         for (int32_t j = 0; j < c.lines.count; ++j) {
@@ -127,7 +125,13 @@ int build_json(sub_state& st) {
         }
         yyjson_mut_arr_append(cues, obj);
     }
-    st.json = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+    return yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+}
+
+int build_json(sub_state& st) {
+    std::free(st.json);
+    st.json = nullptr;
+    st.json = write_json(st);
     return st.json ? 0 : -1;
 }
 

@@ -1,10 +1,145 @@
-// Placeholder until the ASS parser is built.
+// ASS/SSA: only the events section is read. The line after "[Events]" names the columns;
+// every event line up to the next section gives start, end and text by that layout.
 #include "internal.hpp"
 
 namespace cuekit {
+namespace {
 
-int parse_ass(sub_state& st, std::string_view) {
-    set_error(st, "ass parser not built yet");
+constexpr size_t kNameMax = 63;   // column names and time fields are cut to this length
+constexpr size_t kMaxFields = 64; // an event line is split into at most this many fields
+constexpr size_t kLineMax = 65535;
+
+// Column positions of the three fields that matter; -1 while not named.
+struct AssLayout {
+    int64_t start = -1;
+    int64_t end = -1;
+    int64_t text = -1;
+    bool complete() const { return start >= 0 && end >= 0 && text >= 0; }
+};
+
+std::string_view skip_spaces(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size() && s[i] == ' ') ++i;
+    return s.substr(i);
+}
+
+AssLayout ass_read_layout(std::string_view names) {
+    AssLayout layout;
+    int64_t col = 0;
+    size_t pos = 0;
+    while (pos < names.size()) {
+        const size_t comma = names.find(',', pos);
+        const size_t stop = comma == std::string_view::npos ? names.size() : comma;
+        const std::string_view name = trim(names.substr(pos, stop - pos).substr(0, kNameMax));
+        // A name that occurs twice counts at its last position.
+        if (ieq(name, "Start")) layout.start = col;
+        else if (ieq(name, "End")) layout.end = col;
+        else if (ieq(name, "Text")) layout.text = col;
+        ++col;
+        if (comma == std::string_view::npos) break;
+        pos = comma + 1;
+    }
+    return layout;
+}
+
+struct AssEvent {
+    std::string_view start;
+    std::string_view end;
+    std::string_view text;
+};
+
+// Splits an event line by the layout; false when the line does not reach the Text column
+// with every column before it closed by a comma (within the 64-field limit).
+bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& ev) {
+    size_t pos = 0;
+    for (int64_t k = 0; k < static_cast<int64_t>(kMaxFields); ++k) {
+        if (k == layout.text) {
+            ev.text = line.substr(pos);
+            return true;
+        }
+        const size_t comma = line.find(',', pos);
+        if (comma == std::string_view::npos) return false;
+        const std::string_view field = line.substr(pos, comma - pos);
+        if (k == layout.start) ev.start = field;
+        if (k == layout.end) ev.end = field;
+        pos = comma + 1;
+    }
+    return false;
+}
+
+int32_t ass_time(std::string_view field) { return parse_ssa_time(trim(field.substr(0, kNameMax))); }
+
+// Position of the next hard line break (a backslash followed by N or n) at or after
+// `from`, or npos. A backslash before any other byte, or at the very end, is text.
+size_t ass_next_break(std::string_view text, size_t from) {
+    for (size_t at = text.find('\\', from); at != std::string_view::npos; at = text.find('\\', at + 1))
+        if (at + 1 < text.size() && (text[at + 1] == 'N' || text[at + 1] == 'n')) return at;
+    return std::string_view::npos;
+}
+
+// Appends the pieces of `text` between hard line breaks to cue `index`; no empty line is
+// ever added. Only the breaks are removed, so each line is one span of the text. A line
+// that reaches the 65535-byte limit with text still to come is the cue's last.
+void ass_split_text_lines(sub_state& st, int index, std::string_view text) {
+    size_t begin = 0;
+    while (true) {
+        const size_t brk = ass_next_break(text, begin);
+        const size_t stop = brk == std::string_view::npos ? text.size() : brk;
+        if (stop - begin >= kLineMax && begin + kLineMax < text.size()) {
+            cue_add_line(st, index, text.substr(begin, kLineMax));
+            return;
+        }
+        if (stop > begin) cue_add_line(st, index, text.substr(begin, stop - begin));
+        if (brk == std::string_view::npos) return;
+        begin = brk + 2;
+    }
+}
+
+} // namespace
+
+int parse_ass(sub_state& st, std::string_view text) {
+    LineReader reader(text);
+    std::string_view line;
+    bool found = false;
+    while (!found && reader.next(line)) found = ieq(until_nul(line), "[Events]");
+    if (!found) {
+        set_error(st, "ASS: no [Events] section");
+        return 5;
+    }
+    if (!reader.next(line)) {
+        set_error(st, "ASS: missing Format line");
+        return 5;
+    }
+    std::string_view names = until_nul(line);
+    if (istarts_with(names, "Format:")) names.remove_prefix(7);
+    names = skip_spaces(names);
+    const AssLayout layout = names.empty() ? AssLayout{} : ass_read_layout(names);
+    if (!layout.complete()) {
+        set_error(st, "ASS: Format missing Start/End/Text");
+        return 5;
+    }
+
+    while (reader.next(line)) {
+        std::string_view ev_line = trim(until_nul(line));
+        if (ev_line.empty()) continue;
+        if (ev_line.front() == '[') break; // the next section
+        if (istarts_with(ev_line, "Comment:")) continue;
+        // A line without the prefix is read as a dialogue all the same.
+        if (istarts_with(ev_line, "Dialogue:")) ev_line = skip_spaces(ev_line.substr(9));
+        AssEvent ev;
+        if (!ass_split_fields(ev_line, layout, ev)) continue;
+        const int32_t start = ass_time(ev.start);
+        const int32_t end = ass_time(ev.end);
+        if (start < 0 || end < 0 || start >= end) continue;
+        if (ev.text.empty()) continue;
+        ass_split_text_lines(st, cue_add(st, start, end), ev.text);
+    }
+
+    if (st.count > 0) {
+        st.format = 2;
+        return 0;
+    }
+    set_error(st, "no ASS cues");
     return 5;
 }
 

@@ -1,10 +1,87 @@
-// Placeholder until the SubViewer parser is built.
+// SubViewer: an "[INFORMATION]" header, then timing lines "hh:mm:ss.cc,hh:mm:ss.cc" each
+// followed by text lines in which "[br]" breaks the line.
 #include "internal.hpp"
 
 namespace cuekit {
+namespace {
 
-int parse_subviewer(sub_state& st, std::string_view) {
-    set_error(st, "subviewer parser not built yet");
+constexpr int kFirstCueWindow = 20; // lines after the header that may hold the first timing line
+constexpr size_t kJoinMax = 65535;
+
+bool is_subviewer_ts(std::string_view l) {
+    // Two "DD:DD:DD.DD" stamps joined by a comma, from the line's first byte.
+    constexpr std::string_view kPattern = "DD:DD:DD.DD,DD:DD:DD.DD";
+    if (l.size() < kPattern.size()) return false;
+    for (size_t i = 0; i < kPattern.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(l[i]);
+        if (kPattern[i] == 'D' ? !is_digit(c) : c != static_cast<unsigned char>(kPattern[i])) return false;
+    }
+    return true;
+}
+
+// Adds each trimmed, non-empty piece between "[br]" or "[BR]" markers as a line.
+void subviewer_add_lines(sub_state& st, int index, std::string_view text) {
+    size_t begin = 0;
+    for (size_t at = text.find('['); at != std::string_view::npos; at = text.find('[', at)) {
+        const std::string_view marker = text.substr(at, 4);
+        if (marker != "[br]" && marker != "[BR]") {
+            ++at;
+            continue;
+        }
+        if (const std::string_view piece = trim(text.substr(begin, at - begin)); !piece.empty())
+            cue_add_line(st, index, piece);
+        at += 4;
+        begin = at;
+    }
+    if (const std::string_view piece = trim(text.substr(begin)); !piece.empty()) cue_add_line(st, index, piece);
+}
+
+} // namespace
+
+int parse_subviewer(sub_state& st, std::string_view text) {
+    LineReader reader(text);
+    std::string_view line;
+    reader.next(line); // there is always a first line
+    if (!ieq(until_nul(line), "[INFORMATION]")) {
+        set_error(st, "SubViewer: missing [INFORMATION]");
+        return 5;
+    }
+    std::string_view timing;
+    for (int i = 0; i < kFirstCueWindow && timing.empty() && reader.next(line); ++i)
+        if (is_subviewer_ts(until_nul(line))) timing = until_nul(line);
+    if (timing.empty()) {
+        set_error(st, "SubViewer: no timestamp");
+        return 5;
+    }
+
+    std::string joined; // the cue's text lines joined with LF, at most kJoinMax bytes
+    while (!timing.empty()) {
+        // The first comma (after the twelfth byte) separates the two stamps.
+        const int32_t start = parse_hms_ms(timing.substr(0, 11), true);
+        const int32_t end = parse_hms_ms(timing.substr(12), true);
+        joined.clear();
+        bool any_text = false;
+        auto append = [&](std::string_view s) { joined.append(s.substr(0, kJoinMax - joined.size())); };
+        std::string_view next;
+        while (next.empty() && reader.next(line)) {
+            const std::string_view l = until_nul(line);
+            if (is_subviewer_ts(l)) {
+                next = l;
+            } else if (!l.empty()) {
+                if (any_text) append("\n");
+                append(l);
+                any_text = true;
+            }
+        }
+        if (start >= 0 && start < end && any_text) subviewer_add_lines(st, cue_add(st, start, end), joined);
+        timing = next;
+    }
+
+    if (st.count > 0) {
+        st.format = 4;
+        return 0;
+    }
+    set_error(st, "no SubViewer cues");
     return 5;
 }
 

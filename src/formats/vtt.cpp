@@ -1,10 +1,27 @@
-// Placeholder until the WebVTT parser is built.
+// WebVTT: the SubRip block scanner, except that header, comment, style and region lines
+// are never taken for timing lines.
 #include "internal.hpp"
 
 namespace cuekit {
+namespace {
 
-int parse_vtt(sub_state& st, std::string_view) {
-    set_error(st, "vtt parser not built yet");
+constexpr std::array<std::string_view, 4> kKeywords{"WEBVTT", "NOTE", "STYLE", "REGION"};
+
+bool vtt_is_keyword_line(std::string_view trimmed) {
+    for (const std::string_view k : kKeywords)
+        if (istarts_with(trimmed, k)) return true;
+    return false;
+}
+
+} // namespace
+
+int parse_vtt(sub_state& st, std::string_view text) {
+    parse_timed_blocks(st, text, vtt_is_keyword_line);
+    if (st.count > 0) {
+        st.format = 1;
+        return 0;
+    }
+    set_error(st, "no VTT cues");
     return 5;
 }
 

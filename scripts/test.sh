@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Sets up what is missing, then builds and runs every test twice: a -Werror build with g++,
+# and a clang build under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+bash scripts/install-deps.sh
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+echo "== g++, -Werror"
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WERROR=ON \
+  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null
+ninja -C build-test
+(cd build-test && ctest --output-on-failure -j"$jobs")
+
+echo "== clang, AddressSanitizer + UndefinedBehaviorSanitizer, -Werror"
+san="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCUEKIT_WERROR=ON \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_C_FLAGS="$san" -DCMAKE_CXX_FLAGS="$san" -DCMAKE_EXE_LINKER_FLAGS="$san" >/dev/null
+ninja -C build-asan
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
+
+echo "== shared library: SONAME, tool and consumers against the installed package"
+cmake -S . -B build-shared -G Ninja -DCMAKE_BUILD_TYPE=Release -DCUEKIT_WERROR=ON -DBUILD_SHARED_LIBS=ON >/dev/null
+ninja -C build-shared
+readelf -d build-shared/libcuekit.so | grep -q 'SONAME.*libcuekit.so.0' || { echo "libcuekit.so has no SONAME"; exit 1; }
+(cd build-shared && ctest --output-on-failure -j"$jobs" -R 'e2e|example|package|schema')
+
+echo "== clang, ThreadSanitizer: parses on several threads at once"
+tsan="-fsanitize=thread -fno-omit-frame-pointer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WERROR=ON -DCUEKIT_EXAMPLES=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_C_FLAGS="$tsan" -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="$tsan" >/dev/null
+ninja -C build-tsan cuekit_tests
+TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/cuekit_tests --gtest_filter='CppApi.*'

@@ -1,0 +1,148 @@
+// Decoding the input to UTF-8.
+#include "test_util.hpp"
+
+#include <cuekit.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Decoded {
+    int rc;
+    std::string text;
+    std::string error;
+    std::vector<std::string> warnings;
+};
+
+Decoded decode(const std::string& bytes, const char* enc = nullptr) {
+    sub_clear();
+    Decoded d;
+    d.rc = sub_decode_to_utf8(bytes.data(), bytes.size(), enc);
+    if (g_sub.text) d.text.assign(g_sub.text, static_cast<size_t>(g_sub.text_len));
+    d.error = sub_last_error();
+    for (int i = 0; i < sub_warning_count(); ++i) d.warnings.emplace_back(sub_warning(i));
+    sub_clear();
+    return d;
+}
+
+const std::string kFffd = "\xEF\xBF\xBD";
+const char* const kCp1252Warning = "encoding: auto-detected as CP1252 (invalid UTF-8)";
+const char* const kReplaced = "encoding: replaced unconvertible input with U+FFFD";
+
+std::string accents(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "\xE9xy";
+    return s;
+}
+
+TEST(Decode, ByteOrderMarksDecideOverNames) {
+    using W = std::vector<std::string>;
+    struct Case {
+        std::string in;
+        const char* enc;
+        int rc;
+        std::string text;
+        W warnings;
+    };
+    const Case cases[] = {
+        {"\xEF\xBB\xBF" "ab", nullptr, 0, "ab", {}},
+        {"\xEF\xBB\xBF" "ab", "cp1251", 0, "ab", {}},
+        {"\xEF\xBB\xBF\xFF\xFE", nullptr, 0, "\xFF\xFE", {}}, // not validated after the mark
+        {std::string("\xFF\xFE" "A\0B\0", 6), nullptr, 0, "AB", {}},
+        {std::string("\xFF\xFE" "A\0B\0", 6), "utf-16be", 0, "AB", {}},
+        {std::string("\xFE\xFF\0A\0B", 6), nullptr, 0, "AB", {}},
+        {"\xFF\xFE", nullptr, 0, "", {}},
+        {std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), nullptr, 0, "\xF0\x9F\x98\x80", {}},
+        // An odd byte at the end of UTF-16 text is replaced, not a reason to drop the text.
+        {std::string("\xFF\xFE" "A\0B", 5), nullptr, 0, "A" + kFffd, {kReplaced}},
+    };
+    for (const auto& c : cases) {
+        const Decoded d = decode(c.in, c.enc);
+        EXPECT_EQ(d.rc, c.rc) << c.in;
+        EXPECT_EQ(d.text, c.text) << c.in;
+        EXPECT_EQ(d.warnings, c.warnings) << c.in;
+    }
+}
+
+TEST(Decode, Utf16MarkWithSingleByteFails) {
+    const Decoded d = decode("\xFF\xFE" "A");
+    EXPECT_EQ(d.rc, 2);
+    EXPECT_EQ(d.error, "");
+}
+
+TEST(Decode, NamedEncodings) {
+    EXPECT_EQ(decode("caf\xE9", "Windows-1252").text, "caf\xC3\xA9");
+    EXPECT_EQ(decode("caf\xE9", "LATIN1").text, "caf\xC3\xA9");
+    EXPECT_EQ(decode("\x82\xA0", "SJIS").text, "\xE3\x81\x82");
+    EXPECT_EQ(decode("\xC1\xC2", "koi8-r").text, "\xD0\xB0\xD0\xB1");
+    EXPECT_EQ(decode("\xC4\xE3", "gbk").text, "\xE4\xBD\xA0");
+    EXPECT_EQ(decode("\xCF\xF0", "cp1251").text, "\xD0\x9F\xD1\x80");
+    EXPECT_EQ(decode(std::string("h\0i\0", 4), "utf-16le").text, "hi");
+
+    const Decoded unknown = decode("abc", "foo");
+    EXPECT_EQ(unknown.rc, 2);
+    EXPECT_EQ(unknown.error, "iconv failed for encoding foo");
+    // Bad data at the very start fails, and the message names the converter.
+    const Decoded bad_start = decode("\x98" "abc", "cp1251");
+    EXPECT_EQ(bad_start.rc, 2);
+    EXPECT_EQ(bad_start.error, "iconv failed for encoding CP1251");
+}
+
+TEST(Decode, BadInputAfterTheStartIsReplacedNotCut) {
+    const Decoded d = decode("ab\x98" "cd\x98" "ef", "cp1251");
+    EXPECT_EQ(d.rc, 0);
+    EXPECT_EQ(d.text, "ab" + kFffd + "cd" + kFffd + "ef");
+    EXPECT_EQ(d.warnings, std::vector<std::string>{kReplaced});
+}
+
+TEST(Decode, Utf8PassesThroughByteForByte) {
+    const std::string valid = "plain ASCII, \xC3\xA9t\xC3\xA9, \xE4\xB8\xAD\xE6\x96\x87, \xF0\x9F\x98\x80";
+    EXPECT_EQ(decode(valid).text, valid);
+    EXPECT_EQ(decode(valid, "utf-8").text, valid);
+    EXPECT_EQ(decode(valid, "UTF8").text, valid);
+    // UTF-16 without a mark is not recognised: its NULs are valid bytes.
+    const std::string u16("h\0i\0", 4);
+    EXPECT_EQ(decode(u16).text, u16);
+}
+
+TEST(Decode, InvalidUtf8Threshold) {
+    const Decoded seven = decode(accents(7));
+    EXPECT_EQ(seven.text, accents(7));
+    EXPECT_TRUE(seven.warnings.empty());
+
+    for (const char* enc : {static_cast<const char*>(nullptr), "utf-8"}) {
+        const Decoded eight = decode(accents(8) + "\x80", enc);
+        std::string want;
+        for (int i = 0; i < 8; ++i) want += "\xC3\xA9xy";
+        want += "\xE2\x82\xAC";
+        EXPECT_EQ(eight.text, want);
+        EXPECT_EQ(eight.warnings, std::vector<std::string>{kCp1252Warning});
+    }
+    // Two accents side by side are one invalid sequence (the second rides on the first).
+    std::string pairs;
+    for (int i = 0; i < 7; ++i) pairs += "\xE9\xE9xyz";
+    EXPECT_EQ(decode(pairs).text, pairs);
+    // A lead byte in the last position counts once.
+    EXPECT_EQ(decode(accents(6) + "\xC3").text, accents(6) + "\xC3");
+    EXPECT_EQ(decode(accents(7) + "\xC3").warnings, std::vector<std::string>{kCp1252Warning});
+}
+
+TEST(Decode, Cp1252FallbackReplacesUnmappedBytes) {
+    // 0x81 has no CP1252 mapping: it becomes U+FFFD and the rest of the file survives.
+    const Decoded d = decode(accents(8) + "\x81" "tail");
+    std::string want;
+    for (int i = 0; i < 8; ++i) want += "\xC3\xA9xy";
+    EXPECT_EQ(d.text, want + kFffd + "tail");
+    EXPECT_EQ(d.warnings, (std::vector<std::string>{kCp1252Warning, kReplaced}));
+}
+
+TEST(Decode, FallsBackToLatin1WhenCp1252FailsAtOnce) {
+    const Decoded d = decode("\x81" + accents(8));
+    EXPECT_EQ(d.rc, 0);
+    EXPECT_EQ(d.text.substr(0, 2), "\xC2\x81");
+    EXPECT_EQ(d.warnings, std::vector<std::string>{"encoding: fell back to ISO-8859-1"});
+}
+
+} // namespace

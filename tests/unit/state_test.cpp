@@ -1,0 +1,132 @@
+// Parse state, cue store, warnings and accessors.
+#include "internal.hpp"
+#include "test_util.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+using namespace cuekit_test;
+
+namespace {
+
+class StateTest : public ::testing::Test {
+protected:
+    void SetUp() override { sub_clear(); }
+    void TearDown() override { sub_clear(); }
+};
+
+TEST_F(StateTest, EmptyStateAnswersNeutrally) {
+    EXPECT_EQ(sub_cue_count(), 0);
+    EXPECT_EQ(sub_warning_count(), 0);
+    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_STREQ(sub_last_error(), "");
+    EXPECT_STREQ(sub_result_json(), "{}");
+    EXPECT_EQ(sub_cue_start_ms(0), -1);
+    EXPECT_EQ(sub_cue_end_ms(-1), -1);
+    EXPECT_EQ(sub_cue_line_count(-1), 0);
+    EXPECT_EQ(sub_cue_line(0, -1), nullptr);
+    EXPECT_EQ(sub_cue_is_danmu(3), 0);
+    EXPECT_EQ(sub_cue_danmu_color(3), 0u);
+    EXPECT_EQ(sub_cue_danmu_fontsize(3), 0.0f);
+    EXPECT_EQ(sub_warning(0), nullptr);
+}
+
+TEST_F(StateTest, CueStoreGrowsByDoublingAndKeepsCues) {
+    for (int i = 0; i < 16; ++i) {
+        ASSERT_EQ(sub_cue_add(i * 10, i * 10 + 5), i);
+        ASSERT_EQ(sub_cue_add_line(i, ("line " + std::to_string(i)).c_str()), 0);
+    }
+    EXPECT_EQ(g_sub.capacity, 16);
+    ASSERT_EQ(sub_cue_add(999, 1000), 16);
+    EXPECT_EQ(g_sub.capacity, 32);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(sub_cue_start_ms(i), i * 10);
+        EXPECT_STREQ(sub_cue_line(i, 0), ("line " + std::to_string(i)).c_str());
+    }
+    EXPECT_EQ(sub_cue_line(16, 0), nullptr);
+}
+
+TEST_F(StateTest, NewCueHasSubtitleDefaults) {
+    const int i = sub_cue_add(1, 2);
+    EXPECT_EQ(sub_cue_is_danmu(i), 0);
+    EXPECT_EQ(sub_cue_danmu_mode(i), 0);
+    EXPECT_EQ(sub_cue_danmu_color(i), 0u);
+    EXPECT_EQ(sub_cue_danmu_fontsize(i), 25.0f);
+    EXPECT_EQ(sub_cue_line_count(i), 0);
+}
+
+TEST_F(StateTest, LinesAreCopiesAndNullIsEmpty) {
+    const int i = sub_cue_add(0, 1);
+    char buf[] = "mutable";
+    ASSERT_EQ(sub_cue_add_line(i, buf), 0);
+    buf[0] = 'X';
+    ASSERT_EQ(sub_cue_add_line(i, nullptr), 0);
+    EXPECT_EQ(sub_cue_line_count(i), 2);
+    EXPECT_STREQ(sub_cue_line(i, 0), "mutable");
+    EXPECT_STREQ(sub_cue_line(i, 1), "");
+    EXPECT_EQ(sub_cue_add_line(5, "x"), -1);
+    EXPECT_EQ(sub_cue_add_line(-1, "x"), -1);
+}
+
+TEST_F(StateTest, StringListGrowsFromFour) {
+    sub_strlist l{nullptr, 0, 0};
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(sub_strlist_push(&l, "a"), 0);
+    EXPECT_EQ(l.count, 5);
+    EXPECT_EQ(l.capacity, 8);
+    sub_strlist_free(&l);
+    EXPECT_EQ(l.items, nullptr);
+    EXPECT_EQ(l.count, 0);
+    sub_strlist_free(nullptr);
+}
+
+TEST_F(StateTest, WarningsAreCappedAndCut) {
+    const std::string longtext(300, 'w');
+    sub_warn("%s", longtext.c_str());
+    EXPECT_EQ(std::strlen(sub_warning(0)), 255u);
+    for (int i = 1; i < 70; ++i) sub_warn("warning %d", i);
+    EXPECT_EQ(sub_warning_count(), 64);
+    EXPECT_STREQ(sub_warning(63), "warning 63");
+    EXPECT_EQ(sub_warning(64), nullptr);
+}
+
+TEST_F(StateTest, ErrorTextIsCutAndReplaced) {
+    const std::string longtext(600, 'e');
+    sub_set_error("%s", longtext.c_str());
+    EXPECT_EQ(std::strlen(sub_last_error()), 511u);
+    sub_set_error("second %d", 2);
+    EXPECT_STREQ(sub_last_error(), "second 2");
+}
+
+TEST_F(StateTest, FormatNames) {
+    const std::pair<int, const char*> cases[] = {
+        {-1, "auto"}, {0, "srt"}, {1, "vtt"}, {2, "ass"}, {3, "microdvd"}, {4, "subviewer"}, {5, "ttml"},
+        {6, "ytxml"}, {7, "lrc"}, {8, "sami"}, {9, "bilibili"}, {10, "acfun"}, {11, "unknown"}, {-2, "unknown"},
+        {INT32_MIN, "unknown"},
+    };
+    for (const auto& [id, name] : cases) EXPECT_STREQ(sub_format_name(id), name) << id;
+}
+
+TEST_F(StateTest, ClearTwiceIsHarmless) {
+    sub_cue_add(1, 2);
+    sub_warn("w");
+    sub_clear();
+    sub_clear();
+    EXPECT_EQ(sub_cue_count(), 0);
+    EXPECT_EQ(sub_warning_count(), 0);
+    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(g_sub.cues, nullptr);
+}
+
+TEST_F(StateTest, StatesAreIndependent) {
+    // The core works on any state; g_sub is only the one behind the C interface.
+    sub_state a = cuekit::make_empty_state();
+    const std::string srt = "00:00:01,000 --> 00:00:02,000\nHi\n";
+    ASSERT_EQ(cuekit::parse(a, srt.data(), srt.size(), -1, nullptr), 0);
+    EXPECT_EQ(a.count, 1);
+    EXPECT_EQ(sub_cue_count(), 0);
+    cuekit::state_reset(a);
+}
+
+} // namespace
