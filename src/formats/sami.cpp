@@ -26,7 +26,8 @@ struct SyncTag {
 // after it from a search that starts before it. Positions only move forward.
 class SyncFinder {
 public:
-    explicit SyncFinder(std::string_view text) : text_(text), plain_(text, kSyncPlain), encrypted_(text, kSyncEncrypted) {}
+    explicit SyncFinder(std::string_view text)
+        : text_(text), plain_(text, kSyncPlain), encrypted_(text, kSyncEncrypted) {}
 
     SyncTag next(size_t from) {
         const size_t a = plain_.next(from);
@@ -226,7 +227,8 @@ int parse_sami(sub_state& st, std::string_view text) {
         std::memcpy(digits.data(), text.data() + digits_at, digit_count);
         const int32_t start = atol_sat(digits.data()); // saturates, so never negative
         // The block is read as a C string: a NUL ends it.
-        const std::string_view clean = sami_clean(until_nul(text.substr(body_at, body_end - body_at)), scratch);
+        const std::string_view block = until_nul(text.substr(body_at, body_end - body_at));
+        const std::string_view clean = sami_clean(block, scratch);
         entries.push_back({start, store.size(), clean.size()});
         store.append(clean);
     }
@@ -246,7 +248,8 @@ int parse_sami(sub_state& st, std::string_view text) {
         size_t from = 0;
         for (;;) {
             const size_t lf = t.find('\n', from);
-            const std::string_view piece = trim(t.substr(from, lf == std::string_view::npos ? t.npos : lf - from));
+            const size_t len = lf == std::string_view::npos ? t.npos : lf - from;
+            const std::string_view piece = trim(t.substr(from, len));
             if (!piece.empty()) cue_add_line(st, cue, piece);
             if (lf == std::string_view::npos) break;
             from = lf + 1;

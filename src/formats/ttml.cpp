@@ -241,9 +241,9 @@ int parse_ttml(sub_state& st, std::string_view text) {
     text = until_nul(text);
     TtmlParse ps{st};
     // Each tag kind remembers its next occurrence, so the scan reads the text once per kind.
-    std::array<ForwardFinder, kKinds> finders{ForwardFinder(text, kTagNames[kTt]), ForwardFinder(text, kTagNames[kDiv]),
-                                             ForwardFinder(text, kTagNames[kDivEnd]),
-                                             ForwardFinder(text, kTagNames[kPara])};
+    std::array<ForwardFinder, kKinds> finders{
+        ForwardFinder(text, kTagNames[kTt]), ForwardFinder(text, kTagNames[kDiv]),
+        ForwardFinder(text, kTagNames[kDivEnd]), ForwardFinder(text, kTagNames[kPara])};
     ForwardFinder para_close(text, "</p>");
     std::string text_buf;
 

@@ -30,28 +30,37 @@ struct SamiCase {
 
 TEST(Sami, Blocks) {
     const SamiCase cases[] = {
-        {"two blocks", doc("<SYNC Start=1000><P Class=ENCC>Hello\n<SYNC Start=3000><P Class=ENCC>World\n"),
+        {"two blocks",
+         doc("<SYNC Start=1000><P Class=ENCC>Hello\n<SYNC Start=3000><P Class=ENCC>World\n"),
          {{1000, 3000, {"Hello"}}, {3000, 4000, {"World"}}}},
         {"empty block ends the previous one",
          doc("<SYNC Start=1000><P>Hello</P></SYNC>\n<SYNC Start=2500><P>&nbsp;</P></SYNC>\n"),
          {{1000, 2500, {"Hello"}}}},
-        {"quoted value and lower case", "<sync start=\"1000\"><p>a\n<sync start='2000'><p>b",
+        {"quoted value and lower case",
+         "<sync start=\"1000\"><p>a\n<sync start='2000'><p>b",
          {{1000, 2000, {"a"}}, {2000, 3000, {"b"}}}},
         {"encrypted form", doc("<SYNC Encrypted=\"true\" Start=500><P>Secret\n"), {{500, 1500, {"Secret"}}}},
         {"unrecognised form stays in the previous block",
-         doc("<SYNC Start=1000><P>one\n<SYNC  Start=2000><P>two\n"), {{1000, 2000, {"one", "<SYNC Start=2000><P>two"}}}},
+         doc("<SYNC Start=1000><P>one\n<SYNC  Start=2000><P>two\n"),
+         {{1000, 2000, {"one", "<SYNC Start=2000><P>two"}}}},
         {"block without digits is dropped and ends nothing",
          doc("<SYNC Start=1000><P>one\n<SYNC Start=x><P>lost\n<SYNC Start=4000><P>two\n"),
          {{1000, 4000, {"one"}}, {4000, 5000, {"two"}}}},
-        {"decreasing starts keep document order", doc("<SYNC Start=5000><P>late\n<SYNC Start=2000><P>early\n"),
+        {"decreasing starts keep document order",
+         doc("<SYNC Start=5000><P>late\n<SYNC Start=2000><P>early\n"),
          {{5000, 6000, {"late"}}, {2000, 3000, {"early"}}}},
-        {"only 31 digits are read", doc("<SYNC Start=" + std::string(30, '0') + "1234><P>x\n"), {{1, 1001, {"x"}}}},
+        {"only 31 digits are read",
+         doc("<SYNC Start=" + std::string(30, '0') + "1234><P>x\n"),
+         {{1, 1001, {"x"}}}},
         {"start saturates", doc("<SYNC Start=99999999999999><P>x\n"), {{INT_MAX, INT_MAX, {"x"}}}},
-        {"gap of one second saturates", doc("<SYNC Start=2147483000><P>a\n<SYNC Start=5><P>b\n"),
+        {"gap of one second saturates",
+         doc("<SYNC Start=2147483000><P>a\n<SYNC Start=5><P>b\n"),
          {{2147483000, INT_MAX, {"a"}}, {5, 1005, {"b"}}}},
         {"tag without '>' runs to the end", "<SYNC Start=1000 x", {}},
         // A NUL hides everything after it from the tag search and from the block text.
-        {"NUL", std::string("<SYNC Start=1000><P>Hello") + '\0' + "World<SYNC Start=2000><P>x", {{1000, 2000, {"Hello"}}}},
+        {"NUL",
+         std::string("<SYNC Start=1000><P>Hello") + '\0' + "World<SYNC Start=2000><P>x",
+         {{1000, 2000, {"Hello"}}}},
     };
     for (const SamiCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -116,8 +125,8 @@ TEST(Sami, LastBlockReadingTime) {
         {std::string(30, 'a'), 2040},
         {std::string(200, 'a'), 10000},
         {"<font color=red>" + std::string(30, 'a') + "</font>", 2040},
-        {std::string(15, 'a') + "\n" + std::string(14, 'b'), 2040}, // the line feed counts
-        {std::string(30, 'a') + "<i" + std::string(100, 'b'), 2040},  // an unclosed tag ends the count
+        {std::string(15, 'a') + "\n" + std::string(14, 'b'), 2040},  // the line feed counts
+        {std::string(30, 'a') + "<i" + std::string(100, 'b'), 2040}, // an unclosed tag ends the count
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -151,7 +160,8 @@ std::string literal_clean(std::string s) {
         s.erase(p + 1, gt - p);
     }
     for (const std::string_view pat : {"</body>", "</sami>", "</sync>", "</p>"})
-        for (size_t p; (p = find(pat)) != npos;) s.erase(p, pat.size());
+        for (size_t p; (p = find(pat)) != npos;)
+            s.erase(p, pat.size());
     const size_t lt = s.find('<'), gt = s.find('>');
     if (lt != npos && gt != npos && lt < gt &&
         (cuekit::istarts_with(std::string_view(s).substr(lt), "<p") ||
@@ -164,7 +174,8 @@ std::string literal_clean(std::string s) {
         if (close == npos) break;
         s.erase(p, close - p + 1);
     }
-    for (size_t p; (p = find("</div>")) != npos;) s.erase(p, 6);
+    for (size_t p; (p = find("</div>")) != npos;)
+        s.erase(p, 6);
     s.resize(cuekit::html_decode(s.data(), s.size()));
     std::string collapsed;
     bool in_run = false;
@@ -182,15 +193,16 @@ std::string literal_clean(std::string s) {
 }
 
 TEST(Sami, CleaningMatchesRestartingRemovalOnRandomBlocks) {
-    const std::vector<std::string> pieces{"<",      ">",      "/",     "p",     "P",     "<br>", "<BR/>", "<br",
-                                          "<div",   "</div>", "</",    "div",   "<p>",   "</p>", "<P ",   "<font>",
-                                          "</body>", "bo",    "dy>",   "</sami>", " ",   "\t",   "\r",    "\n",
-                                          "x",      "&amp;",  "&",     "lt;",   "v",     "d",    "i",     "<font"};
+    const std::vector<std::string> pieces{
+        "<",   ">",   "/",    "p",     "P",      "<br>",    "<BR/>", "<br", "<div",    "</div>", "</",
+        "div", "<p>", "</p>", "<P ",   "<font>", "</body>", "bo",    "dy>", "</sami>", " ",      "\t",
+        "\r",  "\n",  "x",    "&amp;", "&",      "lt;",     "v",     "d",   "i",       "<font"};
     std::mt19937 rng(7);
     for (int round = 0; round < 5000; ++round) {
         std::string block;
         const int n = static_cast<int>(rng() % 24);
-        for (int i = 0; i < n; ++i) block += pieces[rng() % pieces.size()];
+        for (int i = 0; i < n; ++i)
+            block += pieces[rng() % pieces.size()];
         SCOPED_TRACE("block: [" + block + "]");
         const std::string clean = literal_clean(block);
         const int rc = parse("<SYNC Start=1000>" + block, kSami);
@@ -203,7 +215,8 @@ TEST(Sami, CleaningMatchesRestartingRemovalOnRandomBlocks) {
         size_t from = 0;
         for (;;) {
             const size_t lf = clean.find('\n', from);
-            const std::string piece(cuekit::trim(std::string_view(clean).substr(from, lf == clean.npos ? clean.npos : lf - from)));
+            const std::string piece(cuekit::trim(
+                std::string_view(clean).substr(from, lf == clean.npos ? clean.npos : lf - from)));
             if (!piece.empty()) lines.push_back(piece);
             if (lf == clean.npos) break;
             from = lf + 1;
