@@ -122,6 +122,28 @@ size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0);
 // Lower-cases ASCII letters of `s` into `out` (same length, same positions).
 void ascii_lower(std::string_view s, std::string& out);
 
+// The first case-insensitive occurrence of a needle at or after a position that only moves
+// forward. An occurrence is kept until the position passes it and an absent needle is never
+// searched for again, so a whole forward scan reads the text once per needle.
+class ForwardFinder {
+public:
+    ForwardFinder(std::string_view hay, std::string_view needle) : hay_(hay), needle_(needle) {}
+    // `from` must not be smaller than in the previous call.
+    size_t next(size_t from) {
+        if (!searched_ || (at_ != std::string_view::npos && at_ < from)) {
+            at_ = ifind(hay_, needle_, from);
+            searched_ = true;
+        }
+        return at_;
+    }
+
+private:
+    std::string_view hay_;
+    std::string_view needle_;
+    size_t at_ = std::string_view::npos;
+    bool searched_ = false;
+};
+
 // Walks a text line by line with the terminators LF, CR, CR LF, CR CR LF and U+2028 (E2 80 A8),
 // exactly as sub_split_lines cuts it, handing out views instead of copies. There is always a
 // last line after the last terminator (empty when the text ends with one), so a text with k

@@ -1,10 +1,298 @@
-// Placeholder until the TTML parser is built.
+// TTML (also DFXP): a forward scanner over tt, div and p tags, not an XML parser. Every p
+// with usable timing and text becomes one cue; enclosing divs shift paragraph times by their
+// begin, and tick and frame units follow the document's timing parameters.
 #include "internal.hpp"
 
-namespace cuekit {
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 
-int parse_ttml(sub_state& st, std::string_view) {
-    set_error(st, "ttml parser not built yet");
+namespace cuekit {
+namespace {
+
+// Tag copies and attribute values are cut like fixed buffers would cut them.
+constexpr size_t kWrapTagMax = 1023; // tt and div tags
+constexpr size_t kParaTagMax = 511;
+constexpr size_t kAttrMax = 63;
+constexpr size_t kDivStackMax = 8;
+constexpr double kDefaultTickRate = 10000;
+constexpr double kDefaultFrameRate = 25;
+
+// An attribute value as a C string, for strtod.
+class ValueCopy {
+public:
+    explicit ValueCopy(std::string_view v) : n_(std::min(v.size(), kAttrMax)) {
+        std::memcpy(buf_.data(), v.data(), n_);
+        buf_[n_] = '\0';
+    }
+    const char* c_str() const { return buf_.data(); }
+
+private:
+    std::array<char, kAttrMax + 1> buf_;
+    size_t n_;
+};
+
+// Everything one parse knows; nothing outlives the call.
+struct TtmlParse {
+    sub_state& st;
+    bool tick_given = false;
+    double tick_rate = 0;
+    bool frame_given = false;
+    double frame_rate = 0;
+    double frame_mult = 1.0;
+    // Each missing-parameter warning is given once per parse.
+    bool g_tt_warn_tick = true;
+    bool g_tt_warn_frame = true;
+    std::array<int32_t, kDivStackMax> offsets{};
+    size_t depth = 0;
+    // div start tags met while the stack was full: their end tags must not pop tracked ones.
+    size_t untracked = 0;
+
+    int32_t offset_sum() const {
+        int32_t sum = 0;
+        for (size_t i = 0; i < depth; ++i) sum = add_sat(sum, offsets[i]);
+        return sum;
+    }
+};
+
+double read_double(std::string_view v) { return std::strtod(ValueCopy(v).c_str(), nullptr); }
+
+// Offset time ("1.5s", "1h30m", "250ms", "30f", "10000t", a bare number of seconds), or -1.
+// Components are truncated one by one; NaN makes the value invalid and out-of-range
+// components and sums saturate, so no input reaches an undefined conversion.
+int32_t ttml_offset_ms(std::string_view value, TtmlParse& ps) {
+    if (value.empty()) return -1;
+    const ValueCopy copy(value);
+    const char* p = copy.c_str();
+    int64_t sum = 0;
+    bool first = true;
+    for (;;) {
+        char* after = nullptr;
+        const double x = std::strtod(p, &after);
+        if (after == p) return -1;
+        p = after;
+        double ms = 0;
+        if (*p == '\0') {
+            // A bare number is seconds on its own and milliseconds after a unit ("1m30").
+            ms = first ? x * 1000 : x;
+        } else {
+            switch (*p) {
+            case 'h':
+                if (p[1] != '\0' && !is_digit(static_cast<unsigned char>(p[1]))) return -1;
+                ms = x * 3600000;
+                ++p;
+                break;
+            case 'm':
+                if (p[1] == 's') {
+                    ms = x;
+                    p += 2;
+                } else {
+                    ms = x * 60000;
+                    ++p;
+                }
+                break;
+            case 's':
+                if (p[1] != '\0') return -1;
+                ms = x * 1000;
+                ++p;
+                break;
+            case 'f': {
+                if (p[1] != '\0') return -1;
+                double rate = kDefaultFrameRate;
+                if (ps.frame_given) {
+                    if (!(ps.frame_rate > 0)) return -1;
+                    rate = ps.frame_rate * ps.frame_mult;
+                } else if (ps.g_tt_warn_frame) {
+                    ps.g_tt_warn_frame = false;
+                    warn(ps.st, "ttml: ttp:frameRate missing, defaulting to 25");
+                }
+                ms = x / rate * 1000;
+                ++p;
+                break;
+            }
+            case 't': {
+                if (p[1] != '\0') return -1;
+                double rate = kDefaultTickRate;
+                if (ps.tick_given) {
+                    if (!(ps.tick_rate > 0)) return -1;
+                    rate = ps.tick_rate;
+                } else if (ps.g_tt_warn_tick) {
+                    ps.g_tt_warn_tick = false;
+                    warn(ps.st, "ttml: ttp:tickRate missing, defaulting to 10000");
+                }
+                ms = x / rate * 1000;
+                ++p;
+                break;
+            }
+            default:
+                return -1;
+            }
+        }
+        if (std::isnan(ms)) return -1;
+        sum += saturate_i32(ms);
+        first = false;
+        if (*p == '\0') break;
+    }
+    return static_cast<int32_t>(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+}
+
+// begin and end values: a clock time first, an offset time second.
+int32_t ttml_time_ms(std::string_view value, TtmlParse& ps) {
+    const int32_t clock = parse_hms_ms(value, false);
+    return clock >= 0 ? clock : ttml_offset_ms(value, ps);
+}
+
+// Timing parameters hold for the rest of the document once any tt or div tag states them.
+void read_parameters(std::string_view tag, TtmlParse& ps) {
+    if (const AttrValue a = xml_get_attr(tag, "ttp:tickRate", kAttrMax); a.found) {
+        ps.tick_rate = read_double(a.value);
+        ps.tick_given = true;
+    }
+    const AttrValue frame = xml_get_attr(tag, "ttp:frameRate", kAttrMax);
+    if (!frame.found) return;
+    ps.frame_rate = read_double(frame.value);
+    ps.frame_given = true;
+    const AttrValue mult = xml_get_attr(tag, "ttp:frameRateMultiplier", kAttrMax);
+    if (!mult.found) return;
+    // "numerator denominator", or a single number.
+    const ValueCopy copy(mult.value);
+    char* num_end = nullptr;
+    const double num = std::strtod(copy.c_str(), &num_end);
+    if (num_end == copy.c_str()) return;
+    char* den_end = nullptr;
+    const double den = std::strtod(num_end, &den_end);
+    if (den_end == num_end)
+        ps.frame_mult = num;
+    else if (den != 0)
+        ps.frame_mult = num / den;
+}
+
+void open_div(std::string_view tag, TtmlParse& ps) {
+    const AttrValue begin = xml_get_attr(tag, "begin", kAttrMax);
+    const AttrValue container = xml_get_attr(tag, "timeContainer", kAttrMax);
+    if (ps.depth == kDivStackMax) {
+        ++ps.untracked;
+        return;
+    }
+    int32_t offset = 0;
+    if (begin.found && !begin.value.empty()) {
+        if (!container.found || container.value.empty() || ieq(container.value, "par")) {
+            offset = std::max<int32_t>(ttml_time_ms(begin.value, ps), 0);
+        } else {
+            warn(ps.st, "ttml: timeContainer=\"%.*s\" unsupported, div begin ignored",
+                 static_cast<int>(container.value.size()), container.value.data());
+        }
+    }
+    ps.offsets[ps.depth++] = offset;
+}
+
+void close_div(TtmlParse& ps) {
+    if (ps.untracked > 0)
+        --ps.untracked;
+    else if (ps.depth > 0)
+        --ps.depth;
+}
+
+// A time below the division offset is taken as relative to it, any other as absolute.
+int32_t place(int32_t t, int32_t offset) { return t < offset ? add_sat(t, offset) : t; }
+
+void add_paragraph(std::string_view tag, std::string_view body, TtmlParse& ps) {
+    const AttrValue begin_attr = xml_get_attr(tag, "begin", kAttrMax);
+    const AttrValue end_attr = xml_get_attr(tag, "end", kAttrMax);
+    const AttrValue dur_attr = xml_get_attr(tag, "dur", kAttrMax);
+    const int32_t offset = ps.offset_sum();
+
+    int32_t start = 0;
+    if (begin_attr.found) {
+        const int32_t b = ttml_time_ms(begin_attr.value, ps);
+        if (b >= 0) start = place(b, offset);
+    }
+    bool has_end = false;
+    int32_t end = 0;
+    if (end_attr.found) {
+        const int32_t e = ttml_time_ms(end_attr.value, ps);
+        if (e >= 0) {
+            end = place(e, offset);
+            has_end = true;
+        }
+    }
+    if (!has_end && dur_attr.found) {
+        const int32_t d = ttml_offset_ms(dur_attr.value, ps);
+        if (d >= 0) {
+            end = add_sat(start, d);
+            has_end = true;
+        }
+    }
+    if (!has_end || end <= start || body.empty()) return;
+    cue_add_line(ps.st, cue_add(ps.st, start, end), body);
+}
+
+enum Kind : size_t { kTt, kDiv, kDivEnd, kPara, kKinds };
+constexpr std::array<std::string_view, kKinds> kTagNames{"<tt", "<div", "</div", "<p"};
+
+// A start tag name must end here; otherwise the match is a longer or prefixed name.
+constexpr bool ends_name(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '>'; }
+
+} // namespace
+
+int parse_ttml(sub_state& st, std::string_view text) {
+    text = until_nul(text);
+    TtmlParse ps{st};
+    // Each tag kind remembers its next occurrence, so the scan reads the text once per kind.
+    std::array<ForwardFinder, kKinds> finders{
+        ForwardFinder(text, kTagNames[kTt]), ForwardFinder(text, kTagNames[kDiv]),
+        ForwardFinder(text, kTagNames[kDivEnd]), ForwardFinder(text, kTagNames[kPara])};
+    ForwardFinder para_close(text, "</p>");
+    std::string text_buf;
+
+    size_t pos = 0;
+    for (;;) {
+        size_t at = std::string_view::npos;
+        size_t kind = kKinds;
+        for (size_t k = 0; k < kKinds; ++k) {
+            const size_t a = finders[k].next(pos);
+            if (a < at) {
+                at = a;
+                kind = k;
+            }
+        }
+        if (kind == kKinds) break;
+
+        const size_t name_end = at + kTagNames[kind].size();
+        if (kind != kDivEnd && (name_end >= text.size() || !ends_name(text[name_end]))) {
+            pos = at + 1;
+            continue;
+        }
+        const size_t gt = text.find('>', name_end);
+        if (gt == std::string_view::npos) break;
+        const std::string_view tag = text.substr(at, gt + 1 - at);
+        pos = gt + 1;
+
+        if (kind == kPara) {
+            // A self-closing paragraph is empty; it must not take the next paragraph's text.
+            if (text[gt - 1] == '/') continue;
+            const size_t close = para_close.next(gt + 1);
+            if (close == std::string_view::npos) continue;
+            const std::string_view body = xml_text_decode(text.substr(gt + 1, close - gt - 1), text_buf);
+            add_paragraph(tag.substr(0, kParaTagMax), body, ps);
+            pos = close + 4;
+            continue;
+        }
+        const std::string_view copy = tag.substr(0, kWrapTagMax);
+        read_parameters(copy, ps);
+        if (kind == kDiv)
+            open_div(copy, ps);
+        else if (kind == kDivEnd)
+            close_div(ps);
+    }
+
+    if (st.count > 0) {
+        st.format = 5;
+        return 0;
+    }
+    set_error(st, "no TTML cues");
     return 5;
 }
 

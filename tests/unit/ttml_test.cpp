@@ -1,0 +1,299 @@
+#include "test_util.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <string>
+#include <vector>
+
+using cuekit_test::Cue;
+using cuekit_test::cues;
+using cuekit_test::parse;
+
+namespace {
+
+constexpr int kTtml = 5;
+
+std::string doc(const std::string& body, const std::string& tt_attrs = "") {
+    return "<?xml version=\"1.0\"?>\n<tt xmlns=\"http://www.w3.org/ns/ttml\"" + tt_attrs + ">\n<body>\n" +
+           body + "\n</body>\n</tt>\n";
+}
+
+std::string para(const std::string& attrs, const std::string& text = "x") {
+    return "<p " + attrs + ">" + text + "</p>\n";
+}
+
+std::vector<std::string> warnings() {
+    std::vector<std::string> out;
+    for (int i = 0; i < sub_warning_count(); ++i)
+        out.emplace_back(sub_warning(i));
+    return out;
+}
+
+struct TimingCase {
+    const char* attrs;
+    int start; // -1: no cue
+    int end;
+};
+
+TEST(Ttml, ReadsClockAndOffsetTimes) {
+    const TimingCase cases[] = {{R"(begin="00:00:01.000" end="00:00:02.500")", 1000, 2500},
+                                {R"(begin="1.5s" dur="2s")", 1500, 3500},
+                                {R"(begin="1.5" end="2")", 1500, 2000},
+                                {R"(begin="1:30" end="100s")", 90000, 100000},
+                                {R"(begin="10ms" end="1m")", 10, 60000},
+                                {R"(begin="1h30m" end="2h")", 5400000, 7200000},
+                                {R"(begin="1h30s" end="2h")", 3630000, 7200000},
+                                {R"(begin="1m30" end="2m")", 60030, 120000},
+                                {R"(begin="1m 30s" end="2m")", 90000, 120000},
+                                // Unreadable or missing begin means 0.
+                                {R"(end="2s")", 0, 2000},
+                                {R"(begin="soon" end="2s")", 0, 2000},
+                                {R"(begin="1h s" end="2s")", 0, 2000},
+                                // An unreadable end falls back to dur; dur is never a clock time.
+                                {R"(begin="1s" end="2.5s " dur="1s")", 1000, 2000},
+                                {R"(begin="1s" end="2.5s ")", -1, 0},
+                                {R"(begin="0" dur="00:00:02.000")", -1, 0},
+                                {R"(begin="1s" end="2s" dur="10s")", 1000, 2000},
+                                {R"(begin="2s" end="2s")", -1, 0},
+                                {R"(begin="1s")", -1, 0},
+                                // NaN, infinities and huge components stay defined: NaN is unreadable,
+                                // the rest saturates.
+                                {R"(begin="0" end="nans" dur="5s")", 0, 5000},
+                                {R"(begin="0" end="infs")", 0, INT_MAX},
+                                {R"(begin="0" end="1e300s")", 0, INT_MAX},
+                                {R"(begin="0" end="1e300h1e300m1e300")", 0, INT_MAX},
+                                {R"(begin="0" end="-1e300s" dur="5s")", 0, 5000},
+                                {R"(begin="1e300s" dur="5s")", -1, 0},
+                                {R"(begin="2000000s" dur="2000000s")", 2000000000, INT_MAX}};
+    for (const TimingCase& c : cases) {
+        SCOPED_TRACE(c.attrs);
+        const int rc = parse(doc(para(c.attrs)), kTtml);
+        if (c.start < 0) {
+            EXPECT_EQ(rc, 5);
+            EXPECT_STREQ(sub_last_error(), "no TTML cues");
+            EXPECT_EQ(sub_cue_count(), 0);
+            continue;
+        }
+        ASSERT_EQ(rc, 0) << sub_last_error();
+        EXPECT_EQ(cues(), (std::vector<Cue>{{c.start, c.end, {"x"}}}));
+    }
+}
+
+TEST(Ttml, TickAndFrameParameters) {
+    struct Case {
+        const char* tt_attrs;
+        const char* attrs;
+        int start, end;
+        const char* warning; // nullptr: none
+    };
+    const Case cases[] = {
+        {R"( ttp:tickRate="10000000")", R"(begin="10000000t" end="20000000t")", 1000, 2000, nullptr},
+        {"", R"(begin="10000t" end="20000t")", 1000, 2000, "ttml: ttp:tickRate missing, defaulting to 10000"},
+        {R"( ttp:frameRate="30" ttp:frameRateMultiplier="1000 1001")", R"(begin="30f" end="60f")", 1001, 2002,
+         nullptr},
+        {"", R"(begin="25f" end="50f")", 1000, 2000, "ttml: ttp:frameRate missing, defaulting to 25"},
+        {R"( ttp:frameRate="30" ttp:frameRateMultiplier="2")", R"(begin="60f" end="120f")", 1000, 2000,
+         nullptr},
+        // A zero denominator leaves the multiplier at 1.
+        {R"( ttp:frameRate="30" ttp:frameRateMultiplier="2 0")", R"(begin="30f" end="60f")", 1000, 2000,
+         nullptr},
+        // The multiplier counts only next to a frame rate.
+        {R"( ttp:frameRateMultiplier="2")", R"(begin="25f" end="50f")", 1000, 2000,
+         "ttml: ttp:frameRate missing, defaulting to 25"},
+        // A rate of 0 or no number makes the unit unreadable (begin falls back to 0).
+        {R"( ttp:frameRate="0")", R"(begin="25f" end="2s")", 0, 2000, nullptr},
+        {R"( ttp:tickRate="fast")", R"(begin="5t" end="2s")", 0, 2000, nullptr},
+        {R"( ttp:frameRate="nan")", R"(begin="25f" end="2s")", 0, 2000, nullptr},
+        // A zero product of rate and multiplier divides by zero: 0/0 is unreadable.
+        {R"( ttp:frameRate="30" ttp:frameRateMultiplier="0")", R"(begin="0f" end="2s")", 0, 2000, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.tt_attrs) + " / " + c.attrs);
+        ASSERT_EQ(parse(doc(para(c.attrs), c.tt_attrs), kTtml), 0);
+        EXPECT_EQ(cues(), (std::vector<Cue>{{c.start, c.end, {"x"}}}));
+        EXPECT_EQ(warnings(), c.warning ? std::vector<std::string>{c.warning} : std::vector<std::string>{});
+    }
+}
+
+TEST(Ttml, MissingRateWarnsOncePerParse) {
+    const std::string text = doc(para(R"(begin="10000t" end="20000t")") + para(R"(begin="25f" end="50f")") +
+                                 para(R"(begin="30000t" end="40000t")") + para(R"(begin="75f" end="100f")"));
+    const std::vector<std::string> expected{"ttml: ttp:tickRate missing, defaulting to 10000",
+                                            "ttml: ttp:frameRate missing, defaulting to 25"};
+    for (int round = 0; round < 2; ++round) { // the flags do not carry over to the next parse
+        ASSERT_EQ(parse(text, kTtml), 0);
+        EXPECT_EQ(sub_cue_count(), 4);
+        EXPECT_EQ(warnings(), expected);
+    }
+}
+
+TEST(Ttml, ParametersOnLaterTagsHoldForTheRest) {
+    const std::string body = para(R"(begin="30f" end="60f")", "a") + R"(<div ttp:frameRate="30">)" +
+                             para(R"(begin="30f" end="60f")", "b") + "</div>" +
+                             para(R"(begin="30f" end="60f")", "c");
+    ASSERT_EQ(parse(doc(body), kTtml), 0);
+    EXPECT_EQ(cues(), (std::vector<Cue>{{1200, 2400, {"a"}}, {1000, 2000, {"b"}}, {1000, 2000, {"c"}}}));
+}
+
+TEST(Ttml, DivisionOffsets) {
+    struct Case {
+        const char* name;
+        std::string body;
+        std::vector<Cue> expected;
+        std::vector<std::string> warnings;
+    };
+    const Case cases[] = {
+        {"relative and absolute",
+         R"(<div begin="10s">)" + para(R"(begin="1s" end="2s")", "a") +
+             para(R"(begin="15s" end="16s")", "b") + "</div>",
+         {{11000, 12000, {"a"}}, {15000, 16000, {"b"}}},
+         {}},
+        {"nested",
+         R"(<div begin="10s"><div begin="5s">)" + para(R"(begin="1s" end="2s")") + "</div>" +
+             para(R"(begin="1s" end="2s")") + "</div>" + para(R"(begin="1s" end="2s")"),
+         {{16000, 17000, {"x"}}, {11000, 12000, {"x"}}, {1000, 2000, {"x"}}},
+         {}},
+        {"no begin on p", R"(<div begin="10s">)" + para(R"(end="2s")") + "</div>", {{0, 12000, {"x"}}}, {}},
+        {"clock begin and par",
+         R"(<div begin="00:00:10.000" timeContainer="PAR">)" + para(R"(begin="1s" end="2s")") + "</div>",
+         {{11000, 12000, {"x"}}},
+         {}},
+        {"seq keeps outer offsets",
+         R"(<div begin="10s"><div timeContainer="seq" begin="5s">)" + para(R"(begin="1s" end="2s")") +
+             "</div></div>",
+         {{11000, 12000, {"x"}}},
+         {R"(ttml: timeContainer="seq" unsupported, div begin ignored)"}},
+        {"seq without begin is silent",
+         R"(<div timeContainer="seq">)" + para(R"(begin="1s" end="2s")") + "</div>",
+         {{1000, 2000, {"x"}}},
+         {}},
+        {"unreadable div begin",
+         R"(<div begin="later">)" + para(R"(begin="1s" end="2s")") + "</div>",
+         {{1000, 2000, {"x"}}},
+         {}},
+        {"stray end tags", "</div></div>" + para(R"(begin="1s" end="2s")"), {{1000, 2000, {"x"}}}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(parse(doc(c.body), kTtml), 0);
+        EXPECT_EQ(cues(), c.expected);
+        EXPECT_EQ(warnings(), c.warnings);
+    }
+}
+
+TEST(Ttml, DivisionsBeyondTheStackDoNotPopTrackedOffsets) {
+    std::string body;
+    for (int i = 0; i < 8; ++i)
+        body += R"(<div begin="1s">)";
+    body += R"(<div begin="100s">)" + para(R"(begin="0.5s" end="0.6s")", "deep") + "</div>";
+    body += para(R"(begin="0.5s" end="0.6s")", "eighth");
+    body += "</div>" + para(R"(begin="0.5s" end="0.6s")", "seventh");
+    for (int i = 0; i < 7; ++i)
+        body += "</div>";
+    body += para(R"(begin="0.5s" end="0.6s")", "outside");
+    ASSERT_EQ(parse(doc(body), kTtml), 0);
+    EXPECT_EQ(cues(), (std::vector<Cue>{{8500, 8600, {"deep"}},
+                                        {8500, 8600, {"eighth"}},
+                                        {7500, 7600, {"seventh"}},
+                                        {500, 600, {"outside"}}}));
+}
+
+TEST(Ttml, ParagraphText) {
+    struct Case {
+        const char* text;
+        const char* line; // nullptr: no cue
+    };
+    const Case cases[] = {
+        {"Hello", "Hello"},
+        {"Line one<br/>Line two", "Line oneLine two"},
+        {"Line one<br/>\n      Line two", "Line one\n      Line two"},
+        {R"(<span tts:color="red">Red</span> &amp; &lt;b&gt;)", "Red & <b>"},
+        {"   \n  ", nullptr},
+        {"<span></span><br/>", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const int rc = parse(doc(para(R"(begin="1s" end="2s")", c.text)), kTtml);
+        if (!c.line) {
+            EXPECT_EQ(rc, 5);
+            continue;
+        }
+        ASSERT_EQ(rc, 0);
+        EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, {c.line}}}));
+    }
+}
+
+TEST(Ttml, TagRecognition) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<Cue> expected; // empty: "no TTML cues"
+    };
+    const Case cases[] = {
+        {"capitals", doc(R"(<P BEGIN="1s" END="2s">Loud</P>)"), {{1000, 2000, {"Loud"}}}},
+        {"prefixed names", R"(<tt:tt><tt:body><tt:p begin="1s" end="2s">x</tt:p></tt:body></tt:tt>)", {}},
+        {"longer names", doc(R"(<param begin="1s" end="2s">x</param><pre begin="1s" end="2s">y</pre>)"), {}},
+        {"no paragraph", doc("<div begin=\"1s\"></div>"), {}},
+        {"p at the very end", "<tt><p", {}},
+        {"unclosed paragraph skipped", doc(R"(<p begin="1s" end="2s">lost)"), {}},
+        {"tag without closing bracket ends the scan",
+         "<tt>" + para(R"(begin="1s" end="2s")", "a") + R"(<p begin="3s" end="4s" b)",
+         {{1000, 2000, {"a"}}}},
+        {"divs inside a paragraph are skipped with it",
+         doc(R"(<p begin="1s" end="2s">a<div begin="9s"></p>)" + para(R"(begin="3s" end="4s")")),
+         {{1000, 2000, {"a"}}, {3000, 4000, {"x"}}}},
+        {"tab, CR and LF end a name", doc("<p\tbegin=\"1s\"\r\nend=\"2s\">a</p>"), {{1000, 2000, {"a"}}}},
+        // A self-closing paragraph is empty and leaves the next paragraph alone.
+        {"self-closing p",
+         doc(R"(<p begin="1s" end="2s"/><p begin="3s" end="4s">Next</p>)"
+             "\n"
+             R"(<p begin="5s" end="6s" />)"),
+         {{3000, 4000, {"Next"}}}},
+        {"NUL ends the text",
+         std::string("<tt>") + para(R"(begin="1s" end="2s")", "a") + '\0' + para(R"(begin="3s" end="4s")"),
+         {{1000, 2000, {"a"}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int rc = parse(c.text, kTtml);
+        if (c.expected.empty()) {
+            EXPECT_EQ(rc, 5);
+            EXPECT_STREQ(sub_last_error(), "no TTML cues");
+            EXPECT_EQ(sub_detected_format(), -1);
+            continue;
+        }
+        ASSERT_EQ(rc, 0);
+        EXPECT_EQ(sub_detected_format(), kTtml);
+        EXPECT_EQ(cues(), c.expected);
+    }
+}
+
+TEST(Ttml, AttributeValuesAreCut) {
+    // Values keep 63 bytes: a long run of zeros pushes the unit letter out of reach.
+    const std::string zeros(70, '0');
+    ASSERT_EQ(parse(doc(para("begin=\"" + zeros + "1s\" end=\"2s\"")), kTtml), 0);
+    EXPECT_EQ(cues(), (std::vector<Cue>{{0, 2000, {"x"}}}));
+    // The p start tag keeps 511 bytes: an attribute beyond is not seen.
+    const std::string filler = "data-x=\"" + std::string(520, 'a') + "\" ";
+    ASSERT_EQ(parse(doc(para("begin=\"1s\" " + filler + "end=\"2s\" dur=\"3s\"")), kTtml), 5);
+}
+
+// Many paragraphs and no div (or no "</p>" at all) must not make the scan search the rest of
+// the document again for every element.
+TEST(Ttml, ScanIsLinear) {
+    std::string many;
+    std::string unclosed;
+    for (int i = 0; i < 60000; ++i) {
+        many += R"(<p begin="1s" end="2s">line</p>)";
+        unclosed += R"(<p begin="1s" end="2s">line <span>x</span>)";
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(parse(doc(many), kTtml), 0);
+    EXPECT_EQ(sub_cue_count(), 60000);
+    EXPECT_EQ(parse(doc(unclosed), kTtml), 5);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+}
+
+} // namespace
