@@ -256,12 +256,7 @@ int parse_sami(sub_state& st, std::string_view text) {
         }
     }
 
-    if (st.count > 0) {
-        st.format = 8;
-        return 0;
-    }
-    set_error(st, "no SAMI cues");
-    return 5;
+    return finish_parse(st, 8, "no SAMI cues");
 }
 
 } // namespace cuekit

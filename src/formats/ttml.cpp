@@ -288,12 +288,7 @@ int parse_ttml(sub_state& st, std::string_view text) {
             close_div(ps);
     }
 
-    if (st.count > 0) {
-        st.format = 5;
-        return 0;
-    }
-    set_error(st, "no TTML cues");
-    return 5;
+    return finish_parse(st, 5, "no TTML cues");
 }
 
 } // namespace cuekit
