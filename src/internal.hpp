@@ -122,16 +122,17 @@ size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0);
 // Lower-cases ASCII letters of `s` into `out` (same length, same positions).
 void ascii_lower(std::string_view s, std::string& out);
 
-// The first case-insensitive occurrence of a needle at or after a position that only moves
-// forward. An occurrence is kept until the position passes it and an absent needle is never
-// searched for again, so a whole forward scan reads the text once per needle.
+// The first occurrence of a needle (ASCII case ignored unless `exact`) at or after a position
+// that only moves forward. An occurrence is kept until the position passes it and an absent
+// needle is never searched for again, so a whole forward scan reads the text once per needle.
 class ForwardFinder {
 public:
-    ForwardFinder(std::string_view hay, std::string_view needle) : hay_(hay), needle_(needle) {}
+    ForwardFinder(std::string_view hay, std::string_view needle, bool exact = false)
+        : hay_(hay), needle_(needle), exact_(exact) {}
     // `from` must not be smaller than in the previous call.
     size_t next(size_t from) {
         if (!searched_ || (at_ != std::string_view::npos && at_ < from)) {
-            at_ = ifind(hay_, needle_, from);
+            at_ = exact_ ? hay_.find(needle_, from) : ifind(hay_, needle_, from);
             searched_ = true;
         }
         return at_;
@@ -140,6 +141,7 @@ public:
 private:
     std::string_view hay_;
     std::string_view needle_;
+    bool exact_;
     size_t at_ = std::string_view::npos;
     bool searched_ = false;
 };

@@ -28,9 +28,8 @@ int parse_bilibili(sub_state& st, std::string_view text) {
     std::string buf;
     int parsed = 0;
     size_t pos = 0;
-    // Once "</d>" is missing from some position on, it is missing from every later one too:
-    // remembering that keeps a document of unterminated elements linear.
-    bool close_missing = false;
+    // Remembers where "</d>" is (or that it is gone), so unterminated elements stay linear.
+    ForwardFinder closing(text, "</d>", true);
     while (pos < text.size()) {
         const size_t lt = text.find("<d ", pos);
         if (lt == npos) break;
@@ -41,11 +40,8 @@ int parse_bilibili(sub_state& st, std::string_view text) {
 
         const AttrValue p = xml_get_attr(tag, "p", kPMax);
         if (!p.found) continue;
-        const size_t close = close_missing ? npos : text.find("</d>", pos);
-        if (close == npos) {
-            close_missing = true;
-            continue;
-        }
+        const size_t close = closing.next(pos);
+        if (close == npos) continue;
         const std::string_view comment = xml_text_decode(text.substr(pos, close - pos), buf);
 
         int32_t start_ms = 0;

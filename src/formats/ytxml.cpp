@@ -43,8 +43,8 @@ int parse_ytxml(sub_state& st, std::string_view text) {
     constexpr auto npos = std::string_view::npos;
     std::string buf;
     size_t pos = 0;
-    // A "</text>" missing after some position is missing after every later one as well.
-    bool close_missing = false;
+    // Remembers where "</text>" is (or that it is gone), so unterminated elements stay linear.
+    ForwardFinder closing(text, kClose);
     while (pos < text.size()) {
         const size_t lt = ifind(text, kOpen, pos);
         if (lt == npos) break;
@@ -59,11 +59,8 @@ int parse_ytxml(sub_state& st, std::string_view text) {
         pos = gt + 1;
 
         if (text[gt - 1] == '/') continue; // self-closing: no caption
-        const size_t close = close_missing ? npos : ifind(text, kClose, pos);
-        if (close == npos) {
-            close_missing = true;
-            continue;
-        }
+        const size_t close = closing.next(pos);
+        if (close == npos) continue;
         const std::string_view caption = xml_text_decode(text.substr(pos, close - pos), buf);
         pos = close + kClose.size();
 
