@@ -1,8 +1,14 @@
-// The JSON result document, written with yyjson. Lines that are not valid UTF-8 (the decoder
-// lets a few invalid bytes through) are written with U+FFFD for each ill-formed part, so the
-// document is never refused for a line's content; the accessors keep the bytes as they are.
+// The JSON result document. It is written straight into one growing buffer, byte for byte
+// what yyjson's writer produces for the same document (compact, non-ASCII unescaped), without
+// building a tree of values first: the document of a large file costs one pass and its own
+// size in memory. Lines that are not valid UTF-8 (the decoder lets a few invalid bytes
+// through) are written with U+FFFD for each ill-formed part, so the document is never refused
+// for a line's content; the accessors keep the bytes as they are.
 #include "internal.hpp"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <yyjson.h>
@@ -11,7 +17,7 @@ namespace cuekit {
 namespace {
 
 // Length of the well-formed UTF-8 sequence at s[i], or 0 with `bad` set to the length of
-// the maximal ill-formed subpart there (at least 1).
+// the maximal ill-formed subpart there (at least 1), as the Unicode standard counts them.
 size_t utf8_sequence(std::string_view s, size_t i, size_t& bad) {
     const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char c = b(i);
@@ -43,89 +49,178 @@ size_t utf8_sequence(std::string_view s, size_t i, size_t& bad) {
     return need + 1;
 }
 
-bool is_valid_utf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        // ASCII runs are the common case: skip them eight bytes at a time.
-        while (i + 8 <= s.size()) {
-            uint64_t chunk;
-            std::memcpy(&chunk, s.data() + i, 8);
-            if (chunk & 0x8080808080808080ull) break;
-            i += 8;
-        }
-        if (i >= s.size()) break;
-        size_t bad = 0;
-        const size_t n = utf8_sequence(s, i, bad);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// True when none of the 8 bytes needs a look: no control byte, quote, backslash or non-ASCII.
+bool plain8(uint64_t x) {
+    const auto has_zero = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+    const uint64_t control = (x - 0x20 * kOnes) & ~x & kHighs;
+    return ((x & kHighs) | control | has_zero(x ^ ('"' * kOnes)) | has_zero(x ^ ('\\' * kOnes))) == 0;
 }
 
-std::string replace_ill_formed(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() + 16);
-    size_t i = 0;
+// A malloc'd text that grows by doubling; it becomes the state's document as it is.
+class Buffer {
+public:
+    explicit Buffer(size_t guess) { grow(guess); }
+    ~Buffer() { std::free(data_); }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+
+    void put(std::string_view s) {
+        if (!room(s.size())) return;
+        std::memcpy(data_ + len_, s.data(), s.size());
+        len_ += s.size();
+    }
+    void put(char c) {
+        if (room(1)) data_[len_++] = c;
+    }
+    void put_int(long long v) {
+        char tmp[24];
+        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+        put(std::string_view(tmp, static_cast<size_t>(r.ptr - tmp)));
+    }
+    void put_string(std::string_view s);
+    // Hands the text over (NUL-terminated), or nullptr when memory ran out on the way.
+    char* release() {
+        if (failed_ || !room(1)) return nullptr;
+        data_[len_] = '\0';
+        char* out = data_;
+        if (void* shrunk = std::realloc(data_, len_ + 1)) out = static_cast<char*>(shrunk);
+        data_ = nullptr;
+        return out;
+    }
+
+private:
+    bool room(size_t n) {
+        if (failed_) return false;
+        if (cap_ - len_ > n) return true;
+        return grow(std::max(cap_ * 2, len_ + n + 1));
+    }
+    bool grow(size_t cap) {
+        void* p = std::realloc(data_, cap);
+        if (!p) {
+            failed_ = true;
+            return false;
+        }
+        data_ = static_cast<char*>(p);
+        cap_ = cap;
+        return true;
+    }
+    char* data_ = nullptr;
+    size_t len_ = 0;
+    size_t cap_ = 0;
+    bool failed_ = false;
+};
+
+void Buffer::put_string(std::string_view s) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    put('"');
+    size_t i = 0, run = 0; // s[run, i) is copied as it stands
     while (i < s.size()) {
-        size_t bad = 0;
-        const size_t n = utf8_sequence(s, i, bad);
-        if (n) {
-            out.append(s.substr(i, n));
-            i += n;
-        } else {
-            out.append("\xEF\xBF\xBD");
+        if (i + 8 <= s.size()) {
+            uint64_t x;
+            std::memcpy(&x, s.data() + i, 8);
+            if (plain8(x)) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80) {
+            size_t bad = 0;
+            if (const size_t n = utf8_sequence(s, i, bad)) {
+                i += n;
+                continue;
+            }
+            put(s.substr(run, i - run));
+            put("\xEF\xBF\xBD");
             i += bad;
+            run = i;
+            continue;
         }
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            ++i;
+            continue;
+        }
+        put(s.substr(run, i - run));
+        switch (c) {
+        case '"': put("\\\""); break;
+        case '\\': put("\\\\"); break;
+        case '\b': put("\\b"); break;
+        case '\f': put("\\f"); break;
+        case '\n': put("\\n"); break;
+        case '\r': put("\\r"); break;
+        case '\t': put("\\t"); break;
+        default: {
+            const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+            put(std::string_view(esc, 6));
+        }
+        }
+        run = ++i;
     }
-    return out;
+    put(s.substr(run));
+    put('"');
 }
 
-struct DocOwner {
-    yyjson_mut_doc* doc;
-    ~DocOwner() { yyjson_mut_doc_free(doc); }
+// yyjson's text of a real: the shortest form that reads back, always with a fraction or an
+// exponent. Font sizes repeat, so the last one is kept.
+class RealText {
+public:
+    bool write(double v, Buffer& out) {
+        if (!have_ || std::memcmp(&v, &last_, sizeof v) != 0) {
+            yyjson_mut_val val;
+            yyjson_mut_set_real(&val, v);
+            size_t n = 0;
+            char* text = yyjson_mut_val_write(&val, 0, &n);
+            if (!text) return false; // not finite: the document cannot hold it
+            text_.assign(text, n);
+            std::free(text);
+            last_ = v;
+            have_ = true;
+        }
+        out.put(text_);
+        return true;
+    }
+
+private:
+    double last_ = 0;
+    bool have_ = false;
+    std::string text_;
 };
 
 } // namespace
 
 char* write_json(const sub_state& st) {
-    DocOwner owner{yyjson_mut_doc_new(nullptr)};
-    yyjson_mut_doc* doc = owner.doc;
-    if (!doc) return nullptr;
-
-    yyjson_mut_val* root = yyjson_mut_obj(doc);
-    yyjson_mut_val* cues = yyjson_mut_arr(doc);
-    if (!root || !cues) return nullptr;
-    yyjson_mut_doc_set_root(doc, root);
-    yyjson_mut_obj_add_str(doc, root, "format", format_name(st.format));
-    yyjson_mut_obj_add_val(doc, root, "cues", cues);
-
+    Buffer out(static_cast<size_t>(st.text_len) + static_cast<size_t>(st.count) * 48 + 64);
+    RealText real;
+    out.put(R"({"format":")");
+    out.put(format_name(st.format));
+    out.put(R"(","cues":[)");
     for (int32_t i = 0; i < st.count; ++i) {
         const sub_cue& c = st.cues[i];
-        yyjson_mut_val* obj = yyjson_mut_obj(doc);
-        yyjson_mut_val* lines = yyjson_mut_arr(doc);
-        if (!obj || !lines) return nullptr;
-        yyjson_mut_obj_add_int(doc, obj, "start", c.start_ms);
-        yyjson_mut_obj_add_int(doc, obj, "end", c.end_ms);
+        out.put(i ? R"(,{"start":)" : R"({"start":)");
+        out.put_int(c.start_ms);
+        out.put(R"(,"end":)");
+        out.put_int(c.end_ms);
+        out.put(R"(,"lines":[)");
         for (int32_t j = 0; j < c.lines.count; ++j) {
-            const std::string_view line(c.lines.items[j]);
-            // Valid lines are referenced, not copied: the state outlives the document.
-            if (is_valid_utf8(line)) {
-                yyjson_mut_arr_add_strn(doc, lines, line.data(), line.size());
-            } else {
-                const std::string fixed = replace_ill_formed(line);
-                yyjson_mut_arr_add_strncpy(doc, lines, fixed.data(), fixed.size());
-            }
+            if (j) out.put(',');
+            out.put_string(c.lines.items[j]);
         }
-        yyjson_mut_obj_add_val(doc, obj, "lines", lines);
+        out.put(']');
         if (c.is_danmu) {
-            yyjson_mut_obj_add_bool(doc, obj, "danmu", true);
-            yyjson_mut_obj_add_int(doc, obj, "mode", c.mode);
-            yyjson_mut_obj_add_uint(doc, obj, "color", c.color);
-            yyjson_mut_obj_add_real(doc, obj, "fontsize", static_cast<double>(c.fontsize));
+            out.put(R"(,"danmu":true,"mode":)");
+            out.put_int(c.mode);
+            out.put(R"(,"color":)");
+            out.put_int(c.color);
+            out.put(R"(,"fontsize":)");
+            if (!real.write(static_cast<double>(c.fontsize), out)) return nullptr;
         }
-        yyjson_mut_arr_append(cues, obj);
+        out.put('}');
     }
-    return yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+    out.put("]}");
+    return out.release();
 }
 
 int build_json(sub_state& st) {

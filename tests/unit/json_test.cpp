@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <limits>
+#include <random>
 #include <string>
+#include <vector>
+#include <yyjson.h>
 
 namespace {
 
@@ -92,6 +97,86 @@ TEST_F(JsonTest, NoDocumentAfterFailureOrClear) {
     EXPECT_STREQ(sub_result_json(), "{}");
     EXPECT_EQ(cuekit_test::parse("nothing here"), 5);
     EXPECT_STREQ(sub_result_json(), "{}");
+}
+
+} // namespace
+
+namespace {
+
+// The document as yyjson's own writer builds it from a tree of values: the writer of the
+// library must give the same bytes for every document.
+std::string reference_json(const sub_state& st) {
+    yyjson_mut_doc* doc = yyjson_mut_doc_new(nullptr);
+    yyjson_mut_val* root = yyjson_mut_obj(doc);
+    yyjson_mut_doc_set_root(doc, root);
+    yyjson_mut_obj_add_str(doc, root, "format", sub_format_name(st.format));
+    yyjson_mut_val* arr = yyjson_mut_arr(doc);
+    yyjson_mut_obj_add_val(doc, root, "cues", arr);
+    for (int i = 0; i < st.count; ++i) {
+        const sub_cue& c = st.cues[i];
+        yyjson_mut_val* obj = yyjson_mut_obj(doc);
+        yyjson_mut_obj_add_int(doc, obj, "start", c.start_ms);
+        yyjson_mut_obj_add_int(doc, obj, "end", c.end_ms);
+        yyjson_mut_val* lines = yyjson_mut_arr(doc);
+        for (int j = 0; j < c.lines.count; ++j) yyjson_mut_arr_add_str(doc, lines, c.lines.items[j]);
+        yyjson_mut_obj_add_val(doc, obj, "lines", lines);
+        if (c.is_danmu) {
+            yyjson_mut_obj_add_bool(doc, obj, "danmu", true);
+            yyjson_mut_obj_add_int(doc, obj, "mode", c.mode);
+            yyjson_mut_obj_add_uint(doc, obj, "color", c.color);
+            yyjson_mut_obj_add_real(doc, obj, "fontsize", static_cast<double>(c.fontsize));
+        }
+        yyjson_mut_arr_append(arr, obj);
+    }
+    char* text = yyjson_mut_write(doc, 0, nullptr);
+    std::string out = text ? text : "(refused)";
+    std::free(text);
+    yyjson_mut_doc_free(doc);
+    return out;
+}
+
+TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
+    std::mt19937 rng(20261207);
+    const std::vector<std::string> pieces = {
+        "a", "Z", " ", "\"", "\\", "/", "\b", "\f", "\n", "\r", "\t", "\x01", "\x1f", "\x7f", "\xC3\xA9",
+        "\xD0\x96", "\xE4\xB8\xAD", "\xE2\x80\xA8", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", "long plain ascii run "};
+    const float sizes[] = {25.0f, 18.3f, 0.0f, -0.0f, 1e-7f, 12345.678f, 3.4e38f, 1.5e-45f, 100.0f, 36.0f};
+    for (int round = 0; round < 300; ++round) {
+        sub_state st = cuekit::make_empty_state();
+        st.format = static_cast<int32_t>(rng() % 12) - 1;
+        const int n = static_cast<int>(rng() % 6);
+        for (int i = 0; i < n; ++i) {
+            const int idx = cuekit::cue_add(st, static_cast<int32_t>(rng()), static_cast<int32_t>(rng()));
+            const int lines = static_cast<int>(rng() % 4);
+            for (int j = 0; j < lines; ++j) {
+                std::string line;
+                const int len = static_cast<int>(rng() % 30);
+                for (int k = 0; k < len; ++k) line += pieces[rng() % pieces.size()];
+                cuekit::cue_add_line(st, idx, line);
+            }
+            if (rng() % 2) {
+                st.cues[idx].is_danmu = 1;
+                st.cues[idx].mode = static_cast<int32_t>(rng());
+                st.cues[idx].color = static_cast<uint32_t>(rng()) & 0xFFFFFF;
+                st.cues[idx].fontsize = sizes[rng() % std::size(sizes)];
+            }
+        }
+        char* mine = cuekit::write_json(st);
+        ASSERT_NE(mine, nullptr);
+        EXPECT_EQ(std::string(mine), reference_json(st)) << "round " << round;
+        std::free(mine);
+        cuekit::state_reset(st);
+    }
+}
+
+TEST(JsonWriter, NonFiniteFontSizeRefusesTheDocument) {
+    sub_state st = cuekit::make_empty_state();
+    st.format = 9;
+    const int i = cuekit::cue_add(st, 0, 1);
+    st.cues[i].is_danmu = 1;
+    st.cues[i].fontsize = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(cuekit::write_json(st), nullptr);
+    cuekit::state_reset(st);
 }
 
 } // namespace
