@@ -159,9 +159,19 @@ public:
     size_t offset() const { return pos_; }
 
 private:
+    // Next position of each byte that can start a terminator (text size when there is none
+    // left): each is searched again only once the scan has passed it.
+    struct NextByte {
+        char byte;
+        size_t at = 0;
+        bool searched = false;
+    };
+    size_t next_of(NextByte& b, size_t from) const;
+
     std::string_view text_;
     size_t pos_ = 0;
     bool done_ = false;
+    NextByte lf_{'\n'}, cr_{'\r'}, ls_{'\xE2'};
 };
 
 // All lines of a text as views (for parsers that need to look ahead or back).

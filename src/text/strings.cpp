@@ -73,27 +73,37 @@ void ascii_lower(std::string_view s, std::string& out) {
     for (size_t i = 0; i < s.size(); ++i) out[i] = static_cast<char>(fold(static_cast<unsigned char>(s[i])));
 }
 
+size_t LineReader::next_of(NextByte& b, size_t from) const {
+    if (!b.searched || b.at < from) {
+        const void* p = from < text_.size() ? std::memchr(text_.data() + from, b.byte, text_.size() - from) : nullptr;
+        b.at = p ? static_cast<size_t>(static_cast<const char*>(p) - text_.data()) : text_.size();
+        b.searched = true;
+    }
+    return b.at;
+}
+
 bool LineReader::next(std::string_view& line) {
     if (done_) return false;
     const char* t = text_.data();
     const size_t len = text_.size();
-    for (size_t i = pos_; i < len;) {
-        // Only CR, LF and the first byte of U+2028 can start a terminator.
-        const unsigned char c = static_cast<unsigned char>(t[i]);
-        size_t k = 0;
-        if (c == '\n') {
-            k = 1;
-        } else if (c == '\r') {
+    size_t from = pos_;
+    while (true) {
+        const size_t i = std::min({next_of(lf_, from), next_of(cr_, from), next_of(ls_, from)});
+        if (i >= len) break;
+        size_t k = 1; // LF, and a CR on its own
+        if (t[i] == '\r') {
             if (i + 2 < len && t[i + 1] == '\r')
                 k = t[i + 2] == '\n' ? 3 : 1;
-            else
-                k = (i + 1 < len && t[i + 1] == '\n') ? 2 : 1;
-        } else if (c == 0xE2 && i + 2 < len && static_cast<unsigned char>(t[i + 1]) == 0x80 &&
-                   static_cast<unsigned char>(t[i + 2]) == 0xA8) {
+            else if (i + 1 < len && t[i + 1] == '\n')
+                k = 2;
+        } else if (t[i] == '\xE2') {
+            // U+2028 LINE SEPARATOR; any other character with this lead byte is text.
+            if (!(i + 2 < len && static_cast<unsigned char>(t[i + 1]) == 0x80 &&
+                  static_cast<unsigned char>(t[i + 2]) == 0xA8)) {
+                from = i + 1;
+                continue;
+            }
             k = 3;
-        } else {
-            ++i;
-            continue;
         }
         line = text_.substr(pos_, i - pos_);
         pos_ = i + k;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,53 @@ TEST(Strings, FindIgnoringCaseStaysLinear) {
     EXPECT_EQ(cuekit::ifind(hay, "ttml"), std::string_view::npos);
     EXPECT_EQ(cuekit::ifind(hay + "TTML", "ttml"), hay.size());
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
+}
+
+} // namespace
+
+namespace {
+
+// The terminator rules written out literally, byte by byte.
+std::vector<std::string> reference_split(const std::string& t) {
+    std::vector<std::string> out;
+    size_t s = 0, i = 0;
+    const size_t len = t.size();
+    while (i < len) {
+        size_t k = 0;
+        if (t[i] == '\r') {
+            if (i + 2 < len && t[i + 1] == '\r') k = t[i + 2] == '\n' ? 3 : 1;
+            else k = (i + 1 < len && t[i + 1] == '\n') ? 2 : 1;
+        } else if (t[i] == '\n') {
+            k = 1;
+        } else if (t[i] == '\xE2' && i + 2 < len && t[i + 1] == '\x80' && t[i + 2] == '\xA8') {
+            k = 3;
+        }
+        if (k == 0) {
+            ++i;
+            continue;
+        }
+        out.push_back(t.substr(s, i - s));
+        s = i = i + k;
+    }
+    out.push_back(t.substr(s));
+    return out;
+}
+
+TEST(Lines, ScannerMatchesTheByteByByteRules) {
+    std::mt19937 rng(7);
+    const char* pieces[] = {"a", "\n", "\r", "\r\n", "\r\r\n", "\r\r", "\xE2", "\xE2\x80", "\xE2\x80\xA8",
+                            "\xE2\x80\xA9", "\xE2\x82\xAC", std::string("\0", 1).c_str(), "xyz"};
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const int n = static_cast<int>(rng() % 20);
+        for (int i = 0; i < n; ++i) {
+            const size_t p = rng() % std::size(pieces);
+            text += p == 11 ? std::string(1, '\0') : std::string(pieces[p]);
+        }
+        std::vector<std::string> got;
+        for (auto v : cuekit::split_line_views(text)) got.emplace_back(v);
+        ASSERT_EQ(got, reference_split(text)) << round;
+    }
 }
 
 } // namespace
