@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <yyjson.h>
 
 namespace cuekit {
@@ -85,6 +86,47 @@ struct DocOwner {
     ~DocOwner() { yyjson_mut_doc_free(doc); }
 };
 
+// Fills the document; false as soon as any value cannot be allocated, so that a document
+// with silently missing cues or lines is never written.
+bool fill(yyjson_mut_doc* doc, const sub_state& st) {
+    yyjson_mut_val* root = yyjson_mut_obj(doc);
+    yyjson_mut_val* cues = yyjson_mut_arr(doc);
+    if (!root || !cues) return false;
+    yyjson_mut_doc_set_root(doc, root);
+    if (!yyjson_mut_obj_add_str(doc, root, "format", format_name(st.format)) ||
+        !yyjson_mut_obj_add_val(doc, root, "cues", cues))
+        return false;
+
+    for (int32_t i = 0; i < st.count; ++i) {
+        const sub_cue& c = st.cues[i];
+        yyjson_mut_val* obj = yyjson_mut_obj(doc);
+        yyjson_mut_val* lines = yyjson_mut_arr(doc);
+        if (!obj || !lines || !yyjson_mut_obj_add_int(doc, obj, "start", c.start_ms) ||
+            !yyjson_mut_obj_add_int(doc, obj, "end", c.end_ms))
+            return false;
+        for (int32_t j = 0; j < c.lines.count; ++j) {
+            const std::string_view line(c.lines.items[j]);
+            // Valid lines are referenced, not copied: the state outlives the document.
+            bool added = false;
+            if (is_valid_utf8(line)) {
+                added = yyjson_mut_arr_add_strn(doc, lines, line.data(), line.size());
+            } else {
+                const std::string fixed = replace_ill_formed(line);
+                added = yyjson_mut_arr_add_strncpy(doc, lines, fixed.data(), fixed.size());
+            }
+            if (!added) return false;
+        }
+        if (!yyjson_mut_obj_add_val(doc, obj, "lines", lines)) return false;
+        if (c.is_danmu && (!yyjson_mut_obj_add_bool(doc, obj, "danmu", true) ||
+                           !yyjson_mut_obj_add_int(doc, obj, "mode", c.mode) ||
+                           !yyjson_mut_obj_add_uint(doc, obj, "color", c.color) ||
+                           !yyjson_mut_obj_add_real(doc, obj, "fontsize", static_cast<double>(c.fontsize))))
+            return false;
+        if (!yyjson_mut_arr_append(cues, obj)) return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int build_json(sub_state& st) {
@@ -93,39 +135,10 @@ int build_json(sub_state& st) {
     DocOwner owner{yyjson_mut_doc_new(nullptr)};
     yyjson_mut_doc* doc = owner.doc;
     if (!doc) return -1;
-
-    yyjson_mut_val* root = yyjson_mut_obj(doc);
-    yyjson_mut_val* cues = yyjson_mut_arr(doc);
-    if (!root || !cues) return -1;
-    yyjson_mut_doc_set_root(doc, root);
-    yyjson_mut_obj_add_str(doc, root, "format", format_name(st.format));
-    yyjson_mut_obj_add_val(doc, root, "cues", cues);
-
-    for (int32_t i = 0; i < st.count; ++i) {
-        const sub_cue& c = st.cues[i];
-        yyjson_mut_val* obj = yyjson_mut_obj(doc);
-        yyjson_mut_val* lines = yyjson_mut_arr(doc);
-        if (!obj || !lines) return -1;
-        yyjson_mut_obj_add_int(doc, obj, "start", c.start_ms);
-        yyjson_mut_obj_add_int(doc, obj, "end", c.end_ms);
-        for (int32_t j = 0; j < c.lines.count; ++j) {
-            const std::string_view line(c.lines.items[j]);
-            // Valid lines are referenced, not copied: the state outlives the document.
-            if (is_valid_utf8(line)) {
-                yyjson_mut_arr_add_strn(doc, lines, line.data(), line.size());
-            } else {
-                const std::string fixed = replace_ill_formed(line);
-                yyjson_mut_arr_add_strncpy(doc, lines, fixed.data(), fixed.size());
-            }
-        }
-        yyjson_mut_obj_add_val(doc, obj, "lines", lines);
-        if (c.is_danmu) {
-            yyjson_mut_obj_add_bool(doc, obj, "danmu", true);
-            yyjson_mut_obj_add_int(doc, obj, "mode", c.mode);
-            yyjson_mut_obj_add_uint(doc, obj, "color", c.color);
-            yyjson_mut_obj_add_real(doc, obj, "fontsize", static_cast<double>(c.fontsize));
-        }
-        yyjson_mut_arr_append(cues, obj);
+    try {
+        if (!fill(doc, st)) return -1;
+    } catch (const std::bad_alloc&) { // the repaired copy of an ill-formed line
+        return -1;
     }
     st.json = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
     return st.json ? 0 : -1;
