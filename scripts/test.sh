@@ -20,3 +20,9 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCUEKIT_WERROR=ON \
   -DCMAKE_C_FLAGS="$san" -DCMAKE_CXX_FLAGS="$san" -DCMAKE_EXE_LINKER_FLAGS="$san" >/dev/null
 ninja -C build-asan
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
+
+echo "== static analysis"
+bash scripts/lint.sh
+
+echo "== fuzz harnesses on the seed corpus"
+if [ "${CI:-}" = "true" ]; then bash scripts/fuzz.sh 20; else bash scripts/fuzz.sh 5; fi

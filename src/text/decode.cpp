@@ -79,10 +79,15 @@ struct Converted {
     size_t len = 0;
 };
 
+// iconv_open's failure value, (iconv_t)-1: the one integer-to-pointer cast the API forces.
+iconv_t failed_cd() {
+    return reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
+}
+
 struct IconvOwner {
     iconv_t cd;
     ~IconvOwner() {
-        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+        if (cd != failed_cd()) iconv_close(cd);
     }
 };
 
@@ -99,7 +104,7 @@ Conversion iconv_convert(const char* from, std::string_view in, Converted& out, 
     // leaves errno as it was, so anything else counts as a lack of resources.
     errno = 0;
     IconvOwner conv{iconv_open("UTF-8", from)};
-    if (conv.cd == reinterpret_cast<iconv_t>(-1)) return errno == EINVAL ? Conversion::refused : Conversion::no_memory;
+    if (conv.cd == failed_cd()) return errno == EINVAL ? Conversion::refused : Conversion::no_memory;
     if (in.size() > (SIZE_MAX - 16) / 4) return Conversion::no_memory;
     const size_t cap = 4 * in.size() + 16;
     Text buf(static_cast<char*>(std::malloc(cap)));
