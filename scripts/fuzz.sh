@@ -13,8 +13,11 @@ harnesses=("$@")
 [ ${#harnesses[@]} -eq 0 ] && harnesses=(parse detect decode)
 
 if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends libclang-rt-14-dev >/dev/null
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends libclang-rt-14-dev >/dev/null
 fi
 
 CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
