@@ -34,3 +34,9 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WER
   -DCMAKE_C_FLAGS="$tsan" -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="$tsan" >/dev/null
 ninja -C build-tsan cuekit_tests
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/cuekit_tests --gtest_filter='CppApi.*'
+
+echo "== static analysis"
+bash scripts/lint.sh
+
+echo "== fuzz harnesses on the seed corpus"
+if [ "${CI:-}" = "true" ]; then bash scripts/fuzz.sh 20; else bash scripts/fuzz.sh 5; fi

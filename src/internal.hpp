@@ -39,6 +39,10 @@ int strlist_push(sub_strlist& list, std::string_view s);
 void strlist_free(sub_strlist& list);
 // A state as after a reset (format -1).
 sub_state make_empty_state();
+// How often the cue store refused a cue or a line on this thread so far. Parsers go on past
+// such a refusal, so the driver compares this before and after a parser to tell a complete
+// result from one that silently lost data.
+uint64_t store_failures();
 
 // ---------------------------------------------------------------------------------------
 // Driver, detection, JSON result (core/)

@@ -149,7 +149,9 @@ char** sub_split_lines(const char* text, size_t len, int* out_count) {
             lines = static_cast<char**>(grown);
             cap = want;
         }
-        lines[count++] = sub_strndup(line.data() ? line.data() : "", line.size());
+        char* copy = sub_strndup(line.data() ? line.data() : "", line.size());
+        if (!copy) return free_all(); // never hand out an array with a missing line
+        lines[count++] = copy;
     }
     if (out_count) *out_count = static_cast<int>(count);
     return lines;

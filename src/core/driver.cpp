@@ -17,10 +17,15 @@ constexpr sub_format second_chance(sub_format failed) {
     }
 }
 
+// The parser's result, or 4 when the cue store refused a cue or a line on the way: a
+// parser skips what it cannot store, so its success (or its "nothing found") would hide the
+// loss.
 int call_parser(sub_state& st, int format, std::string_view text) {
     const FormatInfo* f = format_info(format);
     if (!f) return 1;
-    return guard_oom([&] { return f->parse(st, text); });
+    const uint64_t refusals = store_failures();
+    const int rc = guard_oom([&] { return f->parse(st, text); });
+    return store_failures() != refusals ? 4 : rc;
 }
 
 int run(sub_state& st, const void* data, size_t len, int format, const char* encoding, bool with_json) {
@@ -40,7 +45,9 @@ int run(sub_state& st, const void* data, size_t len, int format, const char* enc
         for (const sub_format id : kFallbackOrder) {
             clear_cues(st);
             st.error[0] = '\0';
-            if (call_parser(st, id, text) == 0 && st.count > 0) return succeed(st);
+            const int rc = call_parser(st, id, text);
+            if (rc == 4) return 4; // another parser's reading would replace the right one
+            if (rc == 0 && st.count > 0) return succeed(st);
         }
         set_error(st, "all parsers failed");
         return 5;
@@ -48,7 +55,7 @@ int run(sub_state& st, const void* data, size_t len, int format, const char* enc
 
     const int rc = call_parser(st, format, text);
     if (rc == 0) return succeed(st);
-    const sub_format retry = rc == 1 ? -1 : second_chance(format);
+    const sub_format retry = (rc == 1 || rc == 4) ? -1 : second_chance(format);
     if (retry < 0) return rc;
     clear_cues(st); // the error text of the first attempt stays
     const int rc2 = call_parser(st, retry, text);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <yyjson.h>
 
 namespace cuekit {
@@ -226,7 +227,11 @@ char* write_json(const sub_state& st) {
 int build_json(sub_state& st) {
     std::free(st.json);
     st.json = nullptr;
-    st.json = write_json(st);
+    try {
+        st.json = write_json(st);
+    } catch (const std::bad_alloc&) { // a font size's text; the document is simply absent
+        st.json = nullptr;
+    }
     return st.json ? 0 : -1;
 }
 

@@ -73,9 +73,11 @@ int acfun_walk(sub_state& st, yyjson_val* v, int depth) {
 int parse_acfun(sub_state& st, std::string_view text) {
     // Flags 0: strict JSON; the library copies the text and leaves it as it is. The whole
     // length is passed, so a NUL inside makes the document invalid instead of cutting it.
+    yyjson_read_err err{};
     const std::unique_ptr<yyjson_doc, DocFree> doc(
-        yyjson_read_opts(const_cast<char*>(text.data()), text.size(), 0, nullptr, nullptr));
+        yyjson_read_opts(const_cast<char*>(text.data()), text.size(), 0, nullptr, &err));
     if (!doc) {
+        if (err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) return 4; // not the document's fault
         set_error(st, "Acfun: invalid JSON");
         return 5;
     }

@@ -79,23 +79,36 @@ struct Converted {
     size_t len = 0;
 };
 
+// iconv_open's failure value, (iconv_t)-1: the one integer-to-pointer cast the API forces.
+iconv_t failed_cd() {
+    return reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
+}
+
 struct IconvOwner {
     iconv_t cd;
     ~IconvOwner() {
-        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+        if (cd != failed_cd()) iconv_close(cd);
     }
 };
+
+// Why a conversion gave no text. Running out of memory is kept apart from a refusal, so
+// that it is reported as such instead of sending the input down the fallback chain, where
+// it would come out as a different text.
+enum class Conversion { ok, refused, no_memory };
 
 // One conversion into a buffer of 4n + 16 bytes. It fails only when nothing could be
 // converted (an unknown name, no memory, or bad input at the very start); later bad input
 // becomes U+FFFD, skipping one input unit, and `replaced` is set.
-bool iconv_convert(const char* from, std::string_view in, Converted& out, bool& replaced) {
+Conversion iconv_convert(const char* from, std::string_view in, Converted& out, bool& replaced) {
+    // EINVAL is the converter's word for a name it does not know. Out of memory, glibc
+    // leaves errno as it was, so anything else counts as a lack of resources.
+    errno = 0;
     IconvOwner conv{iconv_open("UTF-8", from)};
-    if (conv.cd == reinterpret_cast<iconv_t>(-1)) return false;
-    if (in.size() > (SIZE_MAX - 16) / 4) return false;
+    if (conv.cd == failed_cd()) return errno == EINVAL ? Conversion::refused : Conversion::no_memory;
+    if (in.size() > (SIZE_MAX - 16) / 4) return Conversion::no_memory;
     const size_t cap = 4 * in.size() + 16;
     Text buf(static_cast<char*>(std::malloc(cap)));
-    if (!buf) return false;
+    if (!buf) return Conversion::no_memory;
     const size_t unit = (istarts_with(from, "UTF-16") || istarts_with(from, "UCS-2")) ? 2 : 1;
 
     char* inp = const_cast<char*>(in.data());
@@ -107,7 +120,7 @@ bool iconv_convert(const char* from, std::string_view in, Converted& out, bool& 
         if (iconv(conv.cd, &inp, &inleft, &outp, &outleft) != static_cast<size_t>(-1)) break;
         const int err = errno;
         if (err == E2BIG) break; // cut, as the budget is sized once
-        if (outp == start) return false;
+        if (outp == start) return Conversion::refused;
         if ((err != EILSEQ && err != EINVAL) || outleft < 3) break;
         std::memcpy(outp, "\xEF\xBF\xBD", 3);
         outp += 3;
@@ -123,7 +136,7 @@ bool iconv_convert(const char* from, std::string_view in, Converted& out, bool& 
     *outp = '\0';
     out.len = static_cast<size_t>(outp - start);
     out.text = std::move(buf);
-    return true;
+    return Conversion::ok;
 }
 
 bool copy_verbatim(std::string_view in, Converted& out) {
@@ -161,27 +174,32 @@ int decode_to_utf8(sub_state& st, const void* data, size_t len, const char* enco
     }
     if (b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF")) {
         const char* from = b[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
-        if (!iconv_convert(from, b.substr(2), out, replaced)) return 2;
-        return done();
+        switch (iconv_convert(from, b.substr(2), out, replaced)) {
+        case Conversion::ok: return done();
+        case Conversion::no_memory: return 4;
+        case Conversion::refused: return 2;
+        }
     }
     if (conv && !ieq(conv, "UTF-8")) {
-        if (!iconv_convert(conv, b, out, replaced)) {
-            set_error(st, "iconv failed for encoding %s", conv);
-            return 2;
+        switch (iconv_convert(conv, b, out, replaced)) {
+        case Conversion::ok: return done();
+        case Conversion::no_memory: return 4;
+        case Conversion::refused: set_error(st, "iconv failed for encoding %s", conv); return 2;
         }
-        return done();
     }
     if (count_invalid_utf8(b, 8) <= 7) {
         if (!copy_verbatim(b, out)) return 4;
         return done();
     }
-    if (iconv_convert("CP1252", b, out, replaced)) {
-        warn(st, "encoding: auto-detected as CP1252 (invalid UTF-8)");
-        return done();
+    switch (iconv_convert("CP1252", b, out, replaced)) {
+    case Conversion::ok: warn(st, "encoding: auto-detected as CP1252 (invalid UTF-8)"); return done();
+    case Conversion::no_memory: return 4;
+    case Conversion::refused: break;
     }
-    if (iconv_convert("ISO-8859-1", b, out, replaced)) {
-        warn(st, "encoding: fell back to ISO-8859-1");
-        return done();
+    switch (iconv_convert("ISO-8859-1", b, out, replaced)) {
+    case Conversion::ok: warn(st, "encoding: fell back to ISO-8859-1"); return done();
+    case Conversion::no_memory: return 4;
+    case Conversion::refused: break;
     }
     warn(st, "encoding: treated as latin1 with possible mojibake");
     if (!copy_verbatim(b, out)) return 4;

@@ -1,0 +1,33 @@
+// sub_detect_format on arbitrary bytes, with and without a file name: the first byte picks
+// the name. Detection must answer -1 to 10 and leave the parse state alone.
+#include "invariants.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* kNames[] = {
+    nullptr, "", "a.srt", "B.VTT", "x.ass", "x.SSA", "m.sub", "t.ttml", "t.dfxp", "y.xml",
+    "l.lrc", "s.smi", "s.SAMI", "a.json", "noext", "dir.srt/file", "trailing.", ".", "a.b.c.webvtt",
+};
+constexpr size_t kNameCount = sizeof kNames / sizeof kNames[0];
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const char* name = kNames[data[0] % kNameCount];
+    const int before = sub_detected_format();
+    const int found = sub_detect_format(data + 1, size - 1, name);
+    if (found < -1 || found > 10) {
+        std::fprintf(stderr, "detection answered %d\n", found);
+        std::abort();
+    }
+    // A null pointer with a length must not be read.
+    if (sub_detect_format(nullptr, size, name) < -1 || sub_cue_count() != 0 || sub_detected_format() != before) {
+        std::fprintf(stderr, "detection changed the parse state\n");
+        std::abort();
+    }
+    return 0;
+}

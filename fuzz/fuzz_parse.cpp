@@ -1,0 +1,28 @@
+// sub_parse on arbitrary bytes. The first byte picks the format (-1 to 10) and the encoding
+// name; the rest is the file. Any broken invariant aborts, so libFuzzer keeps the input.
+#include "invariants.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void fail(const std::string& why, int format, const char* encoding) {
+    std::fprintf(stderr, "invariant broken (format %d, encoding %s): %s\n", format, encoding ? encoding : "(null)",
+                 why.c_str());
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace cuekit_invariants;
+    if (size == 0) return 0;
+    const int format = data[0] % 12 - 1;
+    const char* encoding = kEncodings[(data[0] / 12) % kEncodingCount];
+    const int rc = sub_parse(data + 1, size - 1, format, encoding);
+    if (const std::string why = check_parse_result(rc); !why.empty()) fail(why, format, encoding);
+    sub_clear();
+    if (const std::string why = check_cleared(); !why.empty()) fail(why, format, encoding);
+    return 0;
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Static analysis: clang-tidy (checks in .clang-tidy) over src/ and tools/ with the compile
+# commands of the g++ test build, then cppcheck over src/, tools/ and include/. Any finding
+# fails the script. Suppress a false positive inline, with the reason next to it.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+need=()
+command -v run-clang-tidy >/dev/null 2>&1 || need+=(clang-tidy)
+command -v cppcheck >/dev/null 2>&1 || need+=(cppcheck)
+if [ ${#need[@]} -gt 0 ]; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+if [ ! -f build-test/compile_commands.json ]; then
+  cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WERROR=ON \
+    -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null
+fi
+
+echo "-- clang-tidy"
+log="$(mktemp)"
+trap 'rm -f "$log"' EXIT
+if ! run-clang-tidy -p build-test -quiet -j"$(nproc 2>/dev/null || echo 2)" "$root/(src|tools)/" >"$log" 2>&1; then
+  grep -E 'warning:|error:' -A3 "$log" | grep -v '^Suppressed' || cat "$log"
+  echo "clang-tidy found problems"
+  exit 1
+fi
+
+echo "-- cppcheck"
+cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr --std=c++20 --quiet \
+  -I include -I src src tools include
+echo "lint clean"

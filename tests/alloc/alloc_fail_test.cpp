@@ -1,0 +1,191 @@
+// Allocation failure, one point at a time: for every k from 1 until a parse no longer
+// reaches it, the k-th allocation of the parse fails. Every such run must end in one of
+// the outcomes the library promises, leak nothing, and leave the library able to give the
+// full result on the next parse.
+//
+// Legitimate outcomes of a run in which one allocation failed:
+// - result 4 with the state of a failed parse (JSON "{}", invariants hold);
+// - result 0 with exactly the reference cues, format and error text, where only the
+//   non-fatal parts may be missing: the JSON document may read "{}" (it could not be
+//   built) and a warning slot may be null (its copy could not be made).
+// Anything else (another result code, a success with fewer or different cues, a leak) is
+// a fault. The hook (alloc_hook.cpp) fails malloc, calloc, realloc and operator new alike.
+#include "alloc_hook.hpp"
+#include "../../fuzz/invariants.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CueRecord {
+    int start, end, danmu, mode;
+    unsigned color;
+    float size;
+    std::vector<std::string> lines;
+    bool operator==(const CueRecord&) const = default;
+};
+
+struct Outcome {
+    int rc = 0;
+    int format = -1;
+    std::string error, json;
+    std::vector<CueRecord> cues;
+    std::vector<std::optional<std::string>> warnings;
+};
+
+Outcome snapshot(int rc) {
+    Outcome o;
+    o.rc = rc;
+    o.format = sub_detected_format();
+    o.error = sub_last_error();
+    o.json = sub_result_json();
+    for (int i = 0; i < sub_cue_count(); ++i) {
+        CueRecord c{sub_cue_start_ms(i), sub_cue_end_ms(i), sub_cue_is_danmu(i), sub_cue_danmu_mode(i),
+                    sub_cue_danmu_color(i), sub_cue_danmu_fontsize(i), {}};
+        for (int j = 0; j < sub_cue_line_count(i); ++j) c.lines.emplace_back(sub_cue_line(i, j));
+        o.cues.push_back(std::move(c));
+    }
+    for (int i = 0; i < sub_warning_count(); ++i) {
+        const char* w = sub_warning(i);
+        o.warnings.push_back(w ? std::optional<std::string>(w) : std::nullopt);
+    }
+    return o;
+}
+
+struct Input {
+    std::string name;
+    std::string bytes;
+    int format;           // -1: detected from content and name, as the tool does
+    const char* encoding; // may be null
+};
+
+int run(const Input& in) {
+    return sub_parse(in.bytes.data(), in.bytes.size(), in.format, in.encoding);
+}
+
+// Why `got` (a run with one failed allocation) is no legitimate outcome, or "".
+std::string judge(const Outcome& got, const Outcome& ref) {
+    if (got.rc == 4) return got.json == "{}" ? "" : "result 4 with a JSON text";
+    if (got.rc != 0) return "result " + std::to_string(got.rc) + " (expected 0 or 4)";
+    if (ref.rc != 0) return "success where the normal parse fails";
+    if (got.format != ref.format) return "another format";
+    if (got.cues != ref.cues) return "success with cues that differ from the normal parse";
+    if (got.error != ref.error) return "error text differs: " + got.error;
+    if (got.json != ref.json && got.json != "{}") return "JSON text neither complete nor absent";
+    if (got.warnings.size() != ref.warnings.size()) return "warning count differs";
+    for (size_t i = 0; i < got.warnings.size(); ++i)
+        if (got.warnings[i] && got.warnings[i] != ref.warnings[i]) return "warning text differs";
+    return "";
+}
+
+std::string read_file(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+std::vector<Input> inputs() {
+    std::vector<Input> all;
+    // Every example file, its format detected the way the tool does it.
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::directory_iterator(CUEKIT_SOURCE_DIR "/examples"))
+        if (e.is_regular_file()) files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    for (const auto& p : files) {
+        std::string bytes = read_file(p);
+        const int format = sub_detect_format(bytes.data(), bytes.size(), p.filename().c_str());
+        all.push_back({p.filename().string(), std::move(bytes), format, nullptr});
+    }
+
+    // Growth of the cue store past 16 and of a line list past 4, with a warning on the way.
+    std::string many;
+    for (int i = 0; i < 40; ++i)
+        many += std::to_string(i + 1) + "\n00:00:" + std::to_string(10 + i) + ",000 --> 00:00:" +
+                std::to_string(11 + i) + ",000\na\nb\nc\nd\ne\nf\n\n";
+    all.push_back({"many-cues.srt", many, 0, nullptr});
+
+    const std::string srt = "1\n00:00:01,000 --> 00:00:02,000\nCaf\xC3\xA9 \xE2\x82\xAC\n\n"
+                            "2\n00:00:03,000 --> 00:00:04,000\nsecond\n";
+    // UTF-16 after a mark, a named conversion, and the CP1252 fallback with its warning.
+    std::string u16 = "\xFF\xFE";
+    for (const char c : std::string("1\n00:00:01,000 --> 00:00:02,000\nwide\n")) u16 += std::string{c, '\0'};
+    all.push_back({"utf16-bom", u16, -1, nullptr});
+    all.push_back({"cp1251-named", "1\n00:00:01,000 --> 00:00:02,000\n\xCF\xF0\xE8\xE2\xE5\xF2\n", 0, "cp1251"});
+    all.push_back({"cp1252-fallback", "1\n00:00:01,000 --> 00:00:02,000\n\xE9\xE9 \xE9 \xE9 \xE9 \xE9 \xE9 \xE9 \xE9 \x80\n", 0,
+                   nullptr});
+    // Content detection sees nothing in UTF-16 without a mark: the whole fallback order runs.
+    std::string u16_bare = u16.substr(2);
+    all.push_back({"utf16-fallback-order", u16_bare, -1, "utf-16le"});
+    // An ill-formed line: the JSON writer needs its repaired copy.
+    all.push_back({"ill-formed-line", srt + "\n3\n00:00:05,000 --> 00:00:06,000\nbad \xFF byte\n", 0, nullptr});
+    return all;
+}
+
+TEST(AllocationFailure, EveryPointOfEveryInput) {
+    long points = 0;
+    for (const Input& in : inputs()) {
+        SCOPED_TRACE(in.name);
+        sub_clear();
+        const Outcome ref = snapshot(run(in));
+        sub_clear();
+        for (long k = 1;; ++k) {
+            alloc_hook::arm(k);
+            const int rc = run(in);
+            const bool failed = alloc_hook::disarm();
+            const Outcome got = snapshot(rc);
+            if (const std::string why = cuekit_invariants::check_parse_result(rc, true); !why.empty())
+                ADD_FAILURE() << "allocation " << k << ": " << why;
+            alloc_hook::resume(); // count the frees of what the run left behind
+            sub_clear();
+            const long leaked = alloc_hook::live_blocks();
+            alloc_hook::disarm();
+            EXPECT_EQ(leaked, 0) << "allocation " << k << " failed: blocks leaked";
+            if (!failed) {
+                EXPECT_EQ(judge(got, ref), "") << "normal run after " << k - 1 << " failure points";
+                EXPECT_EQ(got.rc, ref.rc);
+                break;
+            }
+            ++points;
+            EXPECT_EQ(judge(got, ref), "") << "allocation " << k << " of " << in.name << " failed";
+            // The next parse must be whole again.
+            const Outcome again = snapshot(run(in));
+            EXPECT_EQ(judge(again, ref), "") << "parse after failing allocation " << k;
+            EXPECT_EQ(again.json, ref.json);
+            sub_clear();
+            if (::testing::Test::HasFailure()) break; // one report per input is enough
+        }
+    }
+    std::printf("allocation failure points exercised: %ld\n", points);
+    EXPECT_GT(points, 0);
+}
+
+// A line array either comes back whole or not at all: never with a missing line.
+TEST(AllocationFailure, SplitLinesIsAllOrNothing) {
+    const std::string text = "a\nbb\r\nccc\rdddd\r\r\ne\xE2\x80\xA8" "f";
+    for (long k = 1;; ++k) {
+        int count = -1;
+        alloc_hook::arm(k);
+        char** lines = sub_split_lines(text.data(), text.size(), &count);
+        const bool failed = alloc_hook::disarm();
+        if (lines) {
+            ASSERT_EQ(count, 6) << "allocation " << k;
+            for (int i = 0; i < count; ++i) ASSERT_NE(lines[i], nullptr) << "allocation " << k << ", line " << i;
+        } else {
+            EXPECT_TRUE(failed);
+        }
+        alloc_hook::resume();
+        sub_free_lines(lines, count);
+        EXPECT_EQ(alloc_hook::live_blocks(), 0);
+        alloc_hook::disarm();
+        if (!failed) break;
+    }
+}
+
+} // namespace
