@@ -43,6 +43,14 @@ int count_invalid_utf8(std::string_view b, int limit) {
     size_t i = 0;
     const size_t n = b.size();
     while (i < n && v < limit) {
+        // Runs of ASCII, the bulk of most subtitle files, eight bytes at a time.
+        while (i + 8 <= n) {
+            uint64_t chunk;
+            std::memcpy(&chunk, b.data() + i, 8);
+            if (chunk & 0x8080808080808080ull) break;
+            i += 8;
+        }
+        if (i >= n) break;
         const unsigned char c = static_cast<unsigned char>(b[i]);
         if (c < 0x80) {
             ++i;

@@ -172,14 +172,13 @@ std::vector<std::string> reference_split(const std::string& t) {
 
 TEST(Lines, ScannerMatchesTheByteByByteRules) {
     std::mt19937 rng(7);
-    const char* pieces[] = {"a", "\n", "\r", "\r\n", "\r\r\n", "\r\r", "\xE2", "\xE2\x80", "\xE2\x80\xA8",
-                            "\xE2\x80\xA9", "\xE2\x82\xAC", std::string("\0", 1).c_str(), "xyz"};
+    const std::string pieces[] = {"a", "\n", "\r", "\r\n", "\r\r\n", "\r\r", "\xE2", "\xE2\x80", "\xE2\x80\xA8",
+                                  "\xE2\x80\xA9", "\xE2\x82\xAC", std::string(1, '\0'), "xyz"};
     for (int round = 0; round < 3000; ++round) {
         std::string text;
         const int n = static_cast<int>(rng() % 20);
         for (int i = 0; i < n; ++i) {
-            const size_t p = rng() % std::size(pieces);
-            text += p == 11 ? std::string(1, '\0') : std::string(pieces[p]);
+            text += pieces[rng() % std::size(pieces)];
         }
         std::vector<std::string> got;
         for (auto v : cuekit::split_line_views(text)) got.emplace_back(v);
