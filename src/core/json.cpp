@@ -7,6 +7,7 @@
 #include "internal.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -169,7 +170,7 @@ void Buffer::put_string(std::string_view s) {
 class RealText {
 public:
     bool write(double v, Buffer& out) {
-        if (!have_ || std::memcmp(&v, &last_, sizeof v) != 0) {
+        if (!have_ || std::bit_cast<uint64_t>(v) != std::bit_cast<uint64_t>(last_)) {
             yyjson_mut_val val;
             yyjson_mut_set_real(&val, v);
             size_t n = 0;

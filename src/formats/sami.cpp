@@ -248,7 +248,7 @@ int parse_sami(sub_state& st, std::string_view text) {
         size_t from = 0;
         for (;;) {
             const size_t lf = t.find('\n', from);
-            const size_t len = lf == std::string_view::npos ? t.npos : lf - from;
+            const size_t len = lf == std::string_view::npos ? std::string_view::npos : lf - from;
             const std::string_view piece = trim(t.substr(from, len));
             if (!piece.empty()) cue_add_line(st, cue, piece);
             if (lf == std::string_view::npos) break;
