@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 namespace {
@@ -101,8 +102,33 @@ struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 
-// Reads the whole file; prints why on failure (one line on stderr) and returns false.
-bool read_file(const char* path, std::unique_ptr<char[]>& data, size_t& len) {
+// The whole file, mapped when the system allows it (no copy through a read buffer), read
+// otherwise.
+class FileBytes {
+public:
+    FileBytes() = default;
+    ~FileBytes() { reset(); }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+
+    const char* data() const { return mapped_ ? static_cast<const char*>(mapped_) : read_.get(); }
+    size_t size() const { return len_; }
+    void reset() {
+        if (mapped_) munmap(mapped_, len_);
+        mapped_ = nullptr;
+        read_.reset();
+        len_ = 0;
+    }
+    // Prints why on failure (one line on stderr) and returns false.
+    bool load(const char* path);
+
+private:
+    void* mapped_ = nullptr;
+    std::unique_ptr<char[]> read_;
+    size_t len_ = 0;
+};
+
+bool FileBytes::load(const char* path) {
     std::unique_ptr<FILE, FileCloser> f(std::fopen(path, "rb"));
     if (!f) {
         std::perror(path);
@@ -110,7 +136,8 @@ bool read_file(const char* path, std::unique_ptr<char[]>& data, size_t& len) {
     }
     // A directory opens fine on some systems and reports a meaningless size.
     struct stat info {};
-    if (fstat(fileno(f.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
+    const bool have_info = fstat(fileno(f.get()), &info) == 0;
+    if (have_info && S_ISDIR(info.st_mode)) {
         std::fprintf(stderr, "%s: %s\n", path, std::strerror(EISDIR));
         return false;
     }
@@ -124,17 +151,25 @@ bool read_file(const char* path, std::unique_ptr<char[]>& data, size_t& len) {
         std::fprintf(stderr, "%s: file too large (2 GiB or more)\n", path);
         return false;
     }
-    data.reset(new (std::nothrow) char[static_cast<size_t>(size) + 1]);
-    if (!data) {
+    if (size > 0 && have_info && S_ISREG(info.st_mode)) {
+        void* m = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileno(f.get()), 0);
+        if (m != MAP_FAILED) {
+            mapped_ = m;
+            len_ = static_cast<size_t>(size);
+            return true;
+        }
+    }
+    read_.reset(new (std::nothrow) char[static_cast<size_t>(size) + 1]);
+    if (!read_) {
         std::fprintf(stderr, "%s: out of memory\n", path);
         return false;
     }
-    len = std::fread(data.get(), 1, static_cast<size_t>(size), f.get());
+    len_ = std::fread(read_.get(), 1, static_cast<size_t>(size), f.get());
     if (std::ferror(f.get())) {
         std::fprintf(stderr, "%s: cannot read the file: %s\n", path, std::strerror(errno));
         return false;
     }
-    data[len] = '\0';
+    read_[len_] = '\0';
     return true;
 }
 
@@ -175,12 +210,11 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::unique_ptr<char[]> data;
-    size_t len = 0;
-    if (!read_file(path, data, len)) return 1;
-    if (format == -1) format = sub_detect_format(data.get(), len, path);
-    const int rc = sub_parse(data.get(), len, format, encoding);
-    data.reset();
+    FileBytes file;
+    if (!file.load(path)) return 1;
+    if (format == -1) format = sub_detect_format(file.data(), file.size(), path);
+    const int rc = sub_parse(file.data(), file.size(), format, encoding);
+    file.reset();
     if (rc != 0) {
         std::fprintf(stderr, "parse error %d: %s\n", rc, sub_last_error());
         return 1;
