@@ -5,6 +5,7 @@
 #include "cuekit.h"
 
 #include <array>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,6 +35,8 @@ void drop_last_cue(sub_state& st);
 void clear_cues(sub_state& st);
 void set_error(sub_state& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
 void warn(sub_state& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
+void vset_error(sub_state& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
+void vwarn(sub_state& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
 void state_reset(sub_state& st);
 int strlist_push(sub_strlist& list, std::string_view s);
 void strlist_free(sub_strlist& list);
@@ -148,6 +151,34 @@ private:
     bool exact_;
     size_t at_ = std::string_view::npos;
     bool searched_ = false;
+};
+
+// Walks the elements of one name through a markup text, front to back: each start tag (from
+// its '<' through its first '>'), and on request the text up to the element's closing tag.
+class ElementScanner {
+public:
+    // `open` is how a start tag begins ("<d ", "<text"); with `name_ends`, the byte after it
+    // must be a space or '>' (anything else is a longer name, another element).
+    ElementScanner(std::string_view text, std::string_view open, std::string_view close, bool exact, bool name_ends)
+        : text_(text), open_(open), close_(text, close, exact), close_len_(close.size()), exact_(exact),
+          name_ends_(name_ends) {}
+    // The next start tag, cut to `max_tag` bytes; false when none with a '>' is left.
+    bool next_tag(std::string_view& tag, size_t max_tag);
+    // Whether the start tag just read ends in "/>".
+    bool self_closing() const { return gt_ > 0 && text_[gt_ - 1] == '/'; }
+    // The text between the start tag just read and the next closing tag, both then consumed;
+    // false when no closing tag follows.
+    bool body(std::string_view& inner);
+
+private:
+    std::string_view text_;
+    std::string_view open_;
+    ForwardFinder close_;
+    size_t close_len_;
+    bool exact_;
+    bool name_ends_;
+    size_t pos_ = 0;
+    size_t gt_ = 0;
 };
 
 // Walks a text line by line with the terminators LF, CR, CR LF, CR CR LF and U+2028 (E2 80 A8),

@@ -56,18 +56,15 @@ const char* sub_format_name(int id) { return format_name(id); }
 void sub_set_error(const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(g_sub.error, sizeof g_sub.error, fmt, ap);
+    vset_error(g_sub, fmt, ap);
     va_end(ap);
 }
 
 void sub_warn(const char* fmt, ...) {
-    if (g_sub.warning_count >= 64) return;
-    char buf[256];
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    vwarn(g_sub, fmt, ap);
     va_end(ap);
-    warn(g_sub, "%s", buf);
 }
 
 int sub_strlist_push(sub_strlist* list, const char* s) {

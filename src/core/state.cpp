@@ -119,22 +119,28 @@ void clear_cues(sub_state& st) {
     st.capacity = 0;
 }
 
+void vset_error(sub_state& st, const char* fmt, va_list ap) { std::vsnprintf(st.error, sizeof st.error, fmt, ap); }
+
+void vwarn(sub_state& st, const char* fmt, va_list ap) {
+    if (st.warning_count >= 64) return;
+    char buf[256];
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    // A copy that cannot be made still takes its slot, and reads back as null.
+    st.warnings[st.warning_count++] = copy_bytes(buf);
+}
+
 void set_error(sub_state& st, const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(st.error, sizeof st.error, fmt, ap);
+    vset_error(st, fmt, ap);
     va_end(ap);
 }
 
 void warn(sub_state& st, const char* fmt, ...) {
-    if (st.warning_count >= 64) return;
-    char buf[256];
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    vwarn(st, fmt, ap);
     va_end(ap);
-    // A copy that cannot be made still takes its slot, and reads back as null.
-    st.warnings[st.warning_count++] = copy_bytes(buf);
 }
 
 int finish_parse(sub_state& st, sub_format id, const char* no_cues_error) {

@@ -24,31 +24,20 @@ void read_p(std::string_view p, int32_t& start_ms, DanmakuStyle& style) {
 
 int parse_bilibili(sub_state& st, std::string_view text) {
     text = until_nul(text);
-    constexpr auto npos = std::string_view::npos;
     std::string buf;
     int parsed = 0;
-    size_t pos = 0;
-    // Remembers where "</d>" is (or that it is gone), so unterminated elements stay linear.
-    ForwardFinder closing(text, "</d>", true);
-    while (pos < text.size()) {
-        const size_t lt = text.find("<d ", pos);
-        if (lt == npos) break;
-        const size_t gt = text.find('>', lt + 3);
-        if (gt == npos) break;
-        const std::string_view tag = text.substr(lt, std::min(gt + 1 - lt, kTagMax));
-        pos = gt + 1;
-
+    ElementScanner elements(text, "<d ", "</d>", true, false);
+    std::string_view tag;
+    while (elements.next_tag(tag, kTagMax)) {
         const AttrValue p = xml_get_attr(tag, "p", kPMax);
-        if (!p.found) continue;
-        const size_t close = closing.next(pos);
-        if (close == npos) continue;
-        const std::string_view comment = xml_text_decode(text.substr(pos, close - pos), buf);
+        std::string_view inner;
+        if (!p.found || !elements.body(inner)) continue;
+        const std::string_view comment = xml_text_decode(inner, buf);
 
         int32_t start_ms = 0;
         DanmakuStyle style;
         read_p(p.value, start_ms, style);
         if (add_danmaku(st, start_ms, style, comment)) ++parsed;
-        pos = close + 4;
     }
     if (parsed > 0) {
         st.format = 9;

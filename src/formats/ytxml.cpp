@@ -40,29 +40,13 @@ int32_t float_ms(float seconds) {
 
 int parse_ytxml(sub_state& st, std::string_view text) {
     text = until_nul(text);
-    constexpr auto npos = std::string_view::npos;
     std::string buf;
-    size_t pos = 0;
-    // Remembers where "</text>" is (or that it is gone), so unterminated elements stay linear.
-    ForwardFinder closing(text, kClose);
-    while (pos < text.size()) {
-        const size_t lt = ifind(text, kOpen, pos);
-        if (lt == npos) break;
-        const size_t name_end = lt + kOpen.size();
-        if (name_end >= text.size() || (text[name_end] != ' ' && text[name_end] != '>')) {
-            pos = name_end; // a longer name such as textarea, or a name followed by other space
-            continue;
-        }
-        const size_t gt = text.find('>', name_end);
-        if (gt == npos) break;
-        const std::string_view tag = text.substr(lt, std::min(gt + 1 - lt, kTagMax));
-        pos = gt + 1;
-
-        if (text[gt - 1] == '/') continue; // self-closing: no caption
-        const size_t close = closing.next(pos);
-        if (close == npos) continue;
-        const std::string_view caption = xml_text_decode(text.substr(pos, close - pos), buf);
-        pos = close + kClose.size();
+    ElementScanner elements(text, kOpen, kClose, false, true);
+    std::string_view tag;
+    while (elements.next_tag(tag, kTagMax)) {
+        std::string_view inner;
+        if (elements.self_closing() || !elements.body(inner)) continue; // no caption
+        const std::string_view caption = xml_text_decode(inner, buf);
 
         const float s = seconds_value(xml_get_attr(tag, "start", kValueMax).value);
         const float d = seconds_value(xml_get_attr(tag, "dur", kValueMax).value);
