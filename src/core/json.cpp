@@ -130,6 +130,16 @@ void Buffer::put_string(std::string_view s) {
         }
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c >= 0x80) {
+            // The common well-formed two- and three-byte characters, checked directly.
+            const auto cont = [&](size_t k) { return k < s.size() && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
+            if (c >= 0xC2 && c <= 0xDF && cont(i + 1)) {
+                i += 2;
+                continue;
+            }
+            if (((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) && cont(i + 1) && cont(i + 2)) {
+                i += 3;
+                continue;
+            }
             size_t bad = 0;
             if (const size_t n = utf8_sequence(s, i, bad)) {
                 i += n;
