@@ -215,6 +215,9 @@ std::vector<std::string_view> split_line_views(std::string_view text);
 // ---------------------------------------------------------------------------------------
 // Numbers (text/numbers.cpp): conversions that are defined for every input.
 
+// strtod, with the same result and end position; plain decimals (up to 15 significant digits
+// and 22 after the point, no exponent) are converted directly, everything else by strtod.
+double strtod_fast(const char* s, char** end);
 // Truncates toward zero into int32; NaN reads as 0, out-of-range values saturate.
 int32_t saturate_i32(double v);
 // Saturating int32 addition.

@@ -40,32 +40,50 @@ int format_from_name(std::string_view name) {
     return -1; // an unknown name silently means automatic
 }
 
-// Buffered standard output: the listing is formatted without printf per field.
+// Buffered standard output: the listing is formatted without printf per field, into a fixed
+// buffer that goes out with one write whenever it is nearly full.
 class Out {
 public:
-    Out() { buf_.reserve(kFlushAt + 4096); }
     ~Out() { flush(); }
+    Out(const Out&) = delete;
+    Out& operator=(const Out&) = delete;
+    Out() = default;
+
     Out& str(std::string_view s) {
-        buf_.append(s);
-        if (buf_.size() >= kFlushAt) flush();
+        if (s.size() > kSize - len_) {
+            flush();
+            if (s.size() > kSize) { // longer than the whole buffer: straight through
+                std::fwrite(s.data(), 1, s.size(), stdout);
+                return *this;
+            }
+        }
+        std::memcpy(buf_.data() + len_, s.data(), s.size());
+        len_ += s.size();
+        return *this;
+    }
+    template <size_t N>
+    Out& lit(const char (&s)[N]) {
+        if (N - 1 > kSize - len_) flush();
+        std::memcpy(buf_.data() + len_, s, N - 1);
+        len_ += N - 1;
         return *this;
     }
     Out& num(long long v) {
-        char tmp[24];
-        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
-        return str(std::string_view(tmp, static_cast<size_t>(r.ptr - tmp)));
+        if (kSize - len_ < 24) flush();
+        len_ = static_cast<size_t>(std::to_chars(buf_.data() + len_, buf_.data() + kSize, v).ptr - buf_.data());
+        return *this;
     }
     Out& hex6(unsigned v) {
         char tmp[16];
         const auto r = std::to_chars(tmp, tmp + sizeof tmp, v, 16);
         const size_t n = static_cast<size_t>(r.ptr - tmp);
-        for (size_t i = n; i < 6; ++i) buf_.push_back('0');
+        if (n < 6) str(std::string_view("000000", 6 - n));
         return str(std::string_view(tmp, n));
     }
     // "%.0f": whole numbers directly, anything else through printf's own rounding.
     Out& size0(double v) {
         if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 1e15) {
-            if (v == 0 && std::signbit(v)) return str("-0");
+            if (v == 0 && std::signbit(v)) return lit("-0");
             return num(static_cast<long long>(v));
         }
         char tmp[512];
@@ -73,29 +91,31 @@ public:
         return str(std::string_view(tmp, n > 0 ? static_cast<size_t>(n) : 0));
     }
     void flush() {
-        if (!buf_.empty()) std::fwrite(buf_.data(), 1, buf_.size(), stdout);
-        buf_.clear();
+        if (len_) std::fwrite(buf_.data(), 1, len_, stdout);
+        len_ = 0;
     }
 
 private:
-    static constexpr size_t kFlushAt = 1 << 16;
-    std::string buf_;
+    static constexpr size_t kSize = 1 << 16;
+    std::array<char, kSize> buf_;
+    size_t len_ = 0;
 };
 
 void print_listing() {
-    Out out;
-    out.str("# format=").str(sub_format_name(sub_detected_format())).str(" cues=").num(sub_cue_count()).str("\n");
+    static Out out; // 64 KiB: not for the stack
+    out.lit("# format=").str(sub_format_name(sub_detected_format())).lit(" cues=").num(sub_cue_count()).lit("\n");
     const int n = sub_cue_count();
     for (int i = 0; i < n; ++i) {
-        out.num(static_cast<long long>(i) + 1).str(") ").num(sub_cue_start_ms(i)).str(" --> ").num(sub_cue_end_ms(i));
+        out.num(static_cast<long long>(i) + 1).lit(") ").num(sub_cue_start_ms(i)).lit(" --> ").num(sub_cue_end_ms(i));
         if (sub_cue_is_danmu(i)) {
-            out.str(" [danmu mode=").num(sub_cue_danmu_mode(i)).str(" color=#").hex6(sub_cue_danmu_color(i));
-            out.str(" size=").size0(static_cast<double>(sub_cue_danmu_fontsize(i))).str("]");
+            out.lit(" [danmu mode=").num(sub_cue_danmu_mode(i)).lit(" color=#").hex6(sub_cue_danmu_color(i));
+            out.lit(" size=").size0(static_cast<double>(sub_cue_danmu_fontsize(i))).lit("]");
         }
-        out.str("\n");
+        out.lit("\n");
         const int lines = sub_cue_line_count(i);
-        for (int j = 0; j < lines; ++j) out.str("   ").str(sub_cue_line(i, j)).str("\n");
+        for (int j = 0; j < lines; ++j) out.lit("   ").str(sub_cue_line(i, j)).lit("\n");
     }
+    out.flush();
 }
 
 struct FileCloser {

@@ -61,7 +61,8 @@ bool plain8(uint64_t x) {
     return ((x & kHighs) | control | has_zero(x ^ ('"' * kOnes)) | has_zero(x ^ ('\\' * kOnes))) == 0;
 }
 
-// A malloc'd text that grows by doubling; it becomes the state's document as it is.
+// A malloc'd text that grows by doubling; it becomes the state's document as it is. Writers
+// reserve room for a whole piece first (`reserve`), then write through a raw cursor.
 class Buffer {
 public:
     explicit Buffer(size_t guess) { grow(guess); }
@@ -69,36 +70,43 @@ public:
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
 
+    // A cursor with room for at least `n` more bytes, or nullptr when memory ran out.
+    char* reserve(size_t n) {
+        if (failed_) return nullptr;
+        if (cap_ - len_ <= n && !grow(std::max(cap_ * 2, len_ + n + 1))) return nullptr;
+        return data_ + len_;
+    }
+    void commit(const char* end) { len_ = static_cast<size_t>(end - data_); }
     void put(std::string_view s) {
-        if (!room(s.size())) return;
-        std::memcpy(data_ + len_, s.data(), s.size());
-        len_ += s.size();
+        if (char* p = reserve(s.size())) commit(copy(p, s));
     }
-    void put(char c) {
-        if (room(1)) data_[len_++] = c;
-    }
-    void put_int(long long v) {
-        char tmp[24];
-        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
-        put(std::string_view(tmp, static_cast<size_t>(r.ptr - tmp)));
-    }
-    void put_string(std::string_view s);
     // Hands the text over (NUL-terminated), or nullptr when memory ran out on the way.
     char* release() {
-        if (failed_ || !room(1)) return nullptr;
-        data_[len_] = '\0';
+        char* p = reserve(1);
+        if (!p) return nullptr;
+        *p = '\0';
         char* out = data_;
         if (void* shrunk = std::realloc(data_, len_ + 1)) out = static_cast<char*>(shrunk);
         data_ = nullptr;
         return out;
     }
 
-private:
-    bool room(size_t n) {
-        if (failed_) return false;
-        if (cap_ - len_ > n) return true;
-        return grow(std::max(cap_ * 2, len_ + n + 1));
+    static char* copy(char* p, std::string_view s) {
+        std::memcpy(p, s.data(), s.size());
+        return p + s.size();
     }
+    // Literals are copied with their size known at compile time.
+    template <size_t N>
+    static char* lit(char* p, const char (&s)[N]) {
+        std::memcpy(p, s, N - 1);
+        return p + N - 1;
+    }
+    static char* integer(char* p, long long v) { return std::to_chars(p, p + 24, v).ptr; }
+    static constexpr size_t kIntMax = 24;
+    // A JSON string; needs room for 6 bytes per input byte plus the quotes.
+    static char* string(char* p, std::string_view s);
+
+private:
     bool grow(size_t cap) {
         void* p = std::realloc(data_, cap);
         if (!p) {
@@ -115,15 +123,18 @@ private:
     bool failed_ = false;
 };
 
-void Buffer::put_string(std::string_view s) {
+char* Buffer::string(char* p, std::string_view s) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    put('"');
-    size_t i = 0, run = 0; // s[run, i) is copied as it stands
-    while (i < s.size()) {
-        if (i + 8 <= s.size()) {
+    *p++ = '"';
+    size_t i = 0;
+    const size_t n = s.size();
+    while (i < n) {
+        if (i + 8 <= n) {
             uint64_t x;
             std::memcpy(&x, s.data() + i, 8);
             if (plain8(x)) {
+                std::memcpy(p, &x, 8);
+                p += 8;
                 i += 8;
                 continue;
             }
@@ -131,48 +142,57 @@ void Buffer::put_string(std::string_view s) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c >= 0x80) {
             // The common well-formed two- and three-byte characters, checked directly.
-            const auto cont = [&](size_t k) { return k < s.size() && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
+            const auto cont = [&](size_t k) { return k < n && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
+            size_t len = 0;
             if (c >= 0xC2 && c <= 0xDF && cont(i + 1)) {
+                p[0] = s[i];
+                p[1] = s[i + 1];
+                p += 2;
                 i += 2;
                 continue;
             }
             if (((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) && cont(i + 1) && cont(i + 2)) {
+                p[0] = s[i];
+                p[1] = s[i + 1];
+                p[2] = s[i + 2];
+                p += 3;
                 i += 3;
                 continue;
             }
-            size_t bad = 0;
-            if (const size_t n = utf8_sequence(s, i, bad)) {
-                i += n;
-                continue;
+            {
+                size_t bad = 0;
+                len = utf8_sequence(s, i, bad);
+                if (len == 0) {
+                    p = lit(p, "\xEF\xBF\xBD");
+                    i += bad;
+                    continue;
+                }
             }
-            put(s.substr(run, i - run));
-            put("\xEF\xBF\xBD");
-            i += bad;
-            run = i;
+            p = copy(p, s.substr(i, len));
+            i += len;
             continue;
         }
-        if (c >= 0x20 && c != '"' && c != '\\') {
-            ++i;
-            continue;
-        }
-        put(s.substr(run, i - run));
+        ++i;
         switch (c) {
-        case '"': put("\\\""); break;
-        case '\\': put("\\\\"); break;
-        case '\b': put("\\b"); break;
-        case '\f': put("\\f"); break;
-        case '\n': put("\\n"); break;
-        case '\r': put("\\r"); break;
-        case '\t': put("\\t"); break;
-        default: {
-            const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-            put(std::string_view(esc, 6));
+        case '"': p = lit(p, "\\\""); break;
+        case '\\': p = lit(p, "\\\\"); break;
+        case '\b': p = lit(p, "\\b"); break;
+        case '\f': p = lit(p, "\\f"); break;
+        case '\n': p = lit(p, "\\n"); break;
+        case '\r': p = lit(p, "\\r"); break;
+        case '\t': p = lit(p, "\\t"); break;
+        default:
+            if (c >= 0x20) {
+                *p++ = static_cast<char>(c);
+            } else {
+                p = lit(p, "\\u00");
+                *p++ = kHex[c >> 4];
+                *p++ = kHex[c & 15];
+            }
         }
-        }
-        run = ++i;
     }
-    put(s.substr(run));
-    put('"');
+    *p++ = '"';
+    return p;
 }
 
 // yyjson's text of a real: the shortest form that reads back, always with a fraction or an
@@ -211,25 +231,40 @@ char* write_json(const sub_state& st) {
     out.put(R"(","cues":[)");
     for (int32_t i = 0; i < st.count; ++i) {
         const sub_cue& c = st.cues[i];
-        out.put(i ? R"(,{"start":)" : R"({"start":)");
-        out.put_int(c.start_ms);
-        out.put(R"(,"end":)");
-        out.put_int(c.end_ms);
-        out.put(R"(,"lines":[)");
+        // The fixed members of a cue fit in 128 bytes; each line gets its own reservation.
+        char* p = out.reserve(128);
+        if (!p) return nullptr;
+        if (i) *p++ = ',';
+        p = Buffer::lit(p, R"({"start":)");
+        p = Buffer::integer(p, c.start_ms);
+        p = Buffer::lit(p, R"(,"end":)");
+        p = Buffer::integer(p, c.end_ms);
+        p = Buffer::lit(p, R"(,"lines":[)");
+        out.commit(p);
         for (int32_t j = 0; j < c.lines.count; ++j) {
-            if (j) out.put(',');
-            out.put_string(c.lines.items[j]);
+            const std::string_view line(c.lines.items[j]);
+            if (line.size() > (SIZE_MAX - 8) / 6) return nullptr;
+            p = out.reserve(line.size() * 6 + 8);
+            if (!p) return nullptr;
+            if (j) *p++ = ',';
+            out.commit(Buffer::string(p, line));
         }
-        out.put(']');
+        p = out.reserve(128);
+        if (!p) return nullptr;
+        *p++ = ']';
         if (c.is_danmu) {
-            out.put(R"(,"danmu":true,"mode":)");
-            out.put_int(c.mode);
-            out.put(R"(,"color":)");
-            out.put_int(c.color);
-            out.put(R"(,"fontsize":)");
+            p = Buffer::lit(p, R"(,"danmu":true,"mode":)");
+            p = Buffer::integer(p, c.mode);
+            p = Buffer::lit(p, R"(,"color":)");
+            p = Buffer::integer(p, c.color);
+            p = Buffer::lit(p, R"(,"fontsize":)");
+            out.commit(p);
             if (!real.write(static_cast<double>(c.fontsize), out)) return nullptr;
+            p = out.reserve(1);
+            if (!p) return nullptr;
         }
-        out.put('}');
+        *p++ = '}';
+        out.commit(p);
     }
     out.put("]}");
     return out.release();

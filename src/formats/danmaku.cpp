@@ -25,12 +25,12 @@ DanmakuTokens::DanmakuTokens(std::string_view list) {
     }
 }
 
-int32_t danmaku_time_ms(const char* token) { return saturate_i32(std::strtod(token, nullptr) * 1000.0); }
+int32_t danmaku_time_ms(const char* token) { return saturate_i32(strtod_fast(token, nullptr) * 1000.0); }
 
 int32_t danmaku_mode(const char* token) { return atoi_sat(token); }
 
 float danmaku_fontsize(const char* token, float fallback) {
-    const double v = std::strtod(token, nullptr);
+    const double v = strtod_fast(token, nullptr);
     // A double beyond the float range would become infinite (and the conversion is not
     // defined in the language), so it is refused before converting.
     if (!std::isfinite(v) || std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) return fallback;

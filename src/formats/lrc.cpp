@@ -39,12 +39,12 @@ void read_tag(std::string_view content, LineTimes& line, double& offset) {
     if (is_digit(static_cast<unsigned char>(content[0]))) {
         // Minutes are widened before scaling so that no count of them can overflow.
         const int64_t minutes = atoi_sat(copy.data());
-        const double seconds = std::strtod(value, nullptr);
+        const double seconds = strtod_fast(value, nullptr);
         const int32_t t = saturate_i32((seconds + static_cast<double>(minutes * 60)) * 1000.0);
         if (line.count < kTimesPerLine) line.times[line.count++] = t;
         return;
     }
-    if (ieq(content.substr(0, std::min(colon, kKeyMax)), "offset")) offset = std::strtod(value, nullptr);
+    if (ieq(content.substr(0, std::min(colon, kKeyMax)), "offset")) offset = strtod_fast(value, nullptr);
 }
 
 // A line's chain of tags; the lyric text is whatever follows the last tag of the chain.

@@ -57,7 +57,7 @@ struct TtmlParse {
     }
 };
 
-double read_double(std::string_view v) { return std::strtod(ValueCopy(v).c_str(), nullptr); }
+double read_double(std::string_view v) { return strtod_fast(ValueCopy(v).c_str(), nullptr); }
 
 // Offset time ("1.5s", "1h30m", "250ms", "30f", "10000t", a bare number of seconds), or -1.
 // Components are truncated one by one; NaN makes the value invalid and out-of-range
@@ -70,7 +70,7 @@ int32_t ttml_offset_ms(std::string_view value, TtmlParse& ps) {
     bool first = true;
     for (;;) {
         char* after = nullptr;
-        const double x = std::strtod(p, &after);
+        const double x = strtod_fast(p, &after);
         if (after == p) return -1;
         p = after;
         double ms = 0;

@@ -23,7 +23,7 @@ float seconds_value(std::string_view value) {
     std::array<char, kValueMax + 1> buf{};
     value = value.substr(0, kValueMax);
     if (!value.empty()) std::memcpy(buf.data(), value.data(), value.size());
-    const double v = std::strtod(buf.data(), nullptr);
+    const double v = strtod_fast(buf.data(), nullptr);
     if (std::isnan(v)) return 0.0f;
     constexpr double kMax = std::numeric_limits<float>::max();
     if (v > kMax) return std::numeric_limits<float>::infinity();

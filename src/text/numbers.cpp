@@ -9,6 +9,38 @@
 
 namespace cuekit {
 
+double strtod_fast(const char* s, char** end) {
+    // A mantissa below 10^15 and a power of ten up to 10^22 are both exact doubles, so one
+    // division is correctly rounded: the very value strtod gives.
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = s;
+    const bool neg = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    uint64_t mantissa = 0;
+    int digits = 0, frac = 0;
+    bool any = false;
+    for (; is_digit(static_cast<unsigned char>(*p)); ++p, any = true) {
+        if (mantissa == 0 && *p == '0') continue; // leading zeros are no significant digits
+        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+        ++digits;
+    }
+    if (*p == '.') {
+        for (++p; is_digit(static_cast<unsigned char>(*p)); ++p, any = true) {
+            ++frac;
+            if (mantissa == 0 && *p == '0') continue;
+            mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+            ++digits;
+        }
+    }
+    const bool hex = s[0] == '0' || (s[0] && s[1] == '0'); // "0x..." may follow: leave it to strtod
+    if (!any || digits > 15 || frac > 22 || *p == 'e' || *p == 'E' || ((*p == 'x' || *p == 'X') && hex))
+        return std::strtod(s, end);
+    if (end) *end = const_cast<char*>(p);
+    const double v = static_cast<double>(mantissa) / kPow10[frac];
+    return neg ? -v : v;
+}
+
 int32_t saturate_i32(double v) {
     if (std::isnan(v)) return 0;
     v = std::trunc(v);
