@@ -56,6 +56,16 @@ int count_invalid_utf8(std::string_view b, int limit) {
             ++i;
             continue;
         }
+        const auto cont = [&](size_t j) { return (static_cast<unsigned char>(b[j]) & 0xC0) == 0x80; };
+        // Well-formed two- and three-byte sequences, the bulk of non-ASCII text, in one step.
+        if (c >= 0xC0 && c <= 0xDF && i + 1 < n && cont(i + 1)) {
+            i += 2;
+            continue;
+        }
+        if (c >= 0xE0 && c <= 0xEF && i + 2 < n && cont(i + 1) && cont(i + 2)) {
+            i += 3;
+            continue;
+        }
         size_t k = 0;
         if (c >= 0xC0 && c <= 0xDF) k = 1;
         else if (c >= 0xE0 && c <= 0xEF) k = 2;
