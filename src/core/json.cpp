@@ -54,11 +54,12 @@ size_t utf8_sequence(std::string_view s, size_t i, size_t& bad) {
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = 0x8080808080808080ull;
 
-// True when none of the 8 bytes needs a look: no control byte, quote, backslash or non-ASCII.
-bool plain8(uint64_t x) {
+// Marks (high bit of the byte) the bytes among 8 that need a look: control bytes, quotes,
+// backslashes and non-ASCII. Marks above the lowest may be spurious; the lowest is exact.
+uint64_t special8(uint64_t x) {
     const auto has_zero = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
     const uint64_t control = (x - 0x20 * kOnes) & ~x & kHighs;
-    return ((x & kHighs) | control | has_zero(x ^ ('"' * kOnes)) | has_zero(x ^ ('\\' * kOnes))) == 0;
+    return (x & kHighs) | control | has_zero(x ^ ('"' * kOnes)) | has_zero(x ^ ('\\' * kOnes));
 }
 
 // A malloc'd text that grows by doubling; it becomes the state's document as it is. Writers
@@ -130,14 +131,16 @@ char* Buffer::string(char* p, std::string_view s) {
     const size_t n = s.size();
     while (i < n) {
         if (i + 8 <= n) {
+            // Eight bytes are stored at once; the cursor moves past those before the first
+            // byte that needs a look (room for 6 bytes per input byte covers the overshoot).
             uint64_t x;
             std::memcpy(&x, s.data() + i, 8);
-            if (plain8(x)) {
-                std::memcpy(p, &x, 8);
-                p += 8;
-                i += 8;
-                continue;
-            }
+            std::memcpy(p, &x, 8);
+            const uint64_t m = special8(x);
+            const size_t plain = m ? static_cast<size_t>(std::countr_zero(m)) / 8 : 8;
+            p += plain;
+            i += plain;
+            if (plain == 8) continue;
         }
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c >= 0x80) {

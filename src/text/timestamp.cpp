@@ -9,19 +9,19 @@ namespace {
 
 class Cursor {
 public:
-    explicit Cursor(std::string_view s) : s_(s) {}
+    explicit Cursor(std::string_view s) : p_(s.data()), end_(s.data() + s.size()) {}
+    // The byte `ahead` positions on, or 0 past the end (a NUL ends the text all the same).
     unsigned char peek(size_t ahead = 0) const {
-        return pos_ + ahead < s_.size() ? static_cast<unsigned char>(s_[pos_ + ahead]) : 0;
+        return static_cast<size_t>(end_ - p_) > ahead ? static_cast<unsigned char>(p_[ahead]) : 0;
     }
     bool at_digit(size_t ahead = 0) const { return is_digit(peek(ahead)); }
-    void skip(size_t n = 1) { pos_ += n; }
+    void skip(size_t n = 1) { p_ += n; }
     // One run of digits; the value saturates just above INT32_MAX so overflow stays visible.
     int64_t digits() {
         int64_t v = 0;
-        while (at_digit()) {
-            v = v * 10 + (peek() - '0');
+        for (; p_ < end_ && is_digit(static_cast<unsigned char>(*p_)); ++p_) {
+            v = v * 10 + (*p_ - '0');
             if (v > INT32_MAX) v = static_cast<int64_t>(INT32_MAX) + 1;
-            ++pos_;
         }
         return v;
     }
@@ -30,19 +30,16 @@ public:
     int64_t fraction() {
         int64_t v = 0;
         int n = 0;
-        while (at_digit()) {
-            if (n < 3) v = v * 10 + (peek() - '0');
-            ++n;
-            ++pos_;
-        }
+        for (; p_ < end_ && is_digit(static_cast<unsigned char>(*p_)); ++p_, ++n)
+            if (n < 3) v = v * 10 + (*p_ - '0');
         if (n == 1) return v * 100;
         if (n == 2) return v * 10;
         return v;
     }
 
 private:
-    std::string_view s_;
-    size_t pos_ = 0;
+    const char* p_;
+    const char* end_;
 };
 
 bool is_frac_sep(unsigned char c) { return c == ',' || c == '.'; }
