@@ -22,6 +22,15 @@ done < <(grep -E '^<!-- (listing|json): .* -->$' README.md)
 "$tool" --help 2>&1 | sed 1d | while IFS= read -r line; do
   grep -qF -- "$line" README.md || { echo "README lacks usage line: $line"; exit 1; }
 done
+# The C and C++ examples in the README compile against the public headers.
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+awk '/^```c$/ {on=1; next} /^```$/ {on=0} on' README.md > "$scratch/readme.c"
+awk '/^```cpp$/ {on=1; next} /^```$/ {on=0} on' README.md > "$scratch/readme.cpp"
+[ -s "$scratch/readme.c" ] && [ -s "$scratch/readme.cpp" ] || { echo "README lacks its C or C++ example"; exit 1; }
+cc -std=c11 -Wall -Werror -fsyntax-only -I include "$scratch/readme.c"
+c++ -std=c++20 -Wall -Werror -fsyntax-only -I include "$scratch/readme.cpp"
+
 # The man page names every format and exit code the tool knows.
 for fmt in $("$tool" --help 2>&1 | sed -n 's/^  FMT: //p' | tr '|' ' '); do
   grep -qw -- "$fmt" docs/cuekit.1 || { echo "man page lacks format $fmt"; exit 1; }
