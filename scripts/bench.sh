@@ -6,7 +6,9 @@
 #
 # Environment: BENCH_SIZES="1 16" (quick mode), BENCH_SHAPES="srt vtt ..." (default: every
 # shape the generator knows), BENCH_RUNS (runs per figure, median taken; default 3),
-# BENCH_TIMEOUT (seconds per run before it is killed; default 60).
+# BENCH_TIMEOUT (seconds per run before it is killed; default 60), BENCH_PEERS=0 (skip the
+# peers), BENCH_BASELINE=path/to/older/cuekit (adds its listing MB/s and peak memory, and the
+# speed-up over it, measured in the same run).
 #
 # Builds Release in build-bench/, writes the files to bench/data/ (git-ignored; regenerated
 # when the generator is newer), installs ffmpeg and libass-dev when missing (as root), and
@@ -78,6 +80,8 @@ EOF
 fi
 have_ffmpeg=0
 command -v ffmpeg >/dev/null 2>&1 && have_ffmpeg=1
+if [ "${BENCH_PEERS:-1}" = 0 ]; then have_ffmpeg=0; peer_libass=""; fi
+baseline="${BENCH_BASELINE:-}"
 
 # --- measuring -----------------------------------------------------------------------------
 declare -A ext
@@ -111,8 +115,12 @@ ours() {
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a+0 > 0 && b+0 > 0 && a !~ /[!>]/) printf "%.2f", a / b; else printf "-" }'; }
 
-fmt='%-18s %5s %9s %9s %9s %6s %6s %9s %6s %9s %6s %9s %8s %8s\n'
-printf "$fmt" shape MiB cues list_MB/s json_MB/s rss_x jrss_x ffmpeg rss_x libass rss_x memchr /peer /memchr
+fmt='%-18s %5s %9s %9s %9s %6s %6s %9s %6s %9s %6s %9s %8s %8s'
+if [ -n "$baseline" ]; then fmt="$fmt %9s %6s %8s"; fi
+fmt="$fmt\n"
+header=(shape MiB cues list_MB/s json_MB/s rss_x jrss_x ffmpeg rss_x libass rss_x memchr /peer /memchr)
+[ -n "$baseline" ] && header+=(base_MB/s rss_x /base)
+printf "$fmt" "${header[@]}"
 for size in "${sizes[@]}"; do
   bytes=$((size * 1024 * 1024))
   for shape in "${shapes[@]}"; do
@@ -142,8 +150,13 @@ for size in "${sizes[@]}"; do
     read -r mc _ < <(peer "$floor" "$f")
 
     best="$(awk -v a="$ffm" -v b="$lam" 'BEGIN { m = (a+0 > b+0) ? a : b; if (m+0 > 0) print m; else print "-" }')"
-    printf "$fmt" "$shape" "$size" "$cues" "$list" "$json" "$rss" "$jrss" "$ffm" "$ffr" "$lam" "$lar" "$mc" \
-      "$(ratio "$list" "$best")" "$(ratio "$list" "$mc")"
+    row=("$shape" "$size" "$cues" "$list" "$json" "$rss" "$jrss" "$ffm" "$ffr" "$lam" "$lar" "$mc"
+      "$(ratio "$list" "$best")" "$(ratio "$list" "$mc")")
+    if [ -n "$baseline" ]; then
+      read -r bl blr < <(ours "$baseline" "$f")
+      row+=("$bl" "$blr" "$(ratio "$list" "$bl")")
+    fi
+    printf "$fmt" "${row[@]}"
   done
 done
 echo
@@ -152,3 +165,5 @@ echo "rss_x = peak resident set / file size (jrss_x: with --json); ffmpeg conver
 echo "SubRip into /dev/null (cp1252: told the code page), libass loads the script and counts events;"
 echo "memchr reads the file and counts line feeds. /peer and /memchr: list_MB/s over the fastest peer"
 echo "and over memchr. N! = the tool exited non-zero (no parser accepted the file); - = not available."
+[ -n "$baseline" ] && echo "base: $baseline, listing to /dev/null; /base = list_MB/s over base_MB/s."
+exit 0
