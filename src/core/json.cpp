@@ -103,7 +103,6 @@ public:
         return p + N - 1;
     }
     static char* integer(char* p, long long v) { return std::to_chars(p, p + 24, v).ptr; }
-    static constexpr size_t kIntMax = 24;
     // A JSON string; needs room for 6 bytes per input byte plus the quotes.
     static char* string(char* p, std::string_view s);
 
