@@ -185,6 +185,15 @@ public:
         out += cue;
         return true;
     }
+    // Builds pieces with `make` (into a cleared buffer) and appends them while they fit in
+    // front of a footer of `footer_size` bytes.
+    template <typename Make>
+    void repeat(size_t footer_size, Make make) {
+        do {
+            cue.clear();
+            make(cue);
+        } while (commit(footer_size));
+    }
     bool full(size_t footer_size) const { return out.size() + footer_size >= size_; }
     std::string finish(std::string_view footer, char pad) {
         out += footer;
@@ -205,9 +214,7 @@ private:
 
 std::string gen_srt(Gen& g) {
     int n = 1;
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         int64_t s = g.next_start(), e = s + g.duration();
         append_u(c, static_cast<uint64_t>(n++));
         c += "\r\n";
@@ -233,8 +240,7 @@ std::string gen_srt(Gen& g) {
             c += "\r\n";
         }
         c += "\r\n";
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", '\n');
 }
 
@@ -242,9 +248,7 @@ std::string gen_vtt(Gen& g) {
     g.out += "WEBVTT - generated\n\nNOTE\nThis file was generated for benchmarks.\n\n"
              "STYLE\n::cue {\n  color: yellow;\n}\n\n";
     int n = 1;
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         int64_t s = g.next_start(), e = s + g.duration();
         if (g.rng.percent(2)) c += "NOTE a comment between cues\n\n";
         if (g.rng.percent(40)) {
@@ -274,8 +278,7 @@ std::string gen_vtt(Gen& g) {
             c += '\n';
         }
         c += '\n';
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", '\n');
 }
 
@@ -291,9 +294,7 @@ std::string gen_ass(Gen& g) {
     constexpr std::array<std::string_view, 6> kOverrides{{
         "{\\i1}", "{\\b1}", "{\\pos(960,80)}", "{\\c&H00FFFF&}", "{\\fad(200,300)}", "{\\an8\\fs40}",
     }};
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         int64_t s = g.next_start(), e = s + g.duration();
         c += g.rng.percent(3) ? "Comment: 0," : "Dialogue: 0,";
         append_clock(c, s, '.', 2, 1);
@@ -307,17 +308,14 @@ std::string gen_ass(Gen& g) {
             if (g.rng.percent(5)) c += "{\\i0}\\h!";
         }
         c += '\n';
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", '\n');
 }
 
 std::string gen_microdvd(Gen& g) {
     constexpr double kFps = 23.976;
     g.out += "{1}{1}23.976\n";
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         int64_t s = g.next_start(), e = s + g.duration();
         c += '{';
         append_u(c, static_cast<uint64_t>(static_cast<double>(s) * kFps / 1000.0));
@@ -331,8 +329,7 @@ std::string gen_microdvd(Gen& g) {
             c += g.line();
         }
         c += '\n';
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", '\n');
 }
 
@@ -340,9 +337,7 @@ std::string gen_subviewer(Gen& g) {
     g.out += "[INFORMATION]\r\n[TITLE]Benchmark\r\n[AUTHOR]generator\r\n[SOURCE]\r\n[PRG]\r\n[FILEPATH]\r\n"
              "[DELAY]0\r\n[CD TRACK]0\r\n[COMMENT]\r\n[END INFORMATION]\r\n[SUBTITLE]\r\n"
              "[COLF]&HFFFFFF,[STYLE]bd,[SIZE]18,[FONT]Arial\r\n";
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         int64_t s = g.next_start(), e = s + g.duration();
         append_clock(c, s, '.', 2);
         c += ',';
@@ -353,8 +348,7 @@ std::string gen_subviewer(Gen& g) {
             c += g.line();
         }
         c += "\r\n\r\n";
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", '\n');
 }
 
@@ -413,9 +407,7 @@ std::string gen_ttml(Gen& g) {
 std::string gen_ytxml(Gen& g) {
     g.out += "<?xml version=\"1.0\" encoding=\"utf-8\" ?><transcript>\n";
     constexpr std::string_view kFooter = "</transcript>\n";
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(kFooter.size(), [&](std::string& c) {
         int64_t s = g.next_start(), d = g.duration();
         c += "<text start=\"";
         append_seconds(c, s, g.rng.percent(50) ? 2 : 3);
@@ -427,8 +419,7 @@ std::string gen_ytxml(Gen& g) {
             append_xml_escaped(c, g.line());
         }
         c += "</text>\n";
-        if (!g.commit(kFooter.size())) break;
-    }
+    });
     return g.finish(kFooter, '\n');
 }
 
@@ -446,16 +437,13 @@ constexpr std::string_view kLrcHead = "[ti:Benchmark Song]\n[ar:Generator]\n[al:
 
 std::string gen_lrc(Gen& g) {
     g.out += kLrcHead;
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         int64_t s = g.next_start();
         append_lrc_tag(c, s);
         if (g.rng.percent(8)) append_lrc_tag(c, s + 60000 + g.rng.below(60000)); // a repeated chorus
         if (!g.rng.percent(4)) c += g.line(); // a bare tag ends the previous lyric
         c += '\n';
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", '\n');
 }
 
@@ -467,9 +455,7 @@ constexpr std::string_view kSamiFooter = "</BODY>\r\n</SAMI>\r\n";
 
 std::string gen_sami(Gen& g) {
     g.out += kSamiHead;
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(kSamiFooter.size(), [&](std::string& c) {
         int64_t s = g.next_start();
         c += "<SYNC Start=";
         append_u(c, static_cast<uint64_t>(s));
@@ -494,8 +480,7 @@ std::string gen_sami(Gen& g) {
             append_u(c, static_cast<uint64_t>(g.next_start()));
             c += "><P Class=ENCC>&nbsp;\r\n";
         }
-        if (!g.commit(kSamiFooter.size())) break;
-    }
+    });
     return g.finish(kSamiFooter, '\n');
 }
 
@@ -531,11 +516,7 @@ void bili_element(Gen& g, std::string& c, bool closed) {
 
 std::string gen_bilibili(Gen& g, bool closed) {
     g.out += kBiliHead;
-    for (;;) {
-        g.cue.clear();
-        bili_element(g, g.cue, closed);
-        if (!g.commit(kBiliFooter.size())) break;
-    }
+    g.repeat(kBiliFooter.size(), [&](std::string& c) { bili_element(g, c, closed); });
     return g.finish(kBiliFooter, '\n');
 }
 
@@ -545,9 +526,7 @@ std::string gen_acfun(Gen& g) {
     constexpr std::string_view kFooter = "],[],[]]}\n";
     constexpr std::array<uint32_t, 4> kColours{{16777215, 16777215, 16744192, 65535}};
     bool first = true;
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(kFooter.size(), [&](std::string& c) {
         if (!first) c += ',';
         int64_t s = g.next_start(true);
         c += "{\"c\":\"";
@@ -567,9 +546,8 @@ std::string gen_acfun(Gen& g) {
         append_json_escaped(c, l);
         if (g.rng.percent(5)) c += "\\u00e9\\n\\/\\\"";
         c += "\"}";
-        if (!g.commit(kFooter.size())) break;
-        first = false;
-    }
+        first = false; // every later piece starts with its separating comma
+    });
     return g.finish(kFooter, '\n');
 }
 
@@ -579,20 +557,14 @@ std::string gen_acfun(Gen& g) {
 std::string gen_ttml_nodiv(Gen& g) {
     g.out += kTtmlHead;
     constexpr std::string_view kFooter = "  </body>\n</tt>\n";
-    for (;;) {
-        g.cue.clear();
-        ttml_paragraph(g, g.cue, "    ");
-        if (!g.commit(kFooter.size())) break;
-    }
+    g.repeat(kFooter.size(), [&](std::string& c) { ttml_paragraph(g, c, "    "); });
     return g.finish(kFooter, '\n');
 }
 
 std::string gen_ytxml_unclosed(Gen& g) {
     g.out += "<?xml version=\"1.0\" encoding=\"utf-8\" ?><transcript>\n";
     constexpr std::string_view kFooter = "</transcript>\n";
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(kFooter.size(), [&](std::string& c) {
         c += "<text start=\"";
         append_seconds(c, g.next_start(), 2);
         c += "\" dur=\"";
@@ -600,8 +572,7 @@ std::string gen_ytxml_unclosed(Gen& g) {
         c += "\">";
         append_xml_escaped(c, g.line());
         c += '\n';
-        if (!g.commit(kFooter.size())) break;
-    }
+    });
     return g.finish(kFooter, '\n');
 }
 
@@ -609,9 +580,7 @@ std::string gen_ytxml_unclosed(Gen& g) {
 std::string gen_lrc_reverse(Gen& g, size_t size) {
     g.out += kLrcHead;
     double per_byte = std::min(40.0, static_cast<double>(kMaxMs) / static_cast<double>(std::max<size_t>(size, 1)));
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         uint32_t tags = 4 + g.rng.below(17);
         auto pos = static_cast<double>(g.out.size());
         // 2 s steps between lines and three tags per time within a line make long runs of
@@ -621,21 +590,17 @@ std::string gen_lrc_reverse(Gen& g, size_t size) {
             append_lrc_tag(c, std::max<int64_t>(base - static_cast<int64_t>(i / 3) * 500, 0));
         c += g.line();
         c += '\n';
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", '\n');
 }
 
 std::string gen_sami_many(Gen& g) {
     g.out += kSamiHead;
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(kSamiFooter.size(), [&](std::string& c) {
         c += "<SYNC Start=";
         append_u(c, static_cast<uint64_t>(g.next_start()));
         c += g.rng.percent(50) ? "><P Class=ENCC>&nbsp;\r\n" : "><P Class=ENCC>x<br>y\r\n";
-        if (!g.commit(kSamiFooter.size())) break;
-    }
+    });
     return g.finish(kSamiFooter, '\n');
 }
 
@@ -643,9 +608,7 @@ std::string gen_sami_many(Gen& g) {
 std::string gen_sami_huge(Gen& g) {
     g.out += kSamiHead;
     g.out += "<SYNC Start=1000><P Class=ENCC>\r\n";
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(kSamiFooter.size(), [&](std::string& c) {
         switch (g.rng.below(6)) {
         case 0: c += "<br>"; break;
         case 1: c += "<font color=\"#ffff00\">"; break;
@@ -655,42 +618,33 @@ std::string gen_sami_huge(Gen& g) {
         }
         append_xml_escaped(c, g.line());
         c += g.rng.percent(30) ? "\r\n" : " ";
-        if (!g.commit(kSamiFooter.size())) break;
-    }
+    });
     return g.finish(kSamiFooter, '\n');
 }
 
 // One cue whose block never ends: every line of the file is a text line of it.
 std::string gen_srt_oneblock(Gen& g) {
     g.out += "1\r\n00:00:01,000 --> 90:00:00,000\r\n";
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         c += g.line();
         c += "\r\n";
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", ' ');
 }
 
 // Plain words without any line break and without anything a detector keys on: every parser
 // of the fallback order gets a single line as long as the file.
 std::string gen_oneline(Gen& g) {
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         c += g.line();
         c += ' ';
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", ' ');
 }
 
 std::string gen_cp1252(Gen& g) {
     int n = 1;
-    for (;;) {
-        auto& c = g.cue;
-        c.clear();
+    g.repeat(0, [&](std::string& c) {
         int64_t s = g.next_start(), e = s + g.duration();
         append_u(c, static_cast<uint64_t>(n++));
         c += "\r\n";
@@ -704,8 +658,7 @@ std::string gen_cp1252(Gen& g) {
             c += "\r\n";
         }
         c += "\r\n";
-        if (!g.commit(0)) break;
-    }
+    });
     return g.finish("", '\n');
 }
 
