@@ -212,15 +212,20 @@ private:
 // ---------------------------------------------------------------------------------------
 // The eleven formats
 
+// A SubRip cue number and timing line, without its line end.
+void append_srt_timing(Gen& g, std::string& c, int number) {
+    const int64_t s = g.next_start(), e = s + g.duration();
+    append_u(c, static_cast<uint64_t>(number));
+    c += "\r\n";
+    append_clock(c, s, ',', 3);
+    c += " --> ";
+    append_clock(c, e, ',', 3);
+}
+
 std::string gen_srt(Gen& g) {
     int n = 1;
     g.repeat(0, [&](std::string& c) {
-        int64_t s = g.next_start(), e = s + g.duration();
-        append_u(c, static_cast<uint64_t>(n++));
-        c += "\r\n";
-        append_clock(c, s, ',', 3);
-        c += " --> ";
-        append_clock(c, e, ',', 3);
+        append_srt_timing(g, c, n++);
         if (g.rng.percent(2)) c += "  X1:40 X2:600 Y1:20 Y2:50";
         c += "\r\n";
         if (g.rng.percent(3)) c += "{\\an8}";
@@ -645,12 +650,7 @@ std::string gen_oneline(Gen& g) {
 std::string gen_cp1252(Gen& g) {
     int n = 1;
     g.repeat(0, [&](std::string& c) {
-        int64_t s = g.next_start(), e = s + g.duration();
-        append_u(c, static_cast<uint64_t>(n++));
-        c += "\r\n";
-        append_clock(c, s, ',', 3);
-        c += " --> ";
-        append_clock(c, e, ',', 3);
+        append_srt_timing(g, c, n++);
         c += "\r\n";
         for (uint32_t i = 0, k = g.line_count(); i < k; ++i) {
             if (g.rng.percent(10)) c += "<i>";
