@@ -85,6 +85,7 @@ baseline="${BENCH_BASELINE:-}"
 
 # --- measuring -----------------------------------------------------------------------------
 declare -A ext
+declare -A ff_reads
 all_shapes=()
 while read -r name e _; do ext[$name]=$e; all_shapes+=("$name"); done < <("$gen" --list)
 read -r -a shapes <<<"${BENCH_SHAPES:-${all_shapes[*]}}"
@@ -141,7 +142,16 @@ for size in "${sizes[@]}"; do
     ff="- -"
     if [ "$have_ffmpeg" = 1 ]; then
       charenc=(); [ "$shape" = cp1252 ] && charenc=(-sub_charenc CP1252)
-      ff="$(peer ffmpeg -nostdin -v error "${charenc[@]}" -i "$f" -map 0:s:0 -c:s srt -f srt -y /dev/null)"
+      # A peer that exits 0 but converts no cue has not read the format; it gets no figure.
+      # Checked once per shape, on the first size measured.
+      if [ -z "${ff_reads[$shape]:-}" ]; then
+        n="$(timeout "$timeout_s" ffmpeg -nostdin -v error "${charenc[@]}" -i "$f" -map 0:s:0 -c:s srt -f srt - 2>/dev/null |
+          grep -c -- '-->' || true)"
+        if [ "${n:-0}" -gt 0 ]; then ff_reads[$shape]=1; else ff_reads[$shape]=0; fi
+      fi
+      if [ "${ff_reads[$shape]}" = 1 ]; then
+        ff="$(peer ffmpeg -nostdin -v error "${charenc[@]}" -i "$f" -map 0:s:0 -c:s srt -f srt -y /dev/null)"
+      fi
     fi
     la="- -"
     if [ -n "$peer_libass" ] && [ "$shape" = ass ]; then la="$(peer "$peer_libass" "$f")"; fi
@@ -162,7 +172,8 @@ done
 echo
 echo "MB/s = 10^6 bytes per second of file, median of $runs runs, whole process (start-up included);"
 echo "rss_x = peak resident set / file size (jrss_x: with --json); ffmpeg converts the subtitles to"
-echo "SubRip into /dev/null (cp1252: told the code page), libass loads the script and counts events;"
+echo "SubRip into /dev/null (cp1252: told the code page; no figure where it converts no cue), libass"
+echo "loads the script and counts events;"
 echo "memchr reads the file and counts line feeds. /peer and /memchr: list_MB/s over the fastest peer"
 echo "and over memchr. N! = the tool exited non-zero (no parser accepted the file); - = not available."
 [ -n "$baseline" ] && echo "base: $baseline, listing to /dev/null; /base = list_MB/s over base_MB/s."
