@@ -156,12 +156,16 @@ std::string_view sami_clean(std::string_view block, std::string& buf) {
     buf.assign(block);
     char* s = buf.data();
     size_t n = buf.size();
+    // A step changes nothing unless its tag occurs (a removal can only join a new match after
+    // a first one), so a step whose tag is absent is skipped.
+    const auto has = [&](std::string_view tag) { return ifind(std::string_view(s, n), tag) != std::string_view::npos; };
     if (std::memchr(s, '<', n)) { // every tag step needs a '<'
-        n = breaks_to_newlines(s, n);
-        for (const std::string_view pat : {"</body>", "</sami>", "</sync>", "</p>"}) n = erase_all(s, n, pat);
+        if (has("<br")) n = breaks_to_newlines(s, n);
+        for (const std::string_view pat : {"</body>", "</sami>", "</sync>", "</p>"})
+            if (has(pat)) n = erase_all(s, n, pat);
         n = drop_leading_paragraph(s, n);
-        n = erase_div_tags(s, n);
-        n = erase_all(s, n, "</div>");
+        if (has("<div")) n = erase_div_tags(s, n);
+        if (has("</div>")) n = erase_all(s, n, "</div>");
     }
     n = html_decode(s, n);
     n = collapse_blanks(s, n);
