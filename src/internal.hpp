@@ -126,8 +126,6 @@ bool istarts_with(std::string_view s, std::string_view prefix);
 // First case-insensitive occurrence of `needle` at or after `from`, or npos. An empty needle
 // matches at `from` (when from <= hay.size()).
 size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0);
-// Lower-cases ASCII letters of `s` into `out` (same length, same positions).
-void ascii_lower(std::string_view s, std::string& out);
 
 // The first occurrence of a needle (ASCII case ignored unless `exact`) at or after a position
 // that only moves forward. An occurrence is kept until the position passes it and an absent
@@ -209,8 +207,6 @@ private:
     NextByte lf_{'\n'}, cr_{'\r'}, ls_{'\xE2'};
 };
 
-// All lines of a text as views (for parsers that need to look ahead or back).
-std::vector<std::string_view> split_line_views(std::string_view text);
 
 // ---------------------------------------------------------------------------------------
 // Numbers (text/numbers.cpp): conversions that are defined for every input.

@@ -68,11 +68,6 @@ size_t ifind(std::string_view hay, std::string_view needle, size_t from) {
     return std::string_view::npos;
 }
 
-void ascii_lower(std::string_view s, std::string& out) {
-    out.resize(s.size());
-    for (size_t i = 0; i < s.size(); ++i) out[i] = static_cast<char>(fold(static_cast<unsigned char>(s[i])));
-}
-
 size_t LineReader::next_of(NextByte& b, size_t from) const {
     if (!b.searched || b.at < from) {
         const void* p = from < text_.size() ? std::memchr(text_.data() + from, b.byte, text_.size() - from) : nullptr;
@@ -113,14 +108,6 @@ bool LineReader::next(std::string_view& line) {
     pos_ = len;
     done_ = true;
     return true;
-}
-
-std::vector<std::string_view> split_line_views(std::string_view text) {
-    std::vector<std::string_view> lines;
-    LineReader reader(text);
-    std::string_view line;
-    while (reader.next(line)) lines.push_back(line);
-    return lines;
 }
 
 } // namespace cuekit

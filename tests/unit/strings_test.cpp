@@ -13,6 +13,15 @@
 
 namespace {
 
+// The lines the parsers' scanner hands out.
+std::vector<std::string_view> scanned_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    cuekit::LineReader reader(text);
+    std::string_view line;
+    while (reader.next(line)) lines.push_back(line);
+    return lines;
+}
+
 std::string trimmed(std::string s) {
     std::vector<char> buf(s.begin(), s.end());
     buf.push_back('\0');
@@ -79,7 +88,7 @@ std::vector<std::string> split(const std::string& text) {
     sub_free_lines(lines, n);
     // The view-based scanner the parsers use must cut exactly the same way.
     std::vector<std::string> views;
-    for (auto v : cuekit::split_line_views(text)) views.emplace_back(cuekit::until_nul(v));
+    for (auto v : scanned_lines(text)) views.emplace_back(cuekit::until_nul(v));
     EXPECT_EQ(out, views) << "scanner disagrees for " << text;
     return out;
 }
@@ -181,7 +190,7 @@ TEST(Lines, ScannerMatchesTheByteByByteRules) {
             text += pieces[rng() % std::size(pieces)];
         }
         std::vector<std::string> got;
-        for (auto v : cuekit::split_line_views(text)) got.emplace_back(v);
+        for (auto v : scanned_lines(text)) got.emplace_back(v);
         ASSERT_EQ(got, reference_split(text)) << round;
     }
 }
