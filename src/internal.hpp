@@ -4,10 +4,12 @@
 
 #include "cuekit.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -67,6 +69,7 @@ struct FormatInfo {
     const char* name;
     ParserFn parse;
     std::array<std::string_view, 2> extensions; // lower case, dot included; "" unused
+    sub_format retry_as;                         // the second chance when this parser fails, or -1
 };
 
 // The one table of formats, indexed by identifier 0 to 10.
@@ -211,6 +214,24 @@ private:
 // ---------------------------------------------------------------------------------------
 // Numbers (text/numbers.cpp): conversions that are defined for every input.
 
+// A view as a NUL-terminated string for the C number readers, cut to N bytes the way a
+// fixed buffer of N + 1 bytes cuts it.
+template <size_t N>
+class CStringCopy {
+public:
+    explicit CStringCopy(std::string_view s) : n_(std::min(s.size(), N)) {
+        if (n_) std::memcpy(buf_.data(), s.data(), n_);
+        buf_[n_] = '\0';
+    }
+    const char* c_str() const { return buf_.data(); }
+
+private:
+    std::array<char, N + 1> buf_;
+    size_t n_;
+};
+// A double as a float; values beyond the float range become an infinity of their sign (a
+// plain conversion is not defined for them), NaN stays NaN.
+float narrow_to_float(double v);
 // strtod, with the same result and end position; plain decimals (up to 15 significant digits
 // and 22 after the point, no exponent) are converted directly, everything else by strtod.
 double strtod_fast(const char* s, char** end);

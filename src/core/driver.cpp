@@ -8,15 +8,6 @@ namespace {
 // almost anything with an arrow, so it comes last.
 constexpr std::array<sub_format, 11> kFallbackOrder{1, 2, 8, 4, 9, 5, 6, 7, 3, 10, 0};
 
-// Second chances for formats that are easily confused with a related one.
-constexpr sub_format second_chance(sub_format failed) {
-    switch (failed) {
-    case 3: return 4; // a .sub file that is SubViewer, not MicroDVD
-    case 6: return 9; // an .xml file that is Bilibili danmaku, not YouTube captions
-    default: return -1;
-    }
-}
-
 // The parser's result, or 4 when the cue store refused a cue or a line on the way: a
 // parser skips what it cannot store, so its success (or its "nothing found") would hide the
 // loss.
@@ -55,7 +46,9 @@ int run(sub_state& st, const void* data, size_t len, int format, const char* enc
 
     const int rc = call_parser(st, format, text);
     if (rc == 0) return succeed(st);
-    const sub_format retry = (rc == 1 || rc == 4) ? -1 : second_chance(format);
+    // Running out of memory is no reason to try another reading; an unknown format has none.
+    const FormatInfo* info = format_info(format);
+    const sub_format retry = (rc == 4 || !info) ? -1 : info->retry_as;
     if (retry < 0) return rc;
     clear_cues(st); // the error text of the first attempt stays
     const int rc2 = call_parser(st, retry, text);

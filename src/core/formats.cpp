@@ -1,21 +1,23 @@
-// The one table of formats: dispatch, names and extension hints all read from it.
+// The one table of formats: dispatch, names, extension hints and second chances all read
+// from it. A .sub file may be SubViewer rather than MicroDVD, an .xml file Bilibili danmaku
+// rather than YouTube captions, hence their second chances.
 #include "internal.hpp"
 
 namespace cuekit {
 namespace {
 
 constexpr std::array<FormatInfo, 11> kFormats{{
-    {0, "srt", parse_srt, {".srt", ""}},
-    {1, "vtt", parse_vtt, {".vtt", ".webvtt"}},
-    {2, "ass", parse_ass, {".ass", ".ssa"}},
-    {3, "microdvd", parse_microdvd, {".sub", ""}},
-    {4, "subviewer", parse_subviewer, {"", ""}},
-    {5, "ttml", parse_ttml, {".ttml", ".dfxp"}},
-    {6, "ytxml", parse_ytxml, {".xml", ""}},
-    {7, "lrc", parse_lrc, {".lrc", ""}},
-    {8, "sami", parse_sami, {".smi", ".sami"}},
-    {9, "bilibili", parse_bilibili, {"", ""}},
-    {10, "acfun", parse_acfun, {".json", ""}},
+    {0, "srt", parse_srt, {".srt", ""}, -1},
+    {1, "vtt", parse_vtt, {".vtt", ".webvtt"}, -1},
+    {2, "ass", parse_ass, {".ass", ".ssa"}, -1},
+    {3, "microdvd", parse_microdvd, {".sub", ""}, 4},
+    {4, "subviewer", parse_subviewer, {"", ""}, -1},
+    {5, "ttml", parse_ttml, {".ttml", ".dfxp"}, -1},
+    {6, "ytxml", parse_ytxml, {".xml", ""}, 9},
+    {7, "lrc", parse_lrc, {".lrc", ""}, -1},
+    {8, "sami", parse_sami, {".smi", ".sami"}, -1},
+    {9, "bilibili", parse_bilibili, {"", ""}, -1},
+    {10, "acfun", parse_acfun, {".json", ""}, -1},
 }};
 
 constexpr bool table_is_indexed_by_id() {

@@ -30,11 +30,9 @@ int32_t danmaku_time_ms(const char* token) { return saturate_i32(strtod_fast(tok
 int32_t danmaku_mode(const char* token) { return atoi_sat(token); }
 
 float danmaku_fontsize(const char* token, float fallback) {
-    const double v = strtod_fast(token, nullptr);
-    // A double beyond the float range would become infinite (and the conversion is not
-    // defined in the language), so it is refused before converting.
-    if (!std::isfinite(v) || std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) return fallback;
-    return static_cast<float>(v);
+    // NaN, and anything that is infinite as a float, keeps the default.
+    const float v = narrow_to_float(strtod_fast(token, nullptr));
+    return std::isfinite(v) ? v : fallback;
 }
 
 uint32_t danmaku_color(const char* token) { return strtou32_sat(token) & 0xFFFFFFu; }
@@ -45,7 +43,7 @@ bool add_danmaku(sub_state& st, int32_t start_ms, const DanmakuStyle& style, std
     sub_cue& c = st.cues[idx];
     c.is_danmu = 1;
     c.mode = style.mode;
-    c.color = style.color & 0xFFFFFFu;
+    c.color = style.color; // already the low 24 bits (danmaku_color)
     c.fontsize = style.fontsize;
     cue_add_line(st, idx, until_nul(text));
     return true;

@@ -31,14 +31,12 @@ void read_tag(std::string_view content, LineTimes& line, double& offset) {
     content = content.substr(0, kTagMax);
     const size_t colon = content.find(':');
     if (colon == std::string_view::npos) return;
-    std::array<char, kTagMax + 1> copy;
-    std::memcpy(copy.data(), content.data(), content.size());
-    copy[content.size()] = '\0';
-    const char* value = copy.data() + colon + 1;
+    const CStringCopy<kTagMax> copy(content);
+    const char* value = copy.c_str() + colon + 1;
 
     if (is_digit(static_cast<unsigned char>(content[0]))) {
         // Minutes are widened before scaling so that no count of them can overflow.
-        const int64_t minutes = atoi_sat(copy.data());
+        const int64_t minutes = atoi_sat(copy.c_str());
         const double seconds = strtod_fast(value, nullptr);
         const int32_t t = saturate_i32((seconds + static_cast<double>(minutes * 60)) * 1000.0);
         if (line.count < kTimesPerLine) line.times[line.count++] = t;

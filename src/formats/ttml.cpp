@@ -21,18 +21,7 @@ constexpr double kDefaultTickRate = 10000;
 constexpr double kDefaultFrameRate = 25;
 
 // An attribute value as a C string, for strtod.
-class ValueCopy {
-public:
-    explicit ValueCopy(std::string_view v) : n_(std::min(v.size(), kAttrMax)) {
-        std::memcpy(buf_.data(), v.data(), n_);
-        buf_[n_] = '\0';
-    }
-    const char* c_str() const { return buf_.data(); }
-
-private:
-    std::array<char, kAttrMax + 1> buf_;
-    size_t n_;
-};
+using ValueCopy = CStringCopy<kAttrMax>;
 
 // Everything one parse knows; nothing outlives the call.
 struct TtmlParse {
@@ -98,29 +87,23 @@ int32_t ttml_offset_ms(std::string_view value, TtmlParse& ps) {
                 ms = x * 1000;
                 ++p;
                 break;
-            case 'f': {
-                if (p[1] != '\0') return -1;
-                double rate = kDefaultFrameRate;
-                if (ps.frame_given) {
-                    if (!(ps.frame_rate > 0)) return -1;
-                    rate = ps.frame_rate * ps.frame_mult;
-                } else if (ps.g_tt_warn_frame) {
-                    ps.g_tt_warn_frame = false;
-                    warn(ps.st, "ttml: ttp:frameRate missing, defaulting to 25");
-                }
-                ms = x / rate * 1000;
-                ++p;
-                break;
-            }
+            case 'f':
             case 't': {
+                // Frames or ticks at the document's rate; without the parameter the default
+                // applies, announced once per parse.
                 if (p[1] != '\0') return -1;
-                double rate = kDefaultTickRate;
-                if (ps.tick_given) {
-                    if (!(ps.tick_rate > 0)) return -1;
-                    rate = ps.tick_rate;
-                } else if (ps.g_tt_warn_tick) {
-                    ps.g_tt_warn_tick = false;
-                    warn(ps.st, "ttml: ttp:tickRate missing, defaulting to 10000");
+                const bool frames = *p == 'f';
+                const bool given = frames ? ps.frame_given : ps.tick_given;
+                const double param = frames ? ps.frame_rate : ps.tick_rate;
+                double rate = frames ? kDefaultFrameRate : kDefaultTickRate;
+                if (given) {
+                    if (!(param > 0)) return -1;
+                    rate = frames ? param * ps.frame_mult : param;
+                } else if (bool& once = frames ? ps.g_tt_warn_frame : ps.g_tt_warn_tick; once) {
+                    once = false;
+                    warn(ps.st, "%s",
+                         frames ? "ttml: ttp:frameRate missing, defaulting to 25"
+                                : "ttml: ttp:tickRate missing, defaulting to 10000");
                 }
                 ms = x / rate * 1000;
                 ++p;

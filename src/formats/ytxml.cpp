@@ -20,15 +20,8 @@ constexpr std::string_view kClose = "</text>";
 // strtod of an attribute value, as a 32-bit float. NaN reads as 0; a value beyond the float
 // range becomes an infinity of its sign (the plain conversion is not defined for it).
 float seconds_value(std::string_view value) {
-    std::array<char, kValueMax + 1> buf{};
-    value = value.substr(0, kValueMax);
-    if (!value.empty()) std::memcpy(buf.data(), value.data(), value.size());
-    const double v = strtod_fast(buf.data(), nullptr);
-    if (std::isnan(v)) return 0.0f;
-    constexpr double kMax = std::numeric_limits<float>::max();
-    if (v > kMax) return std::numeric_limits<float>::infinity();
-    if (v < -kMax) return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(v);
+    const double v = strtod_fast(CStringCopy<kValueMax>(value).c_str(), nullptr);
+    return std::isnan(v) ? 0.0f : narrow_to_float(v);
 }
 
 int32_t float_ms(float seconds) {

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace cuekit {
 
@@ -39,6 +40,13 @@ double strtod_fast(const char* s, char** end) {
     if (end) *end = const_cast<char*>(p);
     const double v = static_cast<double>(mantissa) / kPow10[frac];
     return neg ? -v : v;
+}
+
+float narrow_to_float(double v) {
+    constexpr double kMax = std::numeric_limits<float>::max();
+    if (v > kMax) return std::numeric_limits<float>::infinity();
+    if (v < -kMax) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(v);
 }
 
 int32_t saturate_i32(double v) {
