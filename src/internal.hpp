@@ -31,6 +31,11 @@ int cue_add(sub_state& st, int32_t start_ms, int32_t end_ms);
 // Appends a private copy of `s` (which must hold no NUL) to cue `index`. 0, or -1 for an
 // index out of range or a failed allocation.
 int cue_add_line(sub_state& st, int index, std::string_view s);
+// How every parser stores a cue's text: a text without a line break (LF, CR LF or CR) is one
+// line as it is; one with breaks is cut there, each piece trimmed and empty pieces dropped,
+// so that no stored line ever holds a break. The count of lines stored, or -1 when a line
+// could not be stored.
+int cue_add_text(sub_state& st, int index, std::string_view text);
 // Removes the last cue with its lines (parsers that find the cue they just added empty).
 void drop_last_cue(sub_state& st);
 // Frees every cue with its lines and the cue array: what the driver does between attempts.
@@ -91,6 +96,9 @@ int parse_sami(sub_state& st, std::string_view text);
 int parse_bilibili(sub_state& st, std::string_view text);
 int parse_acfun(sub_state& st, std::string_view text);
 
+// Whether the document is YouTube's newer timed-text form: root `<timedtext format="3">`.
+bool is_ytxml_format3(std::string_view text);
+
 // The common end of a parser: success as `id` when the store holds a cue, otherwise the
 // error text `no_cues_error` and result 5.
 int finish_parse(sub_state& st, sub_format id, const char* no_cues_error);
@@ -126,6 +134,9 @@ std::string_view trim_left(std::string_view s);
 std::string_view until_nul(std::string_view s);
 bool ieq(std::string_view a, std::string_view b);
 bool istarts_with(std::string_view s, std::string_view prefix);
+// Whether `s` begins with the shape: 'D' stands for a digit, 'F' for a fraction separator
+// ('.' or ','), any other byte for itself.
+bool starts_with_shape(std::string_view s, std::string_view shape);
 // First case-insensitive occurrence of `needle` at or after `from`, or npos. An empty needle
 // matches at `from` (when from <= hay.size()).
 size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0);
@@ -250,6 +261,12 @@ uint32_t strtou32_sat(const char* s);
 // Timestamps (text/timestamp.cpp). The end of the view acts as the string's end.
 
 int32_t parse_hms_ms(std::string_view s, bool strict);
+// A clock time with a frames field, "H:M:S:F", found the way parse_hms_ms finds its clock (a
+// sub-frame part or anything else after the frames is ignored): the clock part in
+// milliseconds and the frame count. False for any other form or a clock part out of range.
+bool parse_hms_frames(std::string_view s, int32_t& clock_ms, int64_t& frames);
+// Length of a full "H:MM:SS,mmm" or "H:MM:SS.mmm" stamp at the start of `s`, or 0.
+size_t full_stamp_length(std::string_view s);
 int32_t parse_ssa_time(std::string_view s);
 
 // ---------------------------------------------------------------------------------------
@@ -267,18 +284,33 @@ struct AttrValue {
 };
 AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_len);
 
+// What a format's character data makes of line structure: whether a br element (any case,
+// any prefix) becomes a line feed, and whether runs of whitespace (space, tab, CR, LF)
+// collapse into one space before entities are decoded.
+struct TextRules {
+    bool br_breaks = false;
+    bool collapse_space = false;
+};
+
 // The character data of range: tags removed, at most 65535 bytes kept, entities decoded,
 // trimmed. The result points into `buf`, which is reused from call to call.
 constexpr size_t kTextMax = 65535;
-std::string_view xml_text_decode(std::string_view range, std::string& buf);
+std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules = {});
 
 // ---------------------------------------------------------------------------------------
 // Shared block scanner of the SubRip and WebVTT parsers (formats/srt.cpp)
 
 // Reads a timing line; true with both outs written when `line` is one.
 bool srt_try_tc(std::string_view line, int32_t& start, int32_t& end);
+// How the SubRip and WebVTT block scanners differ.
+struct BlockRules {
+    // Exempts lines (WebVTT keywords) from the timing-line test outside a cue.
+    bool (*never_timing)(std::string_view trimmed) = nullptr;
+    // Only a line without any character ends a cue; a line of blanks inside one is skipped.
+    bool only_empty_line_ends_cue = false;
+};
 // Blank-line separated blocks, first timing line opens a cue, the block's later lines are its
-// text. `never_timing` exempts lines (WebVTT keywords) from the timing-line test.
-int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing)(std::string_view trimmed));
+// text, except that a strict timing line inside the text starts the next cue.
+int parse_timed_blocks(sub_state& st, std::string_view text, const BlockRules& rules);
 
 } // namespace cuekit

@@ -80,8 +80,8 @@ struct DocCase {
 
 TEST(YtXml, Elements) {
     const DocCase cases[] = {
-        {"entities and a line break element", el("1", "1", "it&#39;s<br/>fine &amp; dandy"), {{1000, 2000, {"it'sfine & dandy"}}}},
-        {"source line break stays in the line", el("1", "1", "two\nwords"), {{1000, 2000, {"two\nwords"}}}},
+        {"entities and a line break element", el("1", "1", "it&#39;s<br/>fine &amp; dandy"), {{1000, 2000, {"it's", "fine & dandy"}}}},
+        {"source line break separates lines", el("1", "1", " two \n\n words<BR>&#10;"), {{1000, 2000, {"two", "words"}}}},
         {"emoji references", el("1", "1", "&#x1F600;&#128512;"), {{1000, 2000, {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80"}}}},
         {"invalid references replaced", el("1", "1", "a&#0;b&#xD800;c"), {{1000, 2000, {"a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c"}}}},
         {"self-closing skipped, next read",
