@@ -8,7 +8,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 need=()
 for p in g++ clang clang-tidy cppcheck libclang-rt-14-dev cmake ninja-build pkg-config libgtest-dev libbenchmark-dev make \
-         python3 python3-jsonschema; do
+         python3 python3-jsonschema libuchardet-dev; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
 if ! dpkg -s libyyjson-dev >/dev/null 2>&1; then need+=(libyyjson-dev); fi
