@@ -19,7 +19,7 @@ protected:
 const std::string kSrt = "1\n00:00:01,000 --> 00:00:02,500\nHello\n\n2\n00:00:03,000 --> 00:00:04,000\nWorld\n";
 
 TEST_F(DriverTest, EmptyBufferWhateverTheArguments) {
-    for (int fmt : {-1, 0, 42}) {
+    for (int fmt : {SUB_FORMAT_AUTO, SUB_FORMAT_SRT, 42}) {
         EXPECT_EQ(sub_parse(nullptr, 10, fmt, "utf-8"), 3);
         EXPECT_STREQ(sub_last_error(), "empty buffer");
         EXPECT_EQ(sub_parse("x", 0, fmt, nullptr), 3);
@@ -28,7 +28,7 @@ TEST_F(DriverTest, EmptyBufferWhateverTheArguments) {
 }
 
 TEST_F(DriverTest, UnknownFormatIdentifier) {
-    for (int fmt : {42, -2, 11}) {
+    for (int fmt : {42, SUB_FORMAT_UNKNOWN, SUB_FORMAT_COUNT}) {
         EXPECT_EQ(parse(kSrt, fmt), 1);
         EXPECT_STREQ(sub_last_error(), "");
         EXPECT_NE(g_sub.text, nullptr); // decoded before the identifier was looked at
@@ -36,23 +36,23 @@ TEST_F(DriverTest, UnknownFormatIdentifier) {
 }
 
 TEST_F(DriverTest, DecoderFailureIsPassedOn) {
-    EXPECT_EQ(parse(kSrt, -1, "no-such-charset"), 2);
+    EXPECT_EQ(parse(kSrt, SUB_FORMAT_AUTO, "no-such-charset"), 2);
     EXPECT_STREQ(sub_last_error(), "iconv failed for encoding no-such-charset");
 }
 
 TEST_F(DriverTest, NamedAndDetectedFormats) {
     ASSERT_EQ(parse(kSrt, 0), 0);
-    EXPECT_EQ(sub_detected_format(), 0);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_SRT);
     EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2500, {"Hello"}}, {3000, 4000, {"World"}}}));
     EXPECT_STREQ(sub_last_error(), "");
     ASSERT_EQ(parse(kSrt), 0);
-    EXPECT_EQ(sub_detected_format(), 0);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_SRT);
 }
 
 TEST_F(DriverTest, NamedFormatFailureKeepsParserMessage) {
-    EXPECT_EQ(parse("no cues at all", 0), 5);
+    EXPECT_EQ(parse("no cues at all", SUB_FORMAT_SRT), 5);
     EXPECT_STREQ(sub_last_error(), "no SRT cues");
-    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_AUTO);
     EXPECT_STREQ(sub_result_json(), "{}");
 }
 
@@ -65,7 +65,7 @@ TEST_F(DriverTest, FallbackOrderOnUndetectedText) {
     }
     ASSERT_EQ(parse(u16), 0);
     EXPECT_EQ(cues().size(), 2u);
-    EXPECT_EQ(sub_detected_format() == 0 || sub_detected_format() == 1, true);
+    EXPECT_EQ(sub_detected_format() == SUB_FORMAT_SRT || sub_detected_format() == SUB_FORMAT_VTT, true);
 }
 
 // Text that both formats of a row read, as UTF-16 with a byte-order mark so that detection
@@ -134,13 +134,13 @@ TEST_F(DriverTest, AllParsersFail) {
     EXPECT_EQ(parse("just some words, nothing timed"), 5);
     EXPECT_STREQ(sub_last_error(), "all parsers failed");
     EXPECT_EQ(sub_cue_count(), 0);
-    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_AUTO);
 }
 
 TEST_F(DriverTest, SecondParseStartsFromEmptyState) {
     ASSERT_EQ(parse(kSrt), 0);
     sub_warn("left over");
-    EXPECT_EQ(sub_parse(nullptr, 0, -1, nullptr), 3);
+    EXPECT_EQ(sub_parse(nullptr, 0, SUB_FORMAT_AUTO, nullptr), 3);
     EXPECT_EQ(sub_cue_count(), 0);
     EXPECT_EQ(sub_warning_count(), 0);
     EXPECT_STREQ(sub_result_json(), "{}");
