@@ -3,7 +3,7 @@
 // shift paragraph times by their begin, and tick and frame units follow the document's timing
 // parameters. Paragraph text reads as TTML's default whitespace handling has it: br breaks
 // the line, and line breaks in the source are mere whitespace.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -299,6 +299,10 @@ private:
 
 } // namespace
 
+bool probe_ttml(std::string_view t) {
+    return icontains(t, "<tt ") || icontains(t, "<tt>") || icontains(t, "ttml") || icontains(t, "<p begin=");
+}
+
 int parse_ttml(sub_state& st, std::string_view text) {
     text = until_nul(text);
     TtmlParse ps{st};
@@ -338,7 +342,7 @@ int parse_ttml(sub_state& st, std::string_view text) {
             close_div(ps);
     }
 
-    return finish_parse(st, 5, "no TTML cues");
+    return finish_parse(st, SUB_FORMAT_TTML, "no TTML cues");
 }
 
 } // namespace cuekit

@@ -2,7 +2,7 @@
 // in seconds, computed in single precision (32-bit floats), so that values such as 1.005 s
 // give 1005 ms. The newer (root `<timedtext format="3">`) has `p` elements with `t` and `d`
 // in milliseconds. In both, a line feed or a br element in the caption separates lines.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -66,9 +66,8 @@ void read_paragraphs(sub_state& st, std::string_view text, std::string& buf) {
     }
 }
 
-} // namespace
-
-bool is_ytxml_format3(std::string_view text) {
+// Whether the document is the newer form: its root is `<timedtext format="3">`.
+bool is_format3(std::string_view text) {
     // The root element comes after the declaration, comments and a document type.
     size_t p = 0;
     for (;;) {
@@ -95,14 +94,20 @@ bool is_ytxml_format3(std::string_view text) {
     return format.found && format.value == "3";
 }
 
+} // namespace
+
+bool probe_ytxml(std::string_view t) {
+    return is_format3(t) || (contains(t, "<text ") && contains(t, "start=") && contains(t, "dur="));
+}
+
 int parse_ytxml(sub_state& st, std::string_view text) {
     text = until_nul(text);
     std::string buf;
-    if (is_ytxml_format3(text))
+    if (is_format3(text))
         read_paragraphs(st, text, buf);
     else
         read_text_elements(st, text, buf);
-    return finish_parse(st, 6, "no YouTube XML cues");
+    return finish_parse(st, SUB_FORMAT_YTXML, "no YouTube XML cues");
 }
 
 } // namespace cuekit
