@@ -299,8 +299,13 @@ private:
 
 } // namespace
 
+// A tt element whatever its prefix ("<tt:tt ", as EBU-TT-D and many IMSC documents write it),
+// the TTML namespace, or an unprefixed timed paragraph.
 bool probe_ttml(std::string_view t) {
-    return icontains(t, "<tt ") || icontains(t, "<tt>") || icontains(t, "ttml") || icontains(t, "<p begin=");
+    if (icontains(t, "ttml") || icontains(t, "<p begin=")) return true;
+    for (size_t at = t.find('<'); at != std::string_view::npos; at = t.find('<', at + 1))
+        if (kind_of(read_tag_name(t, at), t) == Kind::tt) return true;
+    return false;
 }
 
 int parse_ttml(sub_state& st, std::string_view text) {

@@ -48,7 +48,7 @@ void read_text_elements(sub_state& st, std::string_view text, std::string& buf) 
 }
 
 int32_t ms_value(std::string_view tag, std::string_view name) {
-    return atol_sat(CStringCopy<kValueMax>(xml_get_attr(tag, name, kValueMax).value).c_str());
+    return atoi_sat(CStringCopy<kValueMax>(xml_get_attr(tag, name, kValueMax).value).c_str());
 }
 
 // The newer form: `p` elements with `t` and `d` in milliseconds, the text possibly split

@@ -204,7 +204,6 @@ const char* detected_charset(std::string_view b) {
     if (rc != 0 || errno == ENOMEM) return nullptr;
     return name ? name : "";
 }
-}
 
 } // namespace
 
