@@ -27,13 +27,14 @@ ninja -C build-shared
 readelf -d build-shared/libcuekit.so | grep -q 'SONAME.*libcuekit.so.0' || { echo "libcuekit.so has no SONAME"; exit 1; }
 (cd build-shared && ctest --output-on-failure -j"$jobs" -R 'e2e|example|package|schema')
 
-echo "== clang, ThreadSanitizer: parses on several threads at once"
+echo "== clang, ThreadSanitizer: parses on several threads at once, in the library and the tool"
 tsan="-fsanitize=thread -fno-omit-frame-pointer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WERROR=ON -DCUEKIT_EXAMPLES=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_C_FLAGS="$tsan" -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="$tsan" >/dev/null
-ninja -C build-tsan cuekit_tests
+ninja -C build-tsan cuekit_tests cuekit_tool
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/cuekit_tests --gtest_filter='CppApi.*'
+TSAN_OPTIONS=halt_on_error=1 /usr/bin/python3 tests/e2e/batch.py build-tsan/cuekit . --threads-only
 
 echo "== static analysis"
 bash scripts/lint.sh
