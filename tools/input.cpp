@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,12 +103,13 @@ void FileBytes::reset() {
     }
 }
 
+// realloc: a large buffer grows in place or by remapping, without a second copy in memory.
 bool FileBytes::reserve(std::size_t n) {
     if (n <= cap_) return true;
-    std::unique_ptr<char[]> grown(new (std::nothrow) char[n]);
+    void* grown = std::realloc(buf_.get(), n);
     if (!grown) return false;
-    if (len_) std::memcpy(grown.get(), buf_.get(), len_);
-    buf_ = std::move(grown);
+    static_cast<void>(buf_.release());
+    buf_.reset(static_cast<char*>(grown));
     cap_ = n;
     return true;
 }
@@ -168,7 +169,7 @@ bool FileBytes::read_upto(int fd, std::size_t stop, std::string& why) {
         if (n == 0) break;
         len_ += static_cast<std::size_t>(n);
     }
-    buf_[len_] = '\0';
+    buf_.get()[len_] = '\0';
     return true;
 }
 

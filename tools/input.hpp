@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,8 +43,11 @@ private:
     bool reserve(std::size_t n);
     bool read_upto(int fd, std::size_t stop, std::string& why);
 
+    struct Free {
+        void operator()(char* p) const { std::free(p); }
+    };
     void* mapped_ = nullptr;
-    std::unique_ptr<char[]> buf_;
+    std::unique_ptr<char, Free> buf_;
     std::size_t cap_ = 0;
     std::size_t len_ = 0;
 };
