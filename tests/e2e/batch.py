@@ -45,6 +45,9 @@ def same_for_every_job_count(tmp):
         sub.mkdir(parents=True)
         for f in sample_files():
             shutil.copy(f, sub / f.name)
+    # One file large enough that the writer formats it itself, straight to the output.
+    big = (root / "examples/sample.srt").read_bytes()
+    (tree / "1" / "big.srt").write_bytes(big * (5 * 2**20 // len(big)))
     for mode in ([], ["--json"], ["--jsonl"]):
         one, four = run("-j1", *mode, tree), run("-j", "4", *mode, tree)
         check((one.stdout, one.stderr, one.returncode) == (four.stdout, four.stderr, four.returncode),
