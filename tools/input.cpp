@@ -29,7 +29,7 @@ const char* const kTooLarge = "file too large (2 GiB or more)";
 
 bool known_extension(const std::string& name) {
     // Without content, detection goes by the name's extension alone.
-    return sub_detect_format(nullptr, 0, name.c_str()) != -1;
+    return sub_detect_format(nullptr, 0, name.c_str()) != SUB_FORMAT_AUTO;
 }
 
 void walk(const fs::path& dir, std::vector<Input>& out) {

@@ -35,31 +35,10 @@ void usage(const char* prog) {
                  prog);
 }
 
-struct FormatName {
-    std::string_view name;
-    cuekit::Format id;
-};
-constexpr std::array<FormatName, 14> kFormatNames{{
-    {"auto", cuekit::Format::Auto},
-    {"srt", cuekit::Format::Srt},
-    {"vtt", cuekit::Format::Vtt},
-    {"ass", cuekit::Format::Ass},
-    {"ssa", cuekit::Format::Ass},
-    {"microdvd", cuekit::Format::MicroDvd},
-    {"subviewer", cuekit::Format::SubViewer},
-    {"ttml", cuekit::Format::Ttml},
-    {"ytxml", cuekit::Format::YouTubeXml},
-    {"lrc", cuekit::Format::Lrc},
-    {"sami", cuekit::Format::Sami},
-    {"smi", cuekit::Format::Sami},
-    {"bilibili", cuekit::Format::Bilibili},
-    {"acfun", cuekit::Format::AcFun},
-}};
-
-cuekit::Format format_from_name(std::string_view name) {
-    for (const auto& f : kFormatNames)
-        if (f.name == name) return f.id;
-    return cuekit::Format::Auto; // an unknown name silently means automatic
+cuekit::Format format_from_name(const char* name) {
+    const int id = sub_format_from_name(name);
+    // An unknown name silently means automatic.
+    return static_cast<cuekit::Format>(id == SUB_FORMAT_UNKNOWN ? SUB_FORMAT_AUTO : id);
 }
 
 // At most this many parsing threads, whatever -j asks for.
