@@ -70,7 +70,7 @@ struct Options {
     const char* encoding_or_null() const { return encoding.empty() ? nullptr : encoding.c_str(); }
 };
 
-cuekit::Format format_from_name(const std::string& name) {
+cuekit::Format format_from_name(std::string_view name) {
     if (name == "auto") return cuekit::Format::Auto;
     static constexpr std::pair<std::string_view, int> kAliases[] = {{"ssa", 2}, {"smi", 8}};
     for (const auto& [alias, id] : kAliases)
@@ -79,17 +79,14 @@ cuekit::Format format_from_name(const std::string& name) {
         if (name == sub_format_name(id)) return static_cast<cuekit::Format>(id);
     std::string known = "auto";
     for (int id = 0; id <= static_cast<int>(cuekit::Format::AcFun); ++id) known.append(", ").append(sub_format_name(id));
-    throw pyb::value_error("unknown format name '" + name + "' (known: " + known + ")");
+    throw pyb::value_error("unknown format name '" + std::string(name) + "' (known: " + known + ")");
 }
 
 // Unlike the tool, an unknown format name is an error: a typo must not silently mean auto.
-Options options(const std::optional<std::string>& format, const std::optional<std::string>& encoding) {
+Options options(const char* format, const char* encoding) {
     Options o;
-    if (format) o.format = format_from_name(*format);
-    if (encoding) {
-        if (encoding->find('\0') != std::string::npos) throw pyb::value_error("embedded null character in encoding");
-        o.encoding = *encoding;
-    }
+    if (format) o.format = format_from_name(format);
+    if (encoding) o.encoding = encoding;
     return o;
 }
 
@@ -286,6 +283,107 @@ private:
     bool running_ = false;
 };
 
+// ---- the module's functions ---------------------------------------------------------------
+// Plain CPython functions rather than pybind11 ones: a failed parse sets its exception and
+// returns, where a C++ exception through pybind11 would cost more than the parse itself.
+// Nothing may leave them as a C++ exception.
+
+// The handlers only call CPython and pybind11's restore, none of which throws.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept { // NOLINT(bugprone-exception-escape)
+    try {
+        return body();
+    } catch (pyb::error_already_set& e) {
+        e.restore();
+    } catch (const pyb::builtin_exception& e) {
+        e.set_error();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "unexpected C++ exception");
+    }
+    return nullptr;
+}
+
+// The Result, or nullptr with the exception `value` set.
+PyObject* result_or_raise(pyb::object value) {
+    if (PyExceptionInstance_Check(value.ptr())) {
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr())), value.ptr());
+        return nullptr;
+    }
+    return value.release().ptr();
+}
+
+// The arguments (first, format=None, encoding=None) of parse and parse_file.
+struct Call {
+    PyObject* first = nullptr;
+    const char* format = nullptr;
+    const char* encoding = nullptr;
+};
+
+bool unpack(PyObject* args, PyObject* kwargs, const char* spec, const char* first, Call& c) {
+    const char* keywords[] = {first, "format", "encoding", nullptr};
+    return PyArg_ParseTupleAndKeywords(args, kwargs, spec, const_cast<char**>(keywords), &c.first, &c.format, &c.encoding) != 0;
+}
+
+PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
+    Call c;
+    if (!unpack(args, kwargs, "S|zz:parse", "data", c)) return nullptr;
+    return guarded([&] {
+        const Options o = options(c.format, c.encoding);
+        PyObject* data = c.first;
+        const std::string_view bytes(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+        FileParse fp;
+        {
+            const pyb::gil_scoped_release nogil; // bytes are immutable: nobody can change them meanwhile
+            fp.result = cuekit::parse(bytes, o.format, o.encoding_or_null());
+        }
+        return result_or_raise(outcome(std::move(fp), pyb::none()));
+    });
+}
+
+PyObject* parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
+    Call c;
+    if (!unpack(args, kwargs, "O|zz:parse_file", "path", c)) return nullptr;
+    return guarded([&] {
+        const Options o = options(c.format, c.encoding);
+        auto [bytes, name] = fs_path(c.first);
+        FileParse fp;
+        {
+            const pyb::gil_scoped_release nogil;
+            fp = cuekit::py::parse_path(bytes, o.format, o.encoding_or_null());
+        }
+        return result_or_raise(outcome(std::move(fp), name));
+    });
+}
+
+PyObject* parse_many(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"paths", "jobs", "format", "encoding", nullptr};
+    PyObject* paths = nullptr;
+    PyObject* jobs = Py_None;
+    const char* format = nullptr;
+    const char* encoding = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|Ozz:parse_many", const_cast<char**>(keywords), &paths, &jobs, &format,
+                                     &encoding))
+        return nullptr;
+    return guarded([&] {
+        if (PyUnicode_Check(paths) || PyBytes_Check(paths) || PyObject_HasAttrString(paths, "__fspath__"))
+            throw pyb::type_error("parse_many takes an iterable of paths, not one path");
+        unsigned n = std::max(1u, std::thread::hardware_concurrency());
+        if (jobs != Py_None) {
+            if (!PyLong_Check(jobs)) throw pyb::type_error("jobs must be an int or None");
+            const long j = PyLong_AsLong(jobs);
+            if (j == -1 && PyErr_Occurred()) throw pyb::error_already_set();
+            if (j < 1 || j > 1024) throw pyb::value_error("jobs must be between 1 and 1024");
+            n = static_cast<unsigned>(j);
+        }
+        const Options o = options(format, encoding);
+        return pyb::cast(ParseMany(pyb::iter(pyb::handle(paths)), n, o)).release().ptr();
+    });
+}
+
 // ---- documentation --------------------------------------------------------------------------
 
 constexpr const char* kModuleDoc = R"doc(Reads subtitle, lyrics and danmaku files into timed cues.
@@ -302,41 +400,54 @@ mode, colour and font size.
 Every parse runs with the interpreter lock released, so Python threads parse in
 parallel; parse_many parses a sequence of files on native threads.)doc";
 
-constexpr const char* kFormatArgs = R"doc(
-format   None or "auto" to detect the format, or one of the tool's names: srt,
+constexpr const char* kFormatArgs = R"doc(format   None or "auto" to detect the format, or one of the tool's names: srt,
          vtt, ass, ssa, microdvd, subviewer, ttml, ytxml, lrc, sami, smi,
          bilibili, acfun. An unknown name raises ValueError.
 encoding None to detect the encoding (a byte-order mark, else UTF-8, else
          CP1252), or a name iconv knows: "cp1251", "gbk", "shift_jis", ...
 )doc";
 
-const std::string kParseDoc = std::string(R"doc(parse(data: bytes, format: str | None = None, encoding: str | None = None) -> Result
+// Each function's docstring opens with its signature in the form help() and inspect read.
+constexpr const char* kParseHead = R"doc(parse($module, /, data, format=None, encoding=None)
+--
 
-Parses the bytes of one whole subtitle, lyrics or danmaku file.
-)doc") + kFormatArgs + R"doc(
-Raises ParseError (with .code and .message) when nothing could be read,
-MemoryError when memory ran out, TypeError when data is not bytes.)doc";
+Parses the bytes of one whole subtitle, lyrics or danmaku file; returns a Result.
 
-const std::string kParseFileDoc = std::string(R"doc(parse_file(path: str | bytes | os.PathLike, format: str | None = None, encoding: str | None = None) -> Result
+data     bytes (anything else raises TypeError)
+)doc";
+constexpr const char* kParseTail = R"doc(
+Raises ParseError (with .code and .message) when nothing usable was found, and
+MemoryError when memory ran out.)doc";
 
-Reads and parses one file. Without a format, the content decides, and the file
-name's extension when the content says nothing (as the cuekit tool does).
-)doc") + kFormatArgs + R"doc(
+constexpr const char* kParseFileHead = R"doc(parse_file($module, /, path, format=None, encoding=None)
+--
+
+Reads and parses one file; returns a Result.
+
+path     str, bytes or os.PathLike. Without a format, the content decides, and
+         the file name's extension when the content says nothing (as the
+         cuekit tool does).
+)doc";
+constexpr const char* kParseFileTail = R"doc(
 Raises ParseError or MemoryError as parse does, and OSError when the file cannot
-be read: FileNotFoundError, IsADirectoryError, PermissionError; a file of 2 GiB
-or more raises OSError (errno EFBIG).)doc";
+be read: FileNotFoundError, IsADirectoryError, PermissionError, ...; a file of
+2 GiB or more raises OSError with errno EFBIG.)doc";
 
-constexpr const char* kParseManyDoc = R"doc(parse_many(paths: Iterable[str | bytes | os.PathLike], jobs: int | None = None, format: str | None = None, encoding: str | None = None) -> Iterator[tuple[path, Result | Exception]]
+constexpr const char* kParseManyDoc = R"doc(parse_many($module, /, paths, jobs=None, format=None, encoding=None)
+--
 
-Parses many files on `jobs` native threads (default: one per core) and yields
-(path, outcome) pairs in input order. The outcome is the Result, or the
-exception parse_file would have raised (ParseError, OSError, MemoryError): one
-bad file does not stop the others. Paths are taken from the iterable only a few
-files ahead of the consumer, so any number of paths runs in bounded memory.
-format and encoding apply to every file, as in parse_file.
+Parses many files on native threads; a generator of (path, outcome) pairs.
 
-A path that is not a path (TypeError) or an error raised by the iterable ends
-the generator with that exception, after the files before it.)doc";
+paths    an iterable of paths (str, bytes, os.PathLike), read lazily
+jobs     the number of threads (default: one per core)
+format, encoding: as in parse_file, for every file
+
+The pairs come in input order. The outcome is the Result, or the exception
+parse_file would have raised (ParseError, OSError, MemoryError): one bad file
+does not stop the others. Paths are taken from the iterable only a few files
+ahead of the consumer, so any number of paths runs in bounded memory. An item
+that is not a path (TypeError), or an error raised by the iterable, ends the
+generator with that exception after the files before it.)doc";
 
 constexpr const char* kParseErrorSource = R"doc(
 class ParseError(Exception):
@@ -443,43 +554,18 @@ PYBIND11_MODULE(cuekit, m) {
                    " warnings=" + std::to_string(r.warnings().size()) + ">";
         });
 
-    m.def("parse", [](const pyb::bytes& data, const std::optional<std::string>& format, const std::optional<std::string>& encoding) {
-        const Options o = options(format, encoding);
-        const std::string_view bytes(PyBytes_AS_STRING(data.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(data.ptr())));
-        cuekit::Result r;
-        {
-            const pyb::gil_scoped_release nogil; // bytes are immutable: nobody can change them meanwhile
-            r = cuekit::parse(bytes, o.format, o.encoding_or_null());
-        }
-        if (!r) raise(parse_failure(r.code(), r.error()));
-        return std::make_shared<cuekit::Result>(std::move(r));
-    }, kParseDoc.c_str(), pyb::arg("data"), pyb::arg("format") = pyb::none(), pyb::arg("encoding") = pyb::none());
-
-    m.def("parse_file", [](const pyb::object& path, const std::optional<std::string>& format, const std::optional<std::string>& encoding) {
-        const Options o = options(format, encoding);
-        auto [bytes, name] = fs_path(path);
-        FileParse fp;
-        {
-            const pyb::gil_scoped_release nogil;
-            fp = cuekit::py::parse_path(bytes, o.format, o.encoding_or_null());
-        }
-        pyb::object r = outcome(std::move(fp), name);
-        if (PyExceptionInstance_Check(r.ptr())) raise(r);
-        return r;
-    }, kParseFileDoc.c_str(), pyb::arg("path"), pyb::arg("format") = pyb::none(), pyb::arg("encoding") = pyb::none());
-
     pyb::class_<ParseMany>(m, "ParseMany", "The generator parse_many returns.")
         .def("__iter__", [](pyb::object self) { return self; })
         .def("__next__", &ParseMany::next)
         .def("close", &ParseMany::close, "close() -> None\n\nStops the threads; further iteration ends at once.");
 
-    m.def("parse_many", [](const pyb::object& paths, std::optional<int> jobs, const std::optional<std::string>& format,
-                           const std::optional<std::string>& encoding) {
-        if (PyUnicode_Check(paths.ptr()) || PyBytes_Check(paths.ptr()) || PyObject_HasAttrString(paths.ptr(), "__fspath__"))
-            throw pyb::type_error("parse_many takes an iterable of paths, not one path");
-        if (jobs && *jobs < 1) throw pyb::value_error("jobs must be at least 1");
-        const unsigned n = jobs ? static_cast<unsigned>(*jobs) : std::max(1u, std::thread::hardware_concurrency());
-        return ParseMany(pyb::iter(paths), n, options(format, encoding));
-    }, kParseManyDoc, pyb::arg("paths"), pyb::arg("jobs") = pyb::none(), pyb::arg("format") = pyb::none(),
-       pyb::arg("encoding") = pyb::none());
+    static const std::string parse_doc = std::string(kParseHead) + kFormatArgs + kParseTail;
+    static const std::string parse_file_doc = std::string(kParseFileHead) + kFormatArgs + kParseFileTail;
+    static PyMethodDef functions[] = {
+        {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse)), METH_VARARGS | METH_KEYWORDS, parse_doc.c_str()},
+        {"parse_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_file)), METH_VARARGS | METH_KEYWORDS, parse_file_doc.c_str()},
+        {"parse_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_many)), METH_VARARGS | METH_KEYWORDS, kParseManyDoc},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    if (PyModule_AddFunctions(m.ptr(), functions) != 0) throw pyb::error_already_set();
 }
