@@ -70,15 +70,11 @@ struct Options {
     const char* encoding_or_null() const { return encoding.empty() ? nullptr : encoding.c_str(); }
 };
 
-cuekit::Format format_from_name(std::string_view name) {
-    if (name == "auto") return cuekit::Format::Auto;
-    static constexpr std::pair<std::string_view, int> kAliases[] = {{"ssa", 2}, {"smi", 8}};
-    for (const auto& [alias, id] : kAliases)
-        if (name == alias) return static_cast<cuekit::Format>(id);
-    for (int id = 0; id <= static_cast<int>(cuekit::Format::AcFun); ++id)
-        if (name == sub_format_name(id)) return static_cast<cuekit::Format>(id);
+cuekit::Format format_from_name(const char* name) {
+    const int id = sub_format_from_name(name);
+    if (id != SUB_FORMAT_UNKNOWN) return static_cast<cuekit::Format>(id);
     std::string known = "auto";
-    for (int id = 0; id <= static_cast<int>(cuekit::Format::AcFun); ++id) known.append(", ").append(sub_format_name(id));
+    for (int i = 0; i < SUB_FORMAT_COUNT; ++i) known.append(", ").append(sub_format_name(i));
     throw pyb::value_error("unknown format name '" + std::string(name) + "' (known: " + known + ")");
 }
 
