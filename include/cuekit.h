@@ -115,9 +115,11 @@ extern sub_state g_sub;
  *   format:   SUB_FORMAT_AUTO detects it from the content, and when the content says nothing
  *             tries every parser in a fixed order; an identifier names the parser (a MicroDVD
  *             parse that fails is retried as SubViewer, a YouTube XML one as Bilibili).
- *   encoding: NULL or "" detects it; otherwise a name such as "utf-8", "utf-16le",
- *             "cp1251", "cp1252", "latin1", "gbk", "gb18030", "big5", "shift_jis" (ASCII case
- *             ignored) or any name iconv knows. A byte-order mark overrides it.
+ *   encoding: NULL or "" takes UTF-8, with CP1252 as the fallback for text that is not;
+ *             "detect" (any case) has the charset detected; otherwise a name such as
+ *             "utf-8", "utf-16le", "cp1251", "cp1252", "latin1", "gbk", "gb18030", "big5",
+ *             "shift_jis" (ASCII case ignored) or any name iconv knows. A byte-order mark
+ *             overrides it.
  * Returns SUB_OK, or SUB_ERR_EMPTY (data NULL or len 0), SUB_ERR_ENCODING, SUB_ERR_FORMAT
  * (an identifier outside the table; checked after decoding), SUB_ERR_NOMEM or SUB_ERR_PARSE.
  * After a failure sub_last_error() says why (it may be "" for SUB_ERR_FORMAT, SUB_ERR_NOMEM

@@ -142,7 +142,8 @@ private:
 };
 
 // Parses one whole file of `len` bytes at `data` (only read during the call), as sub_parse()
-// does: `format` Auto detects it, `encoding` null or empty detects it. Never throws.
+// does: `format` Auto detects it; `encoding` null or empty takes UTF-8 (else CP1252),
+// "detect" runs the charset detector for files of unknown origin. Never throws.
 Result parse(const void* data, std::size_t len, Format format = Format::Auto, const char* encoding = nullptr);
 
 inline Result parse(std::string_view bytes, Format format = Format::Auto, const char* encoding = nullptr) {
