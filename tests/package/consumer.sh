@@ -18,7 +18,11 @@ export LD_LIBRARY_PATH="$prefix/lib:$work${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib64/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
 
 cflags="$(pkg-config --cflags cuekit)"
-[ "$(echo $cflags)" = "-I$prefix/include" ] || fail "pkg-config --cflags prints '$cflags', not -I$prefix/include"
+case " $cflags " in
+  *" -I$prefix/include "*) ;;
+  *) fail "pkg-config --cflags prints '$cflags', without -I$prefix/include" ;;
+esac
+case "$cflags" in *"/../"* | *"/./"*) fail "pkg-config --cflags prints an unnormalised path: $cflags" ;; esac
 [ -f "$prefix/share/man/man1/cuekit.1" ] || fail "man page not installed"
 
 # pkg-config, from C, exactly as the README says.
