@@ -1,6 +1,6 @@
 // The C interface: g_sub and thin wrappers that run the core on it. No exception leaves
 // these functions; an allocation failure inside a parser becomes result 4.
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <cstdarg>
 #include <cstdio>
@@ -12,11 +12,16 @@ using namespace cuekit;
 namespace {
 std::string_view text_view(const char* text, size_t len) { return text ? std::string_view(text, len) : std::string_view(); }
 std::string_view cstr_view(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+
+// A parser of the table run on g_sub, behind the C boundary.
+int run_parser(sub_format id, std::string_view text) {
+    return guard_oom([&] { return format_info(id)->parse(g_sub, text); });
+}
 } // namespace
 
 extern "C" {
 
-sub_state g_sub = {nullptr, 0, 0, -1, {0}, {nullptr}, 0, nullptr, nullptr, 0};
+sub_state g_sub = {nullptr, 0, 0, SUB_FORMAT_AUTO, {0}, {nullptr}, 0, nullptr, nullptr, 0};
 
 static const sub_cue* cue_at(int i) { return (i >= 0 && i < g_sub.count) ? &g_sub.cues[i] : nullptr; }
 
@@ -52,6 +57,7 @@ const char* sub_warning(int i) { return (i >= 0 && i < g_sub.warning_count) ? g_
 int sub_detected_format(void) { return g_sub.format; }
 
 const char* sub_format_name(int id) { return format_name(id); }
+int sub_format_from_name(const char* name) { return format_from_name(name); }
 
 void sub_set_error(const char* fmt, ...) {
     va_list ap;
@@ -81,7 +87,7 @@ int sub_cue_add_line(int index, const char* s) { return cue_add_line(g_sub, inde
 int sub_build_json(void) { return build_json(g_sub); }
 
 int sub_decode_to_utf8(const void* data, size_t len, const char* encoding) {
-    return guard_oom([&] { return decode_to_utf8(g_sub, data, len, encoding); });
+    return guard_oom([&] { return decode_into(g_sub, data, len, encoding); });
 }
 
 // ---- strings and lines
@@ -93,11 +99,7 @@ char* sub_strdup(const char* s) {
 
 char* sub_strndup(const char* s, size_t n) {
     if (!s || n == SIZE_MAX) return nullptr;
-    auto* p = static_cast<char*>(std::malloc(n + 1));
-    if (!p) return nullptr;
-    std::memcpy(p, s, n);
-    p[n] = '\0';
-    return p;
+    return dup_bytes(std::string_view(s, n));
 }
 
 void sub_trim_inplace(char* s) {
@@ -173,16 +175,16 @@ void sub_html_decode_inplace(char* s) {
 
 // ---- parsers
 
-int sub_parse_srt(const char* text, size_t len) { return guard_oom([&] { return parse_srt(g_sub, text_view(text, len)); }); }
-int sub_parse_vtt(const char* text, size_t len) { return guard_oom([&] { return parse_vtt(g_sub, text_view(text, len)); }); }
-int sub_parse_ass(const char* text, size_t len) { return guard_oom([&] { return parse_ass(g_sub, text_view(text, len)); }); }
-int sub_parse_microdvd(const char* text, size_t len) { return guard_oom([&] { return parse_microdvd(g_sub, text_view(text, len)); }); }
-int sub_parse_subviewer(const char* text, size_t len) { return guard_oom([&] { return parse_subviewer(g_sub, text_view(text, len)); }); }
-int sub_parse_ttml(const char* text) { return guard_oom([&] { return parse_ttml(g_sub, cstr_view(text)); }); }
-int sub_parse_ytxml(const char* text) { return guard_oom([&] { return parse_ytxml(g_sub, cstr_view(text)); }); }
-int sub_parse_lrc(const char* text, size_t len) { return guard_oom([&] { return parse_lrc(g_sub, text_view(text, len)); }); }
-int sub_parse_sami(const char* text, size_t len) { return guard_oom([&] { return parse_sami(g_sub, text_view(text, len)); }); }
-int sub_parse_bilibili(const char* text) { return guard_oom([&] { return parse_bilibili(g_sub, cstr_view(text)); }); }
-int sub_parse_acfun(const char* text, size_t len) { return guard_oom([&] { return parse_acfun(g_sub, text_view(text, len)); }); }
+int sub_parse_srt(const char* text, size_t len) { return run_parser(SUB_FORMAT_SRT, text_view(text, len)); }
+int sub_parse_vtt(const char* text, size_t len) { return run_parser(SUB_FORMAT_VTT, text_view(text, len)); }
+int sub_parse_ass(const char* text, size_t len) { return run_parser(SUB_FORMAT_ASS, text_view(text, len)); }
+int sub_parse_microdvd(const char* text, size_t len) { return run_parser(SUB_FORMAT_MICRODVD, text_view(text, len)); }
+int sub_parse_subviewer(const char* text, size_t len) { return run_parser(SUB_FORMAT_SUBVIEWER, text_view(text, len)); }
+int sub_parse_ttml(const char* text) { return run_parser(SUB_FORMAT_TTML, cstr_view(text)); }
+int sub_parse_ytxml(const char* text) { return run_parser(SUB_FORMAT_YTXML, cstr_view(text)); }
+int sub_parse_lrc(const char* text, size_t len) { return run_parser(SUB_FORMAT_LRC, text_view(text, len)); }
+int sub_parse_sami(const char* text, size_t len) { return run_parser(SUB_FORMAT_SAMI, text_view(text, len)); }
+int sub_parse_bilibili(const char* text) { return run_parser(SUB_FORMAT_BILIBILI, cstr_view(text)); }
+int sub_parse_acfun(const char* text, size_t len) { return run_parser(SUB_FORMAT_ACFUN, text_view(text, len)); }
 
 } // extern "C"

@@ -1,9 +1,10 @@
 // The C++ interface: each Result owns a parse state of its own.
 #include "cuekit.hpp"
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace cuekit {
 

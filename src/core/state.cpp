@@ -1,6 +1,6 @@
 // The parse state: cue store, error text and warnings. Everything the state holds is a
 // heap copy it owns (malloc/free), because the records are part of the C interface.
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <climits>
 #include <cstdarg>
@@ -30,14 +30,6 @@ int refused(int result) {
     return result;
 }
 
-char* copy_bytes(std::string_view s) {
-    auto* p = static_cast<char*>(std::malloc(s.size() + 1));
-    if (!p) return nullptr;
-    if (!s.empty()) std::memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    return p;
-}
-
 } // namespace
 
 uint64_t store_failures() { return g_store_failures; }
@@ -45,7 +37,7 @@ uint64_t store_failures() { return g_store_failures; }
 sub_state make_empty_state() {
     sub_state st;
     std::memset(&st, 0, sizeof st);
-    st.format = -1;
+    st.format = SUB_FORMAT_AUTO;
     return st;
 }
 
@@ -58,7 +50,7 @@ int strlist_push(sub_strlist& list, std::string_view s) {
         list.items = static_cast<char**>(grown);
         list.capacity = cap;
     }
-    char* copy = copy_bytes(s);
+    char* copy = dup_bytes(s);
     if (!copy) return refused(-1);
     list.items[list.count++] = copy;
     return 0;
@@ -126,7 +118,7 @@ void vwarn(sub_state& st, const char* fmt, va_list ap) {
     char buf[256];
     std::vsnprintf(buf, sizeof buf, fmt, ap);
     // A copy that cannot be made still takes its slot, and reads back as null.
-    st.warnings[st.warning_count++] = copy_bytes(buf);
+    st.warnings[st.warning_count++] = dup_bytes(buf);
 }
 
 void set_error(sub_state& st, const char* fmt, ...) {
@@ -143,13 +135,13 @@ void warn(sub_state& st, const char* fmt, ...) {
     va_end(ap);
 }
 
-int finish_parse(sub_state& st, sub_format id, const char* no_cues_error) {
-    if (st.count > 0) {
+int finish_parse(sub_state& st, sub_format id, bool found, const char* no_cues_error) {
+    if (found) {
         st.format = id;
-        return 0;
+        return SUB_OK;
     }
     set_error(st, "%s", no_cues_error);
-    return 5;
+    return SUB_ERR_PARSE;
 }
 
 void state_reset(sub_state& st) {
