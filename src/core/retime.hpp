@@ -1,7 +1,7 @@
 // Time operations on a parse state.
 #pragma once
 
-#include "internal.hpp"
+#include "core/core.hpp"
 
 namespace cuekit {
 

@@ -108,12 +108,8 @@ bool tag_char(char c) {
 } // namespace
 
 Markup source_markup(int format) {
-    switch (format) {
-    case 0: return Markup::Html;
-    case 1: return Markup::Vtt;
-    case 2: return Markup::Ass;
-    default: return Markup::Plain;
-    }
+    const FormatInfo* f = format_info(format);
+    return f ? f->markup : Markup::Plain;
 }
 
 void MarkupWriter::text(std::string_view s, std::string& out) {

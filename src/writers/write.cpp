@@ -21,7 +21,10 @@ constexpr std::array<TargetInfo, 7> kTargets{{
     {"json", ".json", Markup::Plain, write_json_target, nullptr},
 }};
 
-bool is_danmaku_format(int format) { return format == 9 || format == 10; }
+bool is_danmaku_format(int format) {
+    const FormatInfo* f = format_info(format);
+    return f && f->danmaku;
+}
 
 } // namespace
 

@@ -4,7 +4,7 @@
 // result keeps its cues.
 #pragma once
 
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <string>
 #include <string_view>
@@ -114,15 +114,6 @@ struct WriteSettings {
     double fixed_s = 4.0;
     double lanes = 0.8;        // share of the height scrolling comments may use
     bool danmaku_overlap = false;
-};
-
-// How the text of a line carries its styling, as a source and as a target.
-enum class Markup {
-    Plain, // text only, no escapes (LRC, txt; and every source whose text is decoded already)
-    Html,  // SubRip tags, no character references
-    Vtt,   // the same tags, with character references
-    Ass,   // override blocks, \N \h and \{ \} escapes
-    Xml,   // text only, with character references (TTML)
 };
 
 // The markup of lines read from `format`.
