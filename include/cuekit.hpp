@@ -118,10 +118,10 @@ public:
     // the Format of one of the first five) to `sink`. 0; 1 unknown target or an option out of
     // range; 4 out of memory; 5 a failed parse; 6 the sink refused. What the writer leaves out
     // (danmaku it cannot lay out) is described in `notes` when given.
-    int write(std::string_view target, const Sink& sink, const WriteOptions& options = {},
-              std::vector<std::string>* notes = nullptr) const;
-    int write(Format target, const Sink& sink, const WriteOptions& options = {},
-              std::vector<std::string>* notes = nullptr) const;
+    int write_to(std::string_view target, const Sink& sink, const WriteOptions& options = {},
+                 std::vector<std::string>* notes = nullptr) const;
+    int write_to(Format target, const Sink& sink, const WriteOptions& options = {},
+                 std::vector<std::string>* notes = nullptr) const;
     // The same into a string; std::invalid_argument for results 1 and 5, std::bad_alloc for 4.
     std::string write(std::string_view target, const WriteOptions& options = {}) const;
     std::string write(Format target, const WriteOptions& options = {}) const;

@@ -1,5 +1,8 @@
 // cuekit: prints the cues of one subtitle, lyrics or danmaku file as a listing or as JSON.
+#include "convert.hpp"
+
 #include <cuekit.h>
+#include <cuekit.hpp>
 
 #include <array>
 #include <cerrno>
@@ -183,6 +186,26 @@ bool FileBytes::load(const char* path) {
     return true;
 }
 
+void print_warning(const char* w) { std::fprintf(stderr, "warning: %s\n", w ? w : "(no memory for the warning text)"); }
+
+// Parses into a result of its own and writes it as the target.
+int convert(tool::Convert& conv, FileBytes& file, int format, const char* encoding, const char* path) {
+    cuekit::Result r = cuekit::parse(std::string_view(file.data(), file.size()), static_cast<cuekit::Format>(format), encoding);
+    file.reset();
+    if (!r.ok()) {
+        std::fprintf(stderr, "parse error %d: %.*s\n", r.code(), static_cast<int>(r.error().size()), r.error().data());
+        return 1;
+    }
+    tool::retime(conv, r);
+    std::vector<std::string> notes;
+    std::string error;
+    const int rc = tool::write_converted(conv, r, path, notes, error);
+    if (rc != 0) std::fprintf(stderr, "%s\n", error.c_str());
+    for (const std::string_view w : r.warnings()) print_warning(std::string(w).c_str());
+    for (const std::string& n : notes) print_warning(n.c_str());
+    return rc;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -195,9 +218,16 @@ int main(int argc, char** argv) {
     int format = SUB_FORMAT_AUTO;
     const char* encoding = nullptr;
     const char* path = nullptr;
+    tool::Convert conv;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
-        if (a == "--json") {
+        std::string bad;
+        if (tool::read_convert_option(argc, argv, i, conv, bad)) {
+            if (!bad.empty()) {
+                std::fprintf(stderr, "%s\n", bad.c_str());
+                return 2;
+            }
+        } else if (a == "--json") {
             json = true;
         } else if ((a == "--format" || a == "--encoding") && i + 1 < argc) {
             if (a == "--format")
@@ -219,16 +249,22 @@ int main(int argc, char** argv) {
         usage(prog);
         return 2;
     }
+    if (const std::string bad = tool::check_convert(conv, 1); !bad.empty()) {
+        std::fprintf(stderr, "%s\n", bad.c_str());
+        return 2;
+    }
 
     FileBytes file;
     if (!file.load(path)) return 1;
     if (format == SUB_FORMAT_AUTO) format = sub_detect_format(file.data(), file.size(), path);
+    if (conv.converts()) return convert(conv, file, format, encoding, path);
     const int rc = sub_parse(file.data(), file.size(), format, encoding);
     file.reset();
     if (rc != SUB_OK) {
         std::fprintf(stderr, "parse error %d: %s\n", rc, sub_last_error());
         return 1;
     }
+    if (conv.retimes()) sub_retime(conv.shift_ms, conv.fps_from, conv.fps_to);
     if (json) {
         std::fputs(sub_result_json(), stdout);
         std::fputc('\n', stdout);
@@ -236,10 +272,7 @@ int main(int argc, char** argv) {
         print_listing();
     }
     std::fflush(stdout);
-    for (int i = 0; i < sub_warning_count(); ++i) {
-        const char* w = sub_warning(i);
-        std::fprintf(stderr, "warning: %s\n", w ? w : "(no memory for the warning text)");
-    }
+    for (int i = 0; i < sub_warning_count(); ++i) print_warning(sub_warning(i));
     sub_clear();
     return 0;
 }

@@ -50,7 +50,7 @@ std::string_view target_of(Format f) {
 
 } // namespace
 
-int Result::write(std::string_view target, const Sink& sink, const WriteOptions& options,
+int Result::write_to(std::string_view target, const Sink& sink, const WriteOptions& options,
                   std::vector<std::string>* notes) const {
     if (!find_target(target)) return 1;
     if (!ok()) return 5;
@@ -61,13 +61,13 @@ int Result::write(std::string_view target, const Sink& sink, const WriteOptions&
     return rc;
 }
 
-int Result::write(Format target, const Sink& sink, const WriteOptions& options, std::vector<std::string>* notes) const {
-    return write(target_of(target), sink, options, notes);
+int Result::write_to(Format target, const Sink& sink, const WriteOptions& options, std::vector<std::string>* notes) const {
+    return write_to(target_of(target), sink, options, notes);
 }
 
 std::string Result::write(std::string_view target, const WriteOptions& options) const {
     std::string text;
-    const int rc = write(target, [&](std::string_view s) { text.append(s); return true; }, options);
+    const int rc = write_to(target, [&](std::string_view s) { text.append(s); return true; }, options);
     if (rc == 4) throw std::bad_alloc();
     if (rc != 0) throw std::invalid_argument(rc == 5 ? "no parse result to write" : "unknown target or option out of range");
     return text;

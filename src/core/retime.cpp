@@ -40,8 +40,8 @@ int retime(sub_state& st, const Retime& r) {
         st.cues[kept++] = c;
     }
     st.count = kept;
-    if (dropped) warn(st, "shift: %zu cues ended at or before 0 and were dropped", dropped);
-    if (clamped) warn(st, "retime: %zu times beyond the time range were clamped", clamped);
+    if (dropped) warn(st, "shift: %zu cue%s ended at or before 0 and %s dropped", dropped, dropped == 1 ? "" : "s", dropped == 1 ? "was" : "were");
+    if (clamped) warn(st, "retime: %zu time%s beyond the time range clamped", clamped, clamped == 1 ? "" : "s");
     if (st.json) build_json(st); // the document follows the cues it describes
     return 0;
 }

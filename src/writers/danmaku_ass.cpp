@@ -228,10 +228,9 @@ void write_danmaku_ass(const CueView& cues, const WriteSettings& ws, Out& out, N
         }
         out.put('}').put(text).put('\n');
     }
-    if (skipped)
-        notes.push_back("danmaku: " + std::to_string(skipped) + " comments in modes without a layout were skipped");
-    if (dropped)
-        notes.push_back("danmaku: " + std::to_string(dropped) + " comments found no free lane and were dropped");
+    const auto count = [](size_t n) { return std::to_string(n) + (n == 1 ? " comment" : " comments"); };
+    if (skipped) notes.push_back("danmaku: " + count(skipped) + " in modes without a layout skipped");
+    if (dropped) notes.push_back("danmaku: " + count(dropped) + " without a free lane dropped");
 }
 
 } // namespace cuekit

@@ -56,20 +56,32 @@ std::string normal_text(const cuekit::CueRef& c, cuekit::Markup markup) {
     cuekit::MarkupWriter plain(markup, cuekit::Markup::Plain, true);
     std::string all;
     for (size_t j = 0; j < c.line_count(); ++j) {
-        std::string line;
-        plain.line(c.line(j), line);
-        all += line + "\n";
+        plain.line(c.line(j), all);
+        all += '\n';
     }
-    std::string out, piece;
-    all = std::regex_replace(all, std::regex("\xE2\x81\xA0"), "");
-    std::istringstream in(std::regex_replace(all, std::regex("\xC2\xA0"), " "));
-    const std::regex ws("[ \t\r]+");
-    while (std::getline(in, piece)) {
-        piece = std::regex_replace(piece, ws, " ");
-        const auto b = piece.find_first_not_of(' ');
-        if (b == std::string::npos) continue;
-        out += (out.empty() ? "" : "\n") + piece.substr(b, piece.find_last_not_of(' ') - b + 1);
+    std::string out, line;
+    bool space = false;
+    auto end_line = [&] {
+        if (!line.empty()) out += (out.empty() ? "" : "\n") + line;
+        line.clear();
+        space = false;
+    };
+    for (size_t k = 0; k < all.size(); ++k) {
+        const std::string_view rest = std::string_view(all).substr(k);
+        if (rest.starts_with("\xE2\x81\xA0")) {
+            k += 2;
+        } else if (rest[0] == '\n') {
+            end_line();
+        } else if (rest[0] == ' ' || rest[0] == '\t' || rest[0] == '\r' || rest.starts_with("\xC2\xA0")) {
+            if (rest[0] == '\xC2') ++k;
+            space = !line.empty();
+        } else {
+            if (space) line += ' ';
+            space = false;
+            line += rest[0];
+        }
     }
+    end_line();
     return out;
 }
 
@@ -168,13 +180,13 @@ TEST(Write, BadRequests) {
     const Result r = cuekit::parse(kTwoCues, Format::Srt);
     std::string sink;
     const cuekit::Sink append = [&](std::string_view s) { sink.append(s); return true; };
-    EXPECT_EQ(r.write("docx", append), 1);
-    EXPECT_EQ(r.write(Format::MicroDvd, append), 1);
-    EXPECT_EQ(r.write("ass", append, {.canvas_width = 0}), 1);
-    EXPECT_EQ(r.write("ass", append, {.font = "a,b"}), 1);
-    EXPECT_EQ(r.write("ass", append, {.opacity = 1.5}), 1);
-    EXPECT_EQ(r.write("srt", [](std::string_view) { return false; }), 6);
-    EXPECT_EQ(cuekit::parse("nothing").write("srt", append), 5);
+    EXPECT_EQ(r.write_to("docx", append), 1);
+    EXPECT_EQ(r.write_to(Format::MicroDvd, append), 1);
+    EXPECT_EQ(r.write_to("ass", append, {.canvas_width = 0}), 1);
+    EXPECT_EQ(r.write_to("ass", append, {.font = "a,b"}), 1);
+    EXPECT_EQ(r.write_to("ass", append, {.opacity = 1.5}), 1);
+    EXPECT_EQ(r.write_to("srt", [](std::string_view) { return false; }), 6);
+    EXPECT_EQ(cuekit::parse("nothing").write_to("srt", append), 5);
     EXPECT_THROW((void)r.write("docx"), std::invalid_argument);
 
     // The C function: a malloc'd text, and the codes.
@@ -275,11 +287,11 @@ TEST(Write, DanmakuScrollingCommentsNeverOverlapInALane) {
     ASSERT_TRUE(r.ok());
     std::vector<std::string> notes;
     std::string ass;
-    ASSERT_EQ(r.write("ass", [&](std::string_view s) { ass.append(s); return true; }, {}, &notes), 0);
+    ASSERT_EQ(r.write_to("ass", [&](std::string_view s) { ass.append(s); return true; }, {}, &notes), 0);
     const std::vector<Event> ev = events(ass);
     ASSERT_GT(ev.size(), 500u);
     ASSERT_EQ(notes.size(), 1u); // this many comments cannot all fit
-    EXPECT_NE(notes[0].find("found no free lane"), std::string::npos);
+    EXPECT_NE(notes[0].find("without a free lane dropped"), std::string::npos);
     EXPECT_EQ(ev.size() + std::stoul(notes[0].substr(9)), r.size());
 
     // For every pair in one lane: the later one enters only after the earlier one's tail has
@@ -305,7 +317,7 @@ TEST(Write, DanmakuScrollingCommentsNeverOverlapInALane) {
     // Kept stacked on request: nothing dropped.
     std::vector<std::string> none;
     ass.clear();
-    ASSERT_EQ(r.write("ass", [&](std::string_view s) { ass.append(s); return true; }, {.danmaku_overlap = true}, &none), 0);
+    ASSERT_EQ(r.write_to("ass", [&](std::string_view s) { ass.append(s); return true; }, {.danmaku_overlap = true}, &none), 0);
     EXPECT_TRUE(none.empty());
     EXPECT_EQ(events(ass).size(), r.size());
 }
@@ -317,14 +329,14 @@ TEST(Write, DanmakuModesColoursAndSizes) {
     const Result r = cuekit::parse(xml, Format::Bilibili);
     std::vector<std::string> notes;
     std::string ass;
-    ASSERT_EQ(r.write("ass", [&](std::string_view s) { ass.append(s); return true; },
+    ASSERT_EQ(r.write_to("ass", [&](std::string_view s) { ass.append(s); return true; },
                       {.canvas_width = 1280, .canvas_height = 720, .fixed_time = 5}, &notes),
               0);
     EXPECT_NE(ass.find("Dialogue: 0,0:00:01.00,0:00:06.00,Default,,0,0,0,,{\\an8\\pos(640,0)\\c&H0000FF&}top\n"), std::string::npos) << ass;
     EXPECT_NE(ass.find("Dialogue: 0,0:00:01.00,0:00:06.00,Default,,0,0,0,,{\\an2\\pos(640,720)\\fs48\\c&HFF0000&}bottom\n"), std::string::npos) << ass;
     EXPECT_NE(ass.find("0:00:02.00,0:00:10.00,Default,,0,0,0,,{\\move(-92,0,1280,0)}reverse\n"), std::string::npos) << ass;
     EXPECT_NE(ass.find("Style: Default,sans-serif,24,"), std::string::npos);
-    EXPECT_EQ(notes, std::vector<std::string>{"danmaku: 2 comments in modes without a layout were skipped"});
+    EXPECT_EQ(notes, std::vector<std::string>{"danmaku: 2 comments in modes without a layout skipped"});
 }
 
 // ---- round trip
@@ -411,7 +423,7 @@ TEST(Write, RoundTripEveryExample) {
 TEST(Write, RoundTripGeneratedCorpus) {
     for (const auto& shape : cuekit::bench::shapes()) {
         if (shape.adversarial || !shape.parses) continue;
-        const std::string bytes = cuekit::bench::generate(shape.name, 48 * 1024);
+        const std::string bytes = cuekit::bench::generate(shape.name, 16 * 1024);
         const Result r = cuekit::parse(bytes, static_cast<Format>(shape.format));
         ASSERT_TRUE(r.ok()) << shape.name;
         check_round_trip(r, std::string(shape.name));
