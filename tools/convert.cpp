@@ -201,16 +201,16 @@ void retime(const Convert& c, cuekit::Result& r) {
     if (c.retimes()) r.retime(c.shift_ms, c.fps_from, c.fps_to); // the ratio was checked already
 }
 
-int write_converted(Convert& c, const cuekit::Result& r, std::string_view input_path, std::vector<std::string>& notes,
-                    std::string& error) {
+int write_converted(Convert& c, const cuekit::Result& r, std::string_view input_path, const cuekit::Sink& to_stdout,
+                    std::vector<std::string>& notes, std::string& error) {
     if (!c.out_path && !c.out_dir) {
-        const int rc = r.write_to(c.target, FdSink{STDOUT_FILENO}, c.write, &notes);
+        const int rc = r.write_to(c.target, to_stdout, c.write, &notes);
         if (rc == 0) return 0;
         error = rc == 4 ? "out of memory" : std::string("cannot write to standard output: ") + std::strerror(errno);
         return 1;
     }
-    std::string dest = c.out_path ? std::string(c.out_path)
-                                  : std::string(c.out_dir) + "/" + std::string(stem(input_path)) + "." + c.target;
+    const std::string_view name = input_path == "-" ? std::string_view("stdin") : stem(input_path);
+    std::string dest = c.out_path ? std::string(c.out_path) : std::string(c.out_dir) + "/" + std::string(name) + "." + c.target;
     struct stat in_info {}, out_info {};
     const bool exists = ::stat(dest.c_str(), &out_info) == 0;
     if (exists && input_path != "-" && ::stat(std::string(input_path).c_str(), &in_info) == 0 &&

@@ -36,10 +36,10 @@ std::string check_convert(Convert& c, size_t inputs);
 // Applies the time change to a result (its warnings join the result's).
 void retime(const Convert& c, cuekit::Result& r);
 
-// Writes the conversion of one input's result: to standard output, to -o's path (through a
+// Writes the conversion of one input's result: to `to_stdout`, to -o's path (through a
 // temporary file and a rename) or into --out-dir. Never over an input file. `notes` receives
 // what the writer left out. 0, or 1 with a one-line message in `error`.
-int write_converted(Convert& c, const cuekit::Result& r, std::string_view input_path,
+int write_converted(Convert& c, const cuekit::Result& r, std::string_view input_path, const cuekit::Sink& to_stdout,
                     std::vector<std::string>& notes, std::string& error);
 
 } // namespace tool

@@ -104,13 +104,13 @@ struct Inert {
 // Text that would break the target's structure, how it is written, and (below) that the
 // target's reader gives the cue back.
 TEST(Write, TextStaysInert) {
-    const std::string srt_timing = "1\n00:00:01,000 --> 00:00:02,000\n00:00:05,000 --> 00:00:06,000\n\n";
+    const std::string timing_text = "<tt><body><p begin=\"1s\" end=\"2s\">00:00:05,000 --&gt; 00:00:06,000</p></body></tt>";
     const std::string danmaku_empty = "<i><d p=\"1,1,25,16777215\"></d></i>";
     const std::string ttml_markup = "<tt><body><div><p begin=\"1s\" end=\"2s\">a &lt;b&gt; {\\i1} &amp; \\N C:\\New</p>"
                                     "</div></body></tt>";
     const std::string lrc_bracket = "[00:01.00]\xE2\x81\xA0[chorus] la\n[00:02.00]\n";
     const std::vector<Inert> cases{
-        {"timing line in SubRip text", Format::Srt, srt_timing, "srt", "00:00:05,000 --\xE2\x81\xA0> 00:00:06,000\n"},
+        {"timing line in SubRip text", Format::Ttml, timing_text, "srt", "00:00:05,000 --\xE2\x81\xA0> 00:00:06,000\n"},
         {"empty comment in SubRip", Format::Bilibili, danmaku_empty, "srt", "00:00:04,000\n\xC2\xA0\n\n"},
         {"empty comment in WebVTT", Format::Bilibili, danmaku_empty, "vtt", "00:00:04.000\n\xC2\xA0\n\n"},
         {"tag-like text in SubRip", Format::Ttml, ttml_markup, "srt", "a <\xE2\x81\xA0" "b>"},
