@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -29,28 +30,72 @@ enum class Format : int {
     AcFun = 10,
 };
 
-// A read-only view of one cue of a Result; valid as long as the Result lives.
+namespace detail {
+// The records a Result keeps; read them through CueRef.
+struct CueRecord {
+    int32_t start_ms;
+    int32_t end_ms;
+    uint32_t first_line; // index of the cue's first line in the line array
+    uint32_t line_count;
+};
+// A line: `len` bytes at `off` in the decoded text, or in the result's own arena.
+struct LineRef {
+    uint64_t off;
+    uint32_t len;
+    uint32_t in_arena;
+};
+struct DanmakuRecord {
+    int32_t mode;
+    uint32_t color;
+    float fontsize;
+    uint32_t is_danmu;
+};
+// Where a Result's records are; fixed once the parse is done.
+struct Records {
+    const CueRecord* cues = nullptr;
+    std::size_t count = 0;
+    const LineRef* lines = nullptr;
+    const DanmakuRecord* danmaku = nullptr; // null when no cue is a danmaku comment
+    const char* text = nullptr;
+    const char* arena = nullptr;
+};
+} // namespace detail
+
+// A read-only view of one cue of a Result; valid as long as the Result lives (and, for a
+// borrowing parse, the input).
 class CueRef {
 public:
-    explicit CueRef(const sub_cue& c) : c_(&c) {}
-    int32_t start_ms() const { return c_->start_ms; }
-    int32_t end_ms() const { return c_->end_ms; }
-    std::size_t line_count() const { return static_cast<std::size_t>(c_->lines.count); }
-    std::string_view line(std::size_t j) const { return c_->lines.items[j]; }
-    std::vector<std::string_view> lines() const { return {c_->lines.items, c_->lines.items + c_->lines.count}; }
-    bool is_danmu() const { return c_->is_danmu != 0; }
-    int32_t mode() const { return c_->mode; }
-    uint32_t color() const { return c_->color; }
-    float fontsize() const { return c_->fontsize; }
+    CueRef(const detail::Records& r, std::size_t i) : r_(&r), i_(i) {}
+    int32_t start_ms() const { return c().start_ms; }
+    int32_t end_ms() const { return c().end_ms; }
+    std::size_t line_count() const { return c().line_count; }
+    std::string_view line(std::size_t j) const {
+        const detail::LineRef& l = r_->lines[c().first_line + j];
+        return {(l.in_arena ? r_->arena : r_->text) + l.off, l.len};
+    }
+    std::vector<std::string_view> lines() const {
+        std::vector<std::string_view> out;
+        out.reserve(line_count());
+        for (std::size_t j = 0; j < line_count(); ++j) out.push_back(line(j));
+        return out;
+    }
+    bool is_danmu() const { return r_->danmaku && r_->danmaku[i_].is_danmu != 0; }
+    int32_t mode() const { return r_->danmaku ? r_->danmaku[i_].mode : 0; }
+    uint32_t color() const { return r_->danmaku ? r_->danmaku[i_].color : 0; }
+    float fontsize() const { return r_->danmaku ? r_->danmaku[i_].fontsize : 25.0f; }
 
 private:
-    const sub_cue* c_;
+    const detail::CueRecord& c() const { return r_->cues[i_]; }
+    const detail::Records* r_;
+    std::size_t i_;
 };
+
+class Store;
 
 // What one parse produced. Movable, not copyable; frees everything when destroyed.
 class Result {
 public:
-    Result() noexcept;
+    Result() noexcept = default;
     ~Result();
     Result(Result&& other) noexcept;
     Result& operator=(Result&& other) noexcept;
@@ -63,14 +108,14 @@ public:
     bool ok() const { return code_ == 0; }
     explicit operator bool() const { return ok(); }
     // Why the parse failed (also a first parser's message after a successful second chance).
-    std::string_view error() const { return st_.error; }
+    std::string_view error() const;
 
-    Format format() const { return static_cast<Format>(st_.format); }
+    Format format() const;
     std::string_view format_name() const;
 
-    std::size_t size() const { return static_cast<std::size_t>(st_.count); }
-    bool empty() const { return st_.count == 0; }
-    CueRef operator[](std::size_t i) const { return CueRef(st_.cues[i]); }
+    std::size_t size() const { return rec_->count; }
+    bool empty() const { return rec_->count == 0; }
+    CueRef operator[](std::size_t i) const { return CueRef(*rec_, i); }
 
     class iterator {
     public:
@@ -80,33 +125,52 @@ public:
         using pointer = void;
         using reference = CueRef;
         iterator() = default;
-        explicit iterator(const sub_cue* p) : p_(p) {}
-        CueRef operator*() const { return CueRef(*p_); }
-        iterator& operator++() { ++p_; return *this; }
-        iterator operator++(int) { iterator t = *this; ++p_; return t; }
-        bool operator==(const iterator&) const = default;
+        iterator(const detail::Records* r, std::size_t i) : r_(r), i_(i) {}
+        CueRef operator*() const { return CueRef(*r_, i_); }
+        iterator& operator++() { ++i_; return *this; }
+        iterator operator++(int) { iterator t = *this; ++i_; return t; }
+        bool operator==(const iterator& o) const { return i_ == o.i_ && r_ == o.r_; }
+        bool operator!=(const iterator& o) const { return !(*this == o); }
     private:
-        const sub_cue* p_ = nullptr;
+        const detail::Records* r_ = nullptr;
+        std::size_t i_ = 0;
     };
-    iterator begin() const { return iterator(st_.cues); }
-    iterator end() const { return iterator(st_.cues + st_.count); }
+    iterator begin() const { return iterator(rec_, 0); }
+    iterator end() const { return iterator(rec_, rec_->count); }
 
     std::vector<std::string_view> warnings() const;
     // The JSON result document, written on request ("{}" after a failure).
     std::string json() const;
+    // The same document written to `out` as it is made, never held whole; the stream is
+    // flushed at the end. False when a write failed or memory ran out: the document on `out`
+    // is then incomplete.
+    bool write_json(std::FILE* out) const;
+    // The same document handed to `sink` piece by piece, in order. A sink returning false
+    // stops the writing, and so does running out of memory; both return false.
+    bool write_json(bool (*sink)(void* context, const char* data, std::size_t size), void* context) const;
 
 private:
     friend Result parse(const void*, std::size_t, Format, const char*);
-    sub_state st_;
+    friend Result parse_borrowed(std::string_view, Format, const char*);
+    static Result run(const void* data, std::size_t len, Format format, const char* encoding, bool borrow);
+    static const detail::Records kNone;
+    Store* store_ = nullptr;
+    const detail::Records* rec_ = &kNone;
     int code_ = 0;
 };
 
-// Parses one whole file. `encoding` null or empty means automatic detection.
+// Parses one whole file. `encoding` null or empty means automatic detection. The Result is
+// independent of `data`, which may be freed as soon as this returns.
 Result parse(const void* data, std::size_t len, Format format = Format::Auto, const char* encoding = nullptr);
 
 inline Result parse(std::string_view bytes, Format format = Format::Auto, const char* encoding = nullptr) {
     return parse(bytes.data(), bytes.size(), format, encoding);
 }
+
+// Like parse, but the Result may keep pointing into `bytes` instead of copying them (a
+// mapped file, a buffer the caller keeps anyway): `bytes` must stay alive and unchanged as
+// long as the Result and any CueRef or line taken from it are used.
+Result parse_borrowed(std::string_view bytes, Format format = Format::Auto, const char* encoding = nullptr);
 
 // Guesses the format from content and, as a last resort, the file name's extension.
 inline Format detect_format(std::string_view bytes, const char* filename = nullptr) {

@@ -23,8 +23,20 @@
 
 namespace cuekit {
 
+// Counts one refusal of the cue store (see store_failures).
+void count_store_refusal();
+// A malloc'd, NUL-terminated copy of `s`, or nullptr.
+char* copy_cstring(std::string_view s);
+
+} // namespace cuekit
+
+#include "core/store.hpp"
+
+namespace cuekit {
+
 // ---------------------------------------------------------------------------------------
-// Parse state and cue store (core/state.cpp)
+// The C interface's records (core/state.cpp): what sub_parse leaves in g_sub, and what the
+// C building blocks work on.
 
 // Index of the new cue, or -1 (error text "oom") when the store cannot grow.
 int cue_add(sub_state& st, int32_t start_ms, int32_t end_ms);
@@ -35,10 +47,30 @@ int cue_add_line(sub_state& st, int index, std::string_view s);
 void drop_last_cue(sub_state& st);
 // Frees every cue with its lines and the cue array: what the driver does between attempts.
 void clear_cues(sub_state& st);
-void set_error(sub_state& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
-void warn(sub_state& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
 void vset_error(sub_state& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
 void vwarn(sub_state& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
+void vset_error(Store& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
+void vwarn(Store& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
+// The error text (cut to 511 bytes) and a warning (cut to 255 bytes, at most 64 kept) of the
+// C records or of a store.
+template <typename State>
+void set_error(State& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
+template <typename State>
+void warn(State& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
+template <typename State>
+void set_error(State& st, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    vset_error(st, fmt, ap);
+    va_end(ap);
+}
+template <typename State>
+void warn(State& st, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    vwarn(st, fmt, ap);
+    va_end(ap);
+}
 void state_reset(sub_state& st);
 int strlist_push(sub_strlist& list, std::string_view s);
 void strlist_free(sub_strlist& list);
@@ -53,16 +85,26 @@ uint64_t store_failures();
 // Driver, detection, JSON result (core/)
 
 // `with_json` false skips the result document (callers that never read it).
-int parse(sub_state& st, const void* data, size_t len, int format, const char* encoding, bool with_json = true);
+// Parses into `st` (reset first). With `borrow`, lines may stay views into `data`.
+int parse(Store& st, const void* data, size_t len, int format, const char* encoding, bool borrow);
 int detect_format(const void* data, size_t len, const char* filename);
 int ext_hint(const char* filename);
 int build_json(sub_state& st);
 // The result document of a state as a malloc'd text, or nullptr when it cannot be written.
 char* write_json(const sub_state& st);
+char* write_json(const Store& st);
+// The document of a store handed to `sink` piece by piece; false when the sink refused a
+// piece or memory ran out.
+using JsonSinkFn = bool (*)(void* context, const char* data, size_t size);
+bool stream_json(const Store& st, JsonSinkFn sink, void* context);
+// Appends the store's result to the C records of `out` (cues, warnings, text, format, error
+// text, and the JSON document when `with_json`). 0, or 4 when memory ran out; `out` is then
+// left as the failed parse leaves it.
+int export_records(Store& st, sub_state& out, bool with_json);
 
 // A parser gets the decoded text; text.data()[text.size()] is always a NUL. The markup
 // parsers that read "only the text" stop at the first NUL themselves (until_nul).
-using ParserFn = int (*)(sub_state& st, std::string_view text);
+using ParserFn = int (*)(Store& st, std::string_view text);
 
 struct FormatInfo {
     sub_format id;
@@ -79,21 +121,17 @@ const FormatInfo* format_info(int id);
 // "auto" for -1, the table's name for 0 to 10, "unknown" for anything else.
 const char* format_name(int id);
 
-int parse_srt(sub_state& st, std::string_view text);
-int parse_vtt(sub_state& st, std::string_view text);
-int parse_ass(sub_state& st, std::string_view text);
-int parse_microdvd(sub_state& st, std::string_view text);
-int parse_subviewer(sub_state& st, std::string_view text);
-int parse_ttml(sub_state& st, std::string_view text);
-int parse_ytxml(sub_state& st, std::string_view text);
-int parse_lrc(sub_state& st, std::string_view text);
-int parse_sami(sub_state& st, std::string_view text);
-int parse_bilibili(sub_state& st, std::string_view text);
-int parse_acfun(sub_state& st, std::string_view text);
-
-// The common end of a parser: success as `id` when the store holds a cue, otherwise the
-// error text `no_cues_error` and result 5.
-int finish_parse(sub_state& st, sub_format id, const char* no_cues_error);
+int parse_srt(Store& st, std::string_view text);
+int parse_vtt(Store& st, std::string_view text);
+int parse_ass(Store& st, std::string_view text);
+int parse_microdvd(Store& st, std::string_view text);
+int parse_subviewer(Store& st, std::string_view text);
+int parse_ttml(Store& st, std::string_view text);
+int parse_ytxml(Store& st, std::string_view text);
+int parse_lrc(Store& st, std::string_view text);
+int parse_sami(Store& st, std::string_view text);
+int parse_bilibili(Store& st, std::string_view text);
+int parse_acfun(Store& st, std::string_view text);
 
 // Runs `body` and turns an allocation failure (std::bad_alloc) into result 4, so that no
 // exception crosses the C boundary.
@@ -109,7 +147,7 @@ int guard_oom(F&& body) noexcept {
 // ---------------------------------------------------------------------------------------
 // Decoding (text/decode.cpp)
 
-int decode_to_utf8(sub_state& st, const void* data, size_t len, const char* encoding);
+int decode_to_utf8(Store& st, const void* data, size_t len, const char* encoding);
 
 // ---------------------------------------------------------------------------------------
 // Strings and lines (text/strings.cpp)
@@ -279,6 +317,6 @@ std::string_view xml_text_decode(std::string_view range, std::string& buf);
 bool srt_try_tc(std::string_view line, int32_t& start, int32_t& end);
 // Blank-line separated blocks, first timing line opens a cue, the block's later lines are its
 // text. `never_timing` exempts lines (WebVTT keywords) from the timing-line test.
-int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing)(std::string_view trimmed));
+int parse_timed_blocks(Store& st, std::string_view text, bool (*never_timing)(std::string_view trimmed));
 
 } // namespace cuekit

@@ -12,6 +12,19 @@ using namespace cuekit;
 namespace {
 std::string_view text_view(const char* text, size_t len) { return text ? std::string_view(text, len) : std::string_view(); }
 std::string_view cstr_view(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+
+// A parser run on its own, as a building block: its cues are added to those g_sub holds.
+// The store gets no text to point into, so every line is a copy. Result 4 when the store
+// refused a cue or a line, or the records could not take the cues.
+int run_on_g_sub(ParserFn parser, std::string_view text) {
+    Store st;
+    st.prior_cues = static_cast<size_t>(std::max(g_sub.count, 0));
+    const uint64_t refusals = store_failures();
+    int rc = guard_oom([&] { return parser(st, text); });
+    if (store_failures() != refusals) rc = 4;
+    const int exported = export_records(st, g_sub, false);
+    return exported != 0 ? exported : rc;
+}
 } // namespace
 
 extern "C" {
@@ -21,7 +34,12 @@ sub_state g_sub = {nullptr, 0, 0, -1, {0}, {nullptr}, 0, nullptr, nullptr, 0};
 static const sub_cue* cue_at(int i) { return (i >= 0 && i < g_sub.count) ? &g_sub.cues[i] : nullptr; }
 
 int sub_parse(const void* data, size_t len, int format, const char* encoding) {
-    return parse(g_sub, data, len, format, encoding);
+    state_reset(g_sub);
+    Store st;
+    // The input is only read until the records hold their own copies.
+    const int rc = parse(st, data, len, format, encoding, true);
+    const int exported = export_records(st, g_sub, rc == 0);
+    return exported != 0 ? exported : rc;
 }
 
 int sub_detect_format(const void* data, size_t len, const char* filename) {
@@ -81,7 +99,10 @@ int sub_cue_add_line(int index, const char* s) { return cue_add_line(g_sub, inde
 int sub_build_json(void) { return build_json(g_sub); }
 
 int sub_decode_to_utf8(const void* data, size_t len, const char* encoding) {
-    return guard_oom([&] { return decode_to_utf8(g_sub, data, len, encoding); });
+    Store st;
+    const int rc = guard_oom([&] { return decode_to_utf8(st, data, len, encoding); });
+    const int exported = export_records(st, g_sub, false);
+    return exported != 0 ? exported : rc;
 }
 
 // ---- strings and lines
@@ -173,16 +194,16 @@ void sub_html_decode_inplace(char* s) {
 
 // ---- parsers
 
-int sub_parse_srt(const char* text, size_t len) { return guard_oom([&] { return parse_srt(g_sub, text_view(text, len)); }); }
-int sub_parse_vtt(const char* text, size_t len) { return guard_oom([&] { return parse_vtt(g_sub, text_view(text, len)); }); }
-int sub_parse_ass(const char* text, size_t len) { return guard_oom([&] { return parse_ass(g_sub, text_view(text, len)); }); }
-int sub_parse_microdvd(const char* text, size_t len) { return guard_oom([&] { return parse_microdvd(g_sub, text_view(text, len)); }); }
-int sub_parse_subviewer(const char* text, size_t len) { return guard_oom([&] { return parse_subviewer(g_sub, text_view(text, len)); }); }
-int sub_parse_ttml(const char* text) { return guard_oom([&] { return parse_ttml(g_sub, cstr_view(text)); }); }
-int sub_parse_ytxml(const char* text) { return guard_oom([&] { return parse_ytxml(g_sub, cstr_view(text)); }); }
-int sub_parse_lrc(const char* text, size_t len) { return guard_oom([&] { return parse_lrc(g_sub, text_view(text, len)); }); }
-int sub_parse_sami(const char* text, size_t len) { return guard_oom([&] { return parse_sami(g_sub, text_view(text, len)); }); }
-int sub_parse_bilibili(const char* text) { return guard_oom([&] { return parse_bilibili(g_sub, cstr_view(text)); }); }
-int sub_parse_acfun(const char* text, size_t len) { return guard_oom([&] { return parse_acfun(g_sub, text_view(text, len)); }); }
+int sub_parse_srt(const char* text, size_t len) { return run_on_g_sub(parse_srt, text_view(text, len)); }
+int sub_parse_vtt(const char* text, size_t len) { return run_on_g_sub(parse_vtt, text_view(text, len)); }
+int sub_parse_ass(const char* text, size_t len) { return run_on_g_sub(parse_ass, text_view(text, len)); }
+int sub_parse_microdvd(const char* text, size_t len) { return run_on_g_sub(parse_microdvd, text_view(text, len)); }
+int sub_parse_subviewer(const char* text, size_t len) { return run_on_g_sub(parse_subviewer, text_view(text, len)); }
+int sub_parse_ttml(const char* text) { return run_on_g_sub(parse_ttml, cstr_view(text)); }
+int sub_parse_ytxml(const char* text) { return run_on_g_sub(parse_ytxml, cstr_view(text)); }
+int sub_parse_lrc(const char* text, size_t len) { return run_on_g_sub(parse_lrc, text_view(text, len)); }
+int sub_parse_sami(const char* text, size_t len) { return run_on_g_sub(parse_sami, text_view(text, len)); }
+int sub_parse_bilibili(const char* text) { return run_on_g_sub(parse_bilibili, cstr_view(text)); }
+int sub_parse_acfun(const char* text, size_t len) { return run_on_g_sub(parse_acfun, text_view(text, len)); }
 
 } // extern "C"

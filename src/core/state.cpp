@@ -30,7 +30,9 @@ int refused(int result) {
     return result;
 }
 
-char* copy_bytes(std::string_view s) {
+} // namespace
+
+char* copy_cstring(std::string_view s) {
     auto* p = static_cast<char*>(std::malloc(s.size() + 1));
     if (!p) return nullptr;
     if (!s.empty()) std::memcpy(p, s.data(), s.size());
@@ -38,7 +40,7 @@ char* copy_bytes(std::string_view s) {
     return p;
 }
 
-} // namespace
+void count_store_refusal() { ++g_store_failures; }
 
 uint64_t store_failures() { return g_store_failures; }
 
@@ -58,7 +60,7 @@ int strlist_push(sub_strlist& list, std::string_view s) {
         list.items = static_cast<char**>(grown);
         list.capacity = cap;
     }
-    char* copy = copy_bytes(s);
+    char* copy = copy_cstring(s);
     if (!copy) return refused(-1);
     list.items[list.count++] = copy;
     return 0;
@@ -119,38 +121,25 @@ void clear_cues(sub_state& st) {
     st.capacity = 0;
 }
 
-void vset_error(sub_state& st, const char* fmt, va_list ap) { std::vsnprintf(st.error, sizeof st.error, fmt, ap); }
+// The C records and the lean store keep their error text and warnings alike.
+template <typename State>
+void vset_error_in(State& st, const char* fmt, va_list ap) {
+    std::vsnprintf(st.error, sizeof st.error, fmt, ap);
+}
 
-void vwarn(sub_state& st, const char* fmt, va_list ap) {
+template <typename State>
+void vwarn_in(State& st, const char* fmt, va_list ap) {
     if (st.warning_count >= 64) return;
     char buf[256];
     std::vsnprintf(buf, sizeof buf, fmt, ap);
     // A copy that cannot be made still takes its slot, and reads back as null.
-    st.warnings[st.warning_count++] = copy_bytes(buf);
+    st.warnings[st.warning_count++] = copy_cstring(buf);
 }
 
-void set_error(sub_state& st, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vset_error(st, fmt, ap);
-    va_end(ap);
-}
-
-void warn(sub_state& st, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vwarn(st, fmt, ap);
-    va_end(ap);
-}
-
-int finish_parse(sub_state& st, sub_format id, const char* no_cues_error) {
-    if (st.count > 0) {
-        st.format = id;
-        return 0;
-    }
-    set_error(st, "%s", no_cues_error);
-    return 5;
-}
+void vset_error(sub_state& st, const char* fmt, va_list ap) { vset_error_in(st, fmt, ap); }
+void vset_error(Store& st, const char* fmt, va_list ap) { vset_error_in(st, fmt, ap); }
+void vwarn(sub_state& st, const char* fmt, va_list ap) { vwarn_in(st, fmt, ap); }
+void vwarn(Store& st, const char* fmt, va_list ap) { vwarn_in(st, fmt, ap); }
 
 void state_reset(sub_state& st) {
     clear_cues(st);

@@ -22,7 +22,7 @@ void read_p(std::string_view p, int32_t& start_ms, DanmakuStyle& style) {
 
 } // namespace
 
-int parse_bilibili(sub_state& st, std::string_view text) {
+int parse_bilibili(Store& st, std::string_view text) {
     text = until_nul(text);
     std::string buf;
     int parsed = 0;

@@ -95,7 +95,7 @@ private:
 // rotation, so the queue is followed backwards from its final front in O(k) per run, with
 // the smaller entries counted by a Fenwick tree: O(n log n) in all, instead of the quadratic
 // sort. The unit tests check this against the literal exchange sort.
-void emit_cues(sub_state& st, const std::vector<Entry>& entries) {
+void emit_cues(Store& st, const std::vector<Entry>& entries) {
     const size_t n = entries.size();
     std::vector<uint32_t> order(n);
     std::iota(order.begin(), order.end(), 0u);
@@ -131,7 +131,7 @@ void emit_cues(sub_state& st, const std::vector<Entry>& entries) {
 
 } // namespace
 
-int parse_lrc(sub_state& st, std::string_view text) {
+int parse_lrc(Store& st, std::string_view text) {
     std::vector<Entry> entries;
     double offset = 0;
     LineReader reader(text);

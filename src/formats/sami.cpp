@@ -202,7 +202,7 @@ struct Entry {
 
 } // namespace
 
-int parse_sami(sub_state& st, std::string_view text) {
+int parse_sami(Store& st, std::string_view text) {
     if (ifind(until_nul(text), "<sync ") == std::string_view::npos) {
         set_error(st, "SAMI: no <SYNC");
         return 5;

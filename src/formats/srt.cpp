@@ -26,12 +26,12 @@ bool srt_try_tc(std::string_view line, int32_t& start, int32_t& end) {
     return false;
 }
 
-int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing)(std::string_view)) {
+int parse_timed_blocks(Store& st, std::string_view text, bool (*never_timing)(std::string_view)) {
     bool timing = false;
     int cue = -1;
     auto close_block = [&] {
         // A timing line without any text line gives no cue.
-        if (cue >= 0 && st.cues[cue].lines.count == 0) drop_last_cue(st);
+        if (cue >= 0 && cue_line_count(st, cue) == 0) drop_last_cue(st);
         timing = false;
         cue = -1;
     };
@@ -58,7 +58,7 @@ int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing
     return 0;
 }
 
-int parse_srt(sub_state& st, std::string_view text) {
+int parse_srt(Store& st, std::string_view text) {
     parse_timed_blocks(st, text, nullptr);
     return finish_parse(st, 0, "no SRT cues");
 }

@@ -20,7 +20,7 @@ bool is_subviewer_ts(std::string_view l) {
 }
 
 // Adds each trimmed, non-empty piece between "[br]" or "[BR]" markers as a line.
-void subviewer_add_lines(sub_state& st, int index, std::string_view text) {
+void subviewer_add_lines(Store& st, int index, std::string_view text) {
     size_t begin = 0;
     for (size_t at = text.find('['); at != std::string_view::npos; at = text.find('[', at)) {
         const std::string_view marker = text.substr(at, 4);
@@ -38,7 +38,7 @@ void subviewer_add_lines(sub_state& st, int index, std::string_view text) {
 
 } // namespace
 
-int parse_subviewer(sub_state& st, std::string_view text) {
+int parse_subviewer(Store& st, std::string_view text) {
     LineReader reader(text);
     std::string_view line;
     reader.next(line); // there is always a first line

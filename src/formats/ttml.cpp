@@ -25,7 +25,7 @@ using ValueCopy = CStringCopy<kAttrMax>;
 
 // Everything one parse knows; nothing outlives the call.
 struct TtmlParse {
-    sub_state& st;
+    Store& st;
     bool tick_given = false;
     double tick_rate = 0;
     bool frame_given = false;
@@ -220,7 +220,7 @@ constexpr bool ends_name(char c) { return c == ' ' || c == '\t' || c == '\r' || 
 
 } // namespace
 
-int parse_ttml(sub_state& st, std::string_view text) {
+int parse_ttml(Store& st, std::string_view text) {
     text = until_nul(text);
     TtmlParse ps{st};
     // Each tag kind remembers its next occurrence, so the scan reads the text once per kind.

@@ -15,7 +15,7 @@ bool vtt_is_keyword_line(std::string_view trimmed) {
 
 } // namespace
 
-int parse_vtt(sub_state& st, std::string_view text) {
+int parse_vtt(Store& st, std::string_view text) {
     parse_timed_blocks(st, text, vtt_is_keyword_line);
     return finish_parse(st, 1, "no VTT cues");
 }

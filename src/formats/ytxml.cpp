@@ -31,7 +31,7 @@ int32_t float_ms(float seconds) {
 
 } // namespace
 
-int parse_ytxml(sub_state& st, std::string_view text) {
+int parse_ytxml(Store& st, std::string_view text) {
     text = until_nul(text);
     std::string buf;
     ElementScanner elements(text, kOpen, kClose, false, true);

@@ -167,15 +167,14 @@ bool copy_verbatim(std::string_view in, Converted& out) {
     return true;
 }
 
-void store(sub_state& st, Converted& c) {
-    std::free(st.text);
-    st.text = c.text.release();
-    st.text_len = c.len;
+void store(Store& st, Converted& c) {
+    char* text = c.text.release();
+    st.set_text({text, c.len}, text);
 }
 
 } // namespace
 
-int decode_to_utf8(sub_state& st, const void* data, size_t len, const char* encoding) {
+int decode_to_utf8(Store& st, const void* data, size_t len, const char* encoding) {
     const std::string_view b(static_cast<const char*>(data), data ? len : 0);
     const char* conv = (encoding && *encoding) ? converter_name(encoding) : nullptr;
     Converted out;
