@@ -102,8 +102,9 @@ bool stream_json(const Store& st, JsonSinkFn sink, void* context);
 // left as the failed parse leaves it.
 int export_records(Store& st, sub_state& out, bool with_json);
 
-// A parser gets the decoded text; text.data()[text.size()] is always a NUL. The markup
-// parsers that read "only the text" stop at the first NUL themselves (until_nul).
+// A parser gets the decoded text, which may be the caller's input itself: nothing may be read
+// at or after its end (no NUL follows it). The markup parsers that read "only the text"
+// stop at the first NUL themselves (until_nul).
 using ParserFn = int (*)(Store& st, std::string_view text);
 
 struct FormatInfo {

@@ -157,16 +157,6 @@ Conversion iconv_convert(const char* from, std::string_view in, Converted& out, 
     return Conversion::ok;
 }
 
-bool copy_verbatim(std::string_view in, Converted& out) {
-    Text buf(static_cast<char*>(std::malloc(in.size() + 1)));
-    if (!buf) return false;
-    if (!in.empty()) std::memcpy(buf.get(), in.data(), in.size());
-    buf.get()[in.size()] = '\0';
-    out.len = in.size();
-    out.text = std::move(buf);
-    return true;
-}
-
 void store(Store& st, Converted& c) {
     char* text = c.text.release();
     st.set_text({text, c.len}, text);
@@ -185,10 +175,12 @@ int decode_to_utf8(Store& st, const void* data, size_t len, const char* encoding
         return 0;
     };
 
-    if (b.starts_with("\xEF\xBB\xBF")) {
-        if (!copy_verbatim(b.substr(3), out)) return 4;
-        return done();
-    }
+    // Text kept as it is is used in place: the store points into the input.
+    auto verbatim = [&](std::string_view in) {
+        st.set_text(in, nullptr);
+        return 0;
+    };
+    if (b.starts_with("\xEF\xBB\xBF")) return verbatim(b.substr(3));
     if (b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF")) {
         const char* from = b[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
         switch (iconv_convert(from, b.substr(2), out, replaced)) {
@@ -204,10 +196,7 @@ int decode_to_utf8(Store& st, const void* data, size_t len, const char* encoding
         case Conversion::refused: set_error(st, "iconv failed for encoding %s", conv); return 2;
         }
     }
-    if (count_invalid_utf8(b, 8) <= 7) {
-        if (!copy_verbatim(b, out)) return 4;
-        return done();
-    }
+    if (count_invalid_utf8(b, 8) <= 7) return verbatim(b);
     switch (iconv_convert("CP1252", b, out, replaced)) {
     case Conversion::ok: warn(st, "encoding: auto-detected as CP1252 (invalid UTF-8)"); return done();
     case Conversion::no_memory: return 4;
@@ -219,8 +208,7 @@ int decode_to_utf8(Store& st, const void* data, size_t len, const char* encoding
     case Conversion::refused: break;
     }
     warn(st, "encoding: treated as latin1 with possible mojibake");
-    if (!copy_verbatim(b, out)) return 4;
-    return done();
+    return verbatim(b);
 }
 
 } // namespace cuekit
