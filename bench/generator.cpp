@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 
@@ -722,6 +723,65 @@ std::string generate(std::string_view shape, size_t size, uint64_t seed) {
         return e.make(g, size);
     }
     return {};
+}
+
+namespace {
+
+// UTF-16 of valid UTF-8 text (what the generator writes), with a byte-order mark.
+std::string to_utf16(std::string_view s, bool big_endian) {
+    std::string out;
+    out.reserve(s.size() * 2 + 2);
+    const auto unit = [&](uint32_t u) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += big_endian ? hi : lo;
+        out += big_endian ? lo : hi;
+    };
+    unit(0xFEFF);
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        uint32_t cp = n == 1 ? c : c & (0x7Fu >> n);
+        for (size_t k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
+        i += n;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            unit(0xD800 + (cp >> 10));
+            unit(0xDC00 + (cp & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+CorpusFile corpus_file(size_t index, uint64_t seed) {
+    Rng rng(seed ^ (static_cast<uint64_t>(index) * 0x9e3779b97f4a7c15ULL));
+    std::string_view shape = shape_rows()[index % 11].name;
+    const double u = static_cast<double>(rng.next() >> 11) / 9007199254740992.0; // [0, 1)
+    size_t size = static_cast<size_t>(5120.0 * std::pow(40.0, u));
+    const uint32_t enc = rng.below(100);
+    std::string_view encoding = enc < 75 ? "utf8" : enc < 85 ? "utf8bom" : enc < 95 ? "utf16le" : "utf16be";
+    if (shape == "srt" && rng.percent(30)) {
+        shape = "cp1252";
+        encoding = "cp1252";
+    }
+    const bool utf16 = encoding.starts_with("utf16");
+    // UTF-16 at most doubles the text; line feeds at the end make up the rest of the size.
+    std::string bytes = generate(shape, utf16 ? size / 2 - 1 : size, rng.next());
+    if (encoding == "utf8bom") bytes.insert(0, "\xEF\xBB\xBF");
+    if (utf16) {
+        bytes = to_utf16(bytes, encoding == "utf16be");
+        while (bytes.size() + 2 <= size) bytes.append(encoding == "utf16be" ? std::string_view("\0\n", 2) : std::string_view("\n\0", 2));
+    }
+
+    const Shape* row = find_shape(shape);
+    char name[64];
+    std::snprintf(name, sizeof name, "%03zu/%05zu-", index / 100, index);
+    std::string path = name;
+    path.append(shape).append("-").append(encoding).append(row->extension);
+    return {std::move(path), std::move(bytes)};
 }
 
 } // namespace cuekit::bench

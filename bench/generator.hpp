@@ -31,4 +31,16 @@ constexpr uint64_t kDefaultSeed = 0x5eed'c0de'2024'0007ULL;
 // ignores). Unknown shapes give an empty string.
 std::string generate(std::string_view shape, size_t size, uint64_t seed = kDefaultSeed);
 
+// One file of the batch corpus: many small files as a collection of real ones looks, every
+// plain format in turn, 5 to 200 KiB (log-uniform, so most are small), most in UTF-8 and some
+// with a byte-order mark, in UTF-16 or (SubRip) in CP1252. `path` is relative to the corpus
+// folder, "GGG/NNNNN-SHAPE-ENCODING.EXT" with a hundred files per folder GGG, so that a reader
+// that needs the encoding named (CP1252) finds it in the name. A file depends only on its
+// index and the seed: any prefix of a larger corpus is the smaller corpus.
+struct CorpusFile {
+    std::string path;
+    std::string bytes;
+};
+CorpusFile corpus_file(size_t index, uint64_t seed = kDefaultSeed);
+
 } // namespace cuekit::bench

@@ -1,5 +1,5 @@
 // sub_detect_format on arbitrary bytes, with and without a file name: the first byte picks
-// the name. Detection must answer -1 to 10 and leave the parse state alone.
+// the name. Detection must answer automatic or an identifier and leave the parse state alone.
 #include "invariants.hpp"
 
 #include <cstdio>
@@ -20,12 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* name = kNames[data[0] % kNameCount];
     const int before = sub_detected_format();
     const int found = sub_detect_format(data + 1, size - 1, name);
-    if (found < -1 || found > 10) {
+    if (found < SUB_FORMAT_AUTO || found >= SUB_FORMAT_COUNT) {
         std::fprintf(stderr, "detection answered %d\n", found);
         std::abort();
     }
     // A null pointer with a length must not be read.
-    if (sub_detect_format(nullptr, size, name) < -1 || sub_cue_count() != 0 || sub_detected_format() != before) {
+    if (sub_detect_format(nullptr, size, name) < SUB_FORMAT_AUTO || sub_cue_count() != 0 || sub_detected_format() != before) {
         std::fprintf(stderr, "detection changed the parse state\n");
         std::abort();
     }

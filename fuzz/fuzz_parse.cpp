@@ -1,5 +1,5 @@
-// sub_parse on arbitrary bytes. The first byte picks the format (-1 to 10) and the encoding
-// name; the rest is the file. Any broken invariant aborts, so libFuzzer keeps the input.
+// sub_parse on arbitrary bytes. The first byte picks the format (automatic or any identifier)
+// and the encoding name; the rest is the file. Any broken invariant aborts, so libFuzzer keeps the input.
 #include "invariants.hpp"
 
 #include <cstdio>
@@ -18,8 +18,9 @@ namespace {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace cuekit_invariants;
     if (size == 0) return 0;
-    const int format = data[0] % 12 - 1;
-    const char* encoding = kEncodings[(data[0] / 12) % kEncodingCount];
+    constexpr int kChoices = SUB_FORMAT_COUNT + 1; // automatic, then every identifier
+    const int format = data[0] % kChoices + SUB_FORMAT_AUTO;
+    const char* encoding = kEncodings[(data[0] / kChoices) % kEncodingCount];
     const int rc = sub_parse(data + 1, size - 1, format, encoding);
     if (const std::string why = check_parse_result(rc); !why.empty()) fail(why, format, encoding);
     sub_clear();

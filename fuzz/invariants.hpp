@@ -119,18 +119,18 @@ inline std::string check_json(bool out_of_memory_allowed) {
 // The state after sub_parse returned `rc`. `out_of_memory_allowed`: an allocation may
 // have failed, so a successful parse may lack its JSON document and warning texts.
 inline std::string check_parse_result(int rc, bool out_of_memory_allowed = false) {
-    if (rc < 0 || rc > 5) return "result code " + std::to_string(rc) + " outside 0..5";
+    if (rc < SUB_OK || rc > SUB_ERR_PARSE) return "result code " + std::to_string(rc) + " outside 0..5";
     if (!sub_last_error() || std::strlen(sub_last_error()) >= 512) return "error text unterminated";
     if (sub_warning_count() < 0 || sub_warning_count() > 64) return "warning count outside 0..64";
     for (int i = 0; i < sub_warning_count(); ++i)
         if (const char* w = sub_warning(i); !w ? !out_of_memory_allowed : std::strlen(w) > 255)
             return "warning missing or longer than 255 bytes";
-    if (rc != 0) {
+    if (rc != SUB_OK) {
         if (std::strcmp(sub_result_json(), "{}") != 0) return "failed parse left a JSON text";
         return {};
     }
     if (sub_cue_count() < 1) return "success with no cue";
-    if (sub_detected_format() < 0 || sub_detected_format() > 10) return "success without a format";
+    if (sub_detected_format() < 0 || sub_detected_format() >= SUB_FORMAT_COUNT) return "success without a format";
     for (int i = 0; i < sub_cue_count(); ++i) {
         if (sub_cue_line_count(i) < 0) return at(i, "negative line count");
         for (int j = 0; j < sub_cue_line_count(i); ++j) {
@@ -147,7 +147,7 @@ inline std::string check_parse_result(int rc, bool out_of_memory_allowed = false
 inline std::string check_cleared() {
     if (sub_cue_count() != 0) return "cues left after sub_clear";
     if (sub_warning_count() != 0) return "warnings left after sub_clear";
-    if (sub_detected_format() != -1) return "format left after sub_clear";
+    if (sub_detected_format() != SUB_FORMAT_AUTO) return "format left after sub_clear";
     if (std::strcmp(sub_result_json(), "{}") != 0) return "JSON left after sub_clear";
     if (sub_last_error()[0] != '\0') return "error text left after sub_clear";
     return {};

@@ -53,9 +53,33 @@ typedef struct sub_state {
     uint64_t text_len;
 } sub_state;
 
-/* 0 srt, 1 vtt, 2 ass, 3 microdvd, 4 subviewer, 5 ttml, 6 ytxml, 7 lrc, 8 sami,
- * 9 bilibili, 10 acfun; -1 means automatic or not detected. */
+/* A format identifier: one of the SUB_FORMAT_* values below. */
 typedef int32_t sub_format;
+
+/* Format identifiers. The values are fixed: they are stored and passed around as plain
+ * integers. Valid identifiers run from 0 to SUB_FORMAT_COUNT - 1. */
+#define SUB_FORMAT_UNKNOWN (-2) /* sub_format_from_name(): no format has that name */
+#define SUB_FORMAT_AUTO (-1)    /* automatic detection; also "not detected" */
+#define SUB_FORMAT_SRT 0
+#define SUB_FORMAT_VTT 1
+#define SUB_FORMAT_ASS 2 /* also SSA */
+#define SUB_FORMAT_MICRODVD 3
+#define SUB_FORMAT_SUBVIEWER 4
+#define SUB_FORMAT_TTML 5 /* also DFXP */
+#define SUB_FORMAT_YTXML 6
+#define SUB_FORMAT_LRC 7
+#define SUB_FORMAT_SAMI 8
+#define SUB_FORMAT_BILIBILI 9
+#define SUB_FORMAT_ACFUN 10
+#define SUB_FORMAT_COUNT 11
+
+/* Result codes of sub_parse() and the parsers. */
+#define SUB_OK 0
+#define SUB_ERR_FORMAT 1   /* no format has this identifier */
+#define SUB_ERR_ENCODING 2 /* the input could not be converted to UTF-8 */
+#define SUB_ERR_EMPTY 3    /* no input: a null pointer or zero length */
+#define SUB_ERR_NOMEM 4    /* out of memory */
+#define SUB_ERR_PARSE 5    /* nothing usable found; sub_last_error() says why */
 
 extern sub_state g_sub;
 
@@ -81,6 +105,7 @@ int sub_warning_count(void);
 const char *sub_warning(int i);
 int sub_detected_format(void);
 const char *sub_format_name(int id);
+int sub_format_from_name(const char *name);
 
 /* Building blocks, all working on g_sub. */
 void sub_set_error(const char *fmt, ...);

@@ -16,18 +16,18 @@ namespace cuekit {
 
 // Format identifiers, as the C interface numbers them.
 enum class Format : int {
-    Auto = -1,
-    Srt = 0,
-    Vtt = 1,
-    Ass = 2,
-    MicroDvd = 3,
-    SubViewer = 4,
-    Ttml = 5,
-    YouTubeXml = 6,
-    Lrc = 7,
-    Sami = 8,
-    Bilibili = 9,
-    AcFun = 10,
+    Auto = SUB_FORMAT_AUTO,
+    Srt = SUB_FORMAT_SRT,
+    Vtt = SUB_FORMAT_VTT,
+    Ass = SUB_FORMAT_ASS,
+    MicroDvd = SUB_FORMAT_MICRODVD,
+    SubViewer = SUB_FORMAT_SUBVIEWER,
+    Ttml = SUB_FORMAT_TTML,
+    YouTubeXml = SUB_FORMAT_YTXML,
+    Lrc = SUB_FORMAT_LRC,
+    Sami = SUB_FORMAT_SAMI,
+    Bilibili = SUB_FORMAT_BILIBILI,
+    AcFun = SUB_FORMAT_ACFUN,
 };
 
 namespace detail {
@@ -105,7 +105,7 @@ public:
     // 0 on success; 1 unknown format, 2 conversion failed, 3 empty input, 4 out of memory,
     // 5 nothing usable found.
     int code() const { return code_; }
-    bool ok() const { return code_ == 0; }
+    bool ok() const { return code_ == SUB_OK; }
     explicit operator bool() const { return ok(); }
     // Why the parse failed (also a first parser's message after a successful second chance).
     std::string_view error() const;

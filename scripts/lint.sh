@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Static analysis: clang-tidy (checks in .clang-tidy) over src/ and tools/ with the compile
-# commands of the g++ test build, then cppcheck over src/, tools/ and include/. Any finding
-# fails the script. Suppress a false positive inline, with the reason next to it.
+# Static analysis: the include layering of src/, then clang-tidy (checks in .clang-tidy) over
+# src/ and tools/ with the compile commands of the g++ test build, then cppcheck over src/,
+# tools/ and include/. Any finding fails the script. Suppress a false positive inline, with the reason next to it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -20,6 +20,22 @@ fi
 if [ ! -f build-test/compile_commands.json ]; then
   cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WERROR=ON \
     -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null
+fi
+
+echo "-- layering"
+# Layers from the bottom: text (no parse state), core (state, driver, the table's shape),
+# formats (the parsers, which core reaches only through the table). A layer includes nothing
+# above it, and the library never reaches into the tool.
+inc='^[[:space:]]*#[[:space:]]*include[[:space:]]*"'
+bad="$({
+  grep -nE "$inc(core|formats)/" src/text/*
+  grep -nE "${inc}formats/" src/core/*
+  grep -rnE "$inc(\.\./)*tools/" src include
+} || true)"
+if [ -n "$bad" ]; then
+  echo "$bad"
+  echo "layering broken: a layer of src/ includes a header above it, or the library includes tools/"
+  exit 1
 fi
 
 echo "-- clang-tidy"

@@ -25,19 +25,9 @@ void usage(const char* prog) {
                  prog);
 }
 
-struct FormatName {
-    std::string_view name;
-    int id;
-};
-constexpr std::array<FormatName, 14> kFormatNames{{
-    {"auto", -1}, {"srt", 0}, {"vtt", 1}, {"ass", 2}, {"ssa", 2}, {"microdvd", 3}, {"subviewer", 4},
-    {"ttml", 5}, {"ytxml", 6}, {"lrc", 7}, {"sami", 8}, {"smi", 8}, {"bilibili", 9}, {"acfun", 10},
-}};
-
-int format_from_name(std::string_view name) {
-    for (const auto& f : kFormatNames)
-        if (f.name == name) return f.id;
-    return -1; // an unknown name silently means automatic
+int format_from_name(const char* name) {
+    const int id = sub_format_from_name(name);
+    return id == SUB_FORMAT_UNKNOWN ? SUB_FORMAT_AUTO : id; // an unknown name silently means automatic
 }
 
 // Buffered standard output: the listing is formatted without printf per field, into a fixed
@@ -202,7 +192,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     bool json = false;
-    int format = -1;
+    int format = SUB_FORMAT_AUTO;
     const char* encoding = nullptr;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -232,10 +222,10 @@ int main(int argc, char** argv) {
 
     FileBytes file;
     if (!file.load(path)) return 1;
-    if (format == -1) format = sub_detect_format(file.data(), file.size(), path);
+    if (format == SUB_FORMAT_AUTO) format = sub_detect_format(file.data(), file.size(), path);
     const int rc = sub_parse(file.data(), file.size(), format, encoding);
     file.reset();
-    if (rc != 0) {
+    if (rc != SUB_OK) {
         std::fprintf(stderr, "parse error %d: %s\n", rc, sub_last_error());
         return 1;
     }

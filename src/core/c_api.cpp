@@ -1,6 +1,6 @@
 // The C interface: g_sub and thin wrappers that run the core on it. No exception leaves
 // these functions; an allocation failure inside a parser becomes result 4.
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <cstdarg>
 #include <cstdio>
@@ -13,23 +13,23 @@ namespace {
 std::string_view text_view(const char* text, size_t len) { return text ? std::string_view(text, len) : std::string_view(); }
 std::string_view cstr_view(const char* text) { return text ? std::string_view(text) : std::string_view(); }
 
-// A parser run on its own, as a building block: its cues are added to those g_sub holds.
-// The store gets no text to point into, so every line is a copy. Result 4 when the store
-// refused a cue or a line, or the records could not take the cues.
-int run_on_g_sub(ParserFn parser, std::string_view text) {
+// A parser of the table run on its own, as a building block: its cues are added to those
+// g_sub holds. The store gets no text to point into, so every line is a copy. Result 4 when
+// the store refused a cue or a line, or the records could not take the cues.
+int run_parser(sub_format id, std::string_view text) {
     Store st;
     st.prior_cues = static_cast<size_t>(std::max(g_sub.count, 0));
     const uint64_t refusals = store_failures();
-    int rc = guard_oom([&] { return parser(st, text); });
-    if (store_failures() != refusals) rc = 4;
+    int rc = guard_oom([&] { return format_info(id)->parse(st, text); });
+    if (store_failures() != refusals) rc = SUB_ERR_NOMEM;
     const int exported = export_records(st, g_sub, false);
-    return exported != 0 ? exported : rc;
+    return exported != SUB_OK ? exported : rc;
 }
 } // namespace
 
 extern "C" {
 
-sub_state g_sub = {nullptr, 0, 0, -1, {0}, {nullptr}, 0, nullptr, nullptr, 0};
+sub_state g_sub = {nullptr, 0, 0, SUB_FORMAT_AUTO, {0}, {nullptr}, 0, nullptr, nullptr, 0};
 
 static const sub_cue* cue_at(int i) { return (i >= 0 && i < g_sub.count) ? &g_sub.cues[i] : nullptr; }
 
@@ -38,8 +38,8 @@ int sub_parse(const void* data, size_t len, int format, const char* encoding) {
     Store st;
     // The input is only read until the records hold their own copies.
     const int rc = parse(st, data, len, format, encoding, true);
-    const int exported = export_records(st, g_sub, rc == 0);
-    return exported != 0 ? exported : rc;
+    const int exported = export_records(st, g_sub, rc == SUB_OK);
+    return exported != SUB_OK ? exported : rc;
 }
 
 int sub_detect_format(const void* data, size_t len, const char* filename) {
@@ -70,6 +70,7 @@ const char* sub_warning(int i) { return (i >= 0 && i < g_sub.warning_count) ? g_
 int sub_detected_format(void) { return g_sub.format; }
 
 const char* sub_format_name(int id) { return format_name(id); }
+int sub_format_from_name(const char* name) { return format_from_name(name); }
 
 void sub_set_error(const char* fmt, ...) {
     va_list ap;
@@ -100,9 +101,9 @@ int sub_build_json(void) { return build_json(g_sub); }
 
 int sub_decode_to_utf8(const void* data, size_t len, const char* encoding) {
     Store st;
-    const int rc = guard_oom([&] { return decode_to_utf8(st, data, len, encoding); });
+    const int rc = guard_oom([&] { return decode_into(st, data, len, encoding); });
     const int exported = export_records(st, g_sub, false);
-    return exported != 0 ? exported : rc;
+    return exported != SUB_OK ? exported : rc;
 }
 
 // ---- strings and lines
@@ -114,11 +115,7 @@ char* sub_strdup(const char* s) {
 
 char* sub_strndup(const char* s, size_t n) {
     if (!s || n == SIZE_MAX) return nullptr;
-    auto* p = static_cast<char*>(std::malloc(n + 1));
-    if (!p) return nullptr;
-    std::memcpy(p, s, n);
-    p[n] = '\0';
-    return p;
+    return dup_bytes(std::string_view(s, n));
 }
 
 void sub_trim_inplace(char* s) {
@@ -194,16 +191,16 @@ void sub_html_decode_inplace(char* s) {
 
 // ---- parsers
 
-int sub_parse_srt(const char* text, size_t len) { return run_on_g_sub(parse_srt, text_view(text, len)); }
-int sub_parse_vtt(const char* text, size_t len) { return run_on_g_sub(parse_vtt, text_view(text, len)); }
-int sub_parse_ass(const char* text, size_t len) { return run_on_g_sub(parse_ass, text_view(text, len)); }
-int sub_parse_microdvd(const char* text, size_t len) { return run_on_g_sub(parse_microdvd, text_view(text, len)); }
-int sub_parse_subviewer(const char* text, size_t len) { return run_on_g_sub(parse_subviewer, text_view(text, len)); }
-int sub_parse_ttml(const char* text) { return run_on_g_sub(parse_ttml, cstr_view(text)); }
-int sub_parse_ytxml(const char* text) { return run_on_g_sub(parse_ytxml, cstr_view(text)); }
-int sub_parse_lrc(const char* text, size_t len) { return run_on_g_sub(parse_lrc, text_view(text, len)); }
-int sub_parse_sami(const char* text, size_t len) { return run_on_g_sub(parse_sami, text_view(text, len)); }
-int sub_parse_bilibili(const char* text) { return run_on_g_sub(parse_bilibili, cstr_view(text)); }
-int sub_parse_acfun(const char* text, size_t len) { return run_on_g_sub(parse_acfun, text_view(text, len)); }
+int sub_parse_srt(const char* text, size_t len) { return run_parser(SUB_FORMAT_SRT, text_view(text, len)); }
+int sub_parse_vtt(const char* text, size_t len) { return run_parser(SUB_FORMAT_VTT, text_view(text, len)); }
+int sub_parse_ass(const char* text, size_t len) { return run_parser(SUB_FORMAT_ASS, text_view(text, len)); }
+int sub_parse_microdvd(const char* text, size_t len) { return run_parser(SUB_FORMAT_MICRODVD, text_view(text, len)); }
+int sub_parse_subviewer(const char* text, size_t len) { return run_parser(SUB_FORMAT_SUBVIEWER, text_view(text, len)); }
+int sub_parse_ttml(const char* text) { return run_parser(SUB_FORMAT_TTML, cstr_view(text)); }
+int sub_parse_ytxml(const char* text) { return run_parser(SUB_FORMAT_YTXML, cstr_view(text)); }
+int sub_parse_lrc(const char* text, size_t len) { return run_parser(SUB_FORMAT_LRC, text_view(text, len)); }
+int sub_parse_sami(const char* text, size_t len) { return run_parser(SUB_FORMAT_SAMI, text_view(text, len)); }
+int sub_parse_bilibili(const char* text) { return run_parser(SUB_FORMAT_BILIBILI, cstr_view(text)); }
+int sub_parse_acfun(const char* text, size_t len) { return run_parser(SUB_FORMAT_ACFUN, text_view(text, len)); }
 
 } // extern "C"

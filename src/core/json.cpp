@@ -4,7 +4,7 @@
 // size in memory. Lines that are not valid UTF-8 (the decoder lets a few invalid bytes
 // through) are written with U+FFFD for each ill-formed part, so the document is never refused
 // for a line's content; the accessors keep the bytes as they are.
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -1,6 +1,6 @@
 // The C interface's records made from a lean store: every line its own NUL-terminated copy
 // in a list of its own, with the capacities the records' own growth rules would have left.
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <climits>
 #include <cstdlib>
@@ -29,7 +29,7 @@ bool export_lines(const Store& st, size_t i, sub_strlist& out) {
     if (!out.items) return false;
     out.capacity = static_cast<int32_t>(cap);
     for (size_t j = 0; j < n; ++j) {
-        char* copy = copy_cstring(st.line(i, j));
+        char* copy = dup_bytes(st.line(i, j));
         if (!copy) return false; // the list as far as it got is freed by the caller
         out.items[out.count++] = copy;
     }
@@ -38,15 +38,15 @@ bool export_lines(const Store& st, size_t i, sub_strlist& out) {
 
 int export_cues(const Store& st, sub_state& out) {
     const size_t n = st.count();
-    if (n == 0) return 0;
+    if (n == 0) return SUB_OK;
     const int64_t prior = out.count;
-    if (n > static_cast<size_t>(INT32_MAX - prior)) return 4;
+    if (n > static_cast<size_t>(INT32_MAX - prior)) return SUB_ERR_NOMEM;
     const int64_t peak = prior + static_cast<int64_t>(st.peak_count());
     const int64_t cap = grown_capacity(out.capacity, 16, std::min<int64_t>(peak, INT32_MAX));
-    if (cap < 0) return 4;
+    if (cap < 0) return SUB_ERR_NOMEM;
     if (cap != out.capacity) {
         void* grown = std::realloc(out.cues, static_cast<size_t>(cap) * sizeof(sub_cue));
-        if (!grown) return 4;
+        if (!grown) return SUB_ERR_NOMEM;
         out.cues = static_cast<sub_cue*>(grown);
         out.capacity = static_cast<int32_t>(cap);
     }
@@ -64,10 +64,10 @@ int export_cues(const Store& st, sub_state& out) {
         ++out.count; // a partial list is freed with the others
         if (!ok) {
             while (out.count > prior) strlist_free(out.cues[--out.count].lines);
-            return 4;
+            return SUB_ERR_NOMEM;
         }
     }
-    return 0;
+    return SUB_OK;
 }
 
 } // namespace
@@ -84,21 +84,21 @@ int export_records(Store& st, sub_state& out, bool with_json) {
     st.warning_count = 0;
     if (const std::string_view text = st.text(); text.data()) {
         char* owned = st.release_text();
-        char* copy = owned ? owned : copy_cstring(text);
-        if (!copy) return 4;
+        char* copy = owned ? owned : dup_bytes(text);
+        if (!copy) return SUB_ERR_NOMEM;
         std::free(out.text);
         out.text = copy;
         out.text_len = text.size();
     }
     if (export_cues(st, out) != 0) {
         set_error(out, "oom");
-        return 4;
+        return SUB_ERR_NOMEM;
     }
     if (with_json) {
         std::free(out.json);
         out.json = write_json(st); // a document that cannot be built reads as "{}"; still a success
     }
-    return 0;
+    return SUB_OK;
 }
 
 } // namespace cuekit

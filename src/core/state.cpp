@@ -1,6 +1,6 @@
 // The parse state: cue store, error text and warnings. Everything the state holds is a
 // heap copy it owns (malloc/free), because the records are part of the C interface.
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <climits>
 #include <cstdarg>
@@ -32,22 +32,14 @@ int refused(int result) {
 
 } // namespace
 
-char* copy_cstring(std::string_view s) {
-    auto* p = static_cast<char*>(std::malloc(s.size() + 1));
-    if (!p) return nullptr;
-    if (!s.empty()) std::memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    return p;
-}
+uint64_t store_failures() { return g_store_failures; }
 
 void count_store_refusal() { ++g_store_failures; }
-
-uint64_t store_failures() { return g_store_failures; }
 
 sub_state make_empty_state() {
     sub_state st;
     std::memset(&st, 0, sizeof st);
-    st.format = -1;
+    st.format = SUB_FORMAT_AUTO;
     return st;
 }
 
@@ -60,7 +52,7 @@ int strlist_push(sub_strlist& list, std::string_view s) {
         list.items = static_cast<char**>(grown);
         list.capacity = cap;
     }
-    char* copy = copy_cstring(s);
+    char* copy = dup_bytes(s);
     if (!copy) return refused(-1);
     list.items[list.count++] = copy;
     return 0;
@@ -121,6 +113,8 @@ void clear_cues(sub_state& st) {
     st.capacity = 0;
 }
 
+namespace {
+
 // The C records and the lean store keep their error text and warnings alike.
 template <typename State>
 void vset_error_in(State& st, const char* fmt, va_list ap) {
@@ -133,8 +127,10 @@ void vwarn_in(State& st, const char* fmt, va_list ap) {
     char buf[256];
     std::vsnprintf(buf, sizeof buf, fmt, ap);
     // A copy that cannot be made still takes its slot, and reads back as null.
-    st.warnings[st.warning_count++] = copy_cstring(buf);
+    st.warnings[st.warning_count++] = dup_bytes(buf);
 }
+
+} // namespace
 
 void vset_error(sub_state& st, const char* fmt, va_list ap) { vset_error_in(st, fmt, ap); }
 void vset_error(Store& st, const char* fmt, va_list ap) { vset_error_in(st, fmt, ap); }

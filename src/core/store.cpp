@@ -1,5 +1,5 @@
 // The lean cue store (see store.hpp).
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <cstdarg>
 #include <cstdio>
@@ -144,13 +144,13 @@ void drop_last_cue(Store& st) { st.drop_last(); }
 
 uint32_t cue_line_count(const Store& st, int index) { return st.line_count(index); }
 
-int finish_parse(Store& st, sub_format id, const char* no_cues_error) {
-    if (st.count() + st.prior_cues > 0) {
+int finish_parse(Store& st, sub_format id, bool found, const char* no_cues_error) {
+    if (found) {
         st.format = id;
-        return 0;
+        return SUB_OK;
     }
     set_error(st, "%s", no_cues_error);
-    return 5;
+    return SUB_ERR_PARSE;
 }
 
 } // namespace cuekit

@@ -137,6 +137,9 @@ private:
     detail::Records view_;
 };
 
+// ---------------------------------------------------------------------------------------
+// What parsers call.
+
 // Index of the new cue, or -1 (error text "oom") when the store cannot grow.
 int cue_add(Store& st, int32_t start_ms, int32_t end_ms);
 // Appends `s` (which must hold no NUL) to cue `index`, the last cue added: kept as a view
@@ -145,8 +148,5 @@ int cue_add(Store& st, int32_t start_ms, int32_t end_ms);
 int cue_add_line(Store& st, int index, std::string_view s);
 void drop_last_cue(Store& st);
 uint32_t cue_line_count(const Store& st, int index);
-// The common end of a parser: success as `id` when the store holds a cue, otherwise the
-// error text `no_cues_error` and result 5.
-int finish_parse(Store& st, sub_format id, const char* no_cues_error);
 
 } // namespace cuekit

@@ -70,6 +70,10 @@ int acfun_walk(Store& st, yyjson_val* v, int depth) {
 
 } // namespace
 
+bool probe_acfun(std::string_view t) {
+    return (t.starts_with('[') || t.starts_with('{')) && contains(t, "\"c\"") && contains(t, "\"m\"");
+}
+
 int parse_acfun(Store& st, std::string_view text) {
     // Flags 0: strict JSON; the library copies the text and leaves it as it is. The whole
     // length is passed, so a NUL inside makes the document invalid instead of cutting it.
@@ -77,16 +81,12 @@ int parse_acfun(Store& st, std::string_view text) {
     const std::unique_ptr<yyjson_doc, DocFree> doc(
         yyjson_read_opts(const_cast<char*>(text.data()), text.size(), 0, nullptr, &err));
     if (!doc) {
-        if (err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) return 4; // not the document's fault
+        if (err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) return SUB_ERR_NOMEM; // not the document's fault
         set_error(st, "Acfun: invalid JSON");
-        return 5;
+        return SUB_ERR_PARSE;
     }
-    if (acfun_walk(st, yyjson_doc_get_root(doc.get()), 0) > 0) {
-        st.format = 10;
-        return 0;
-    }
-    set_error(st, "no Acfun danmaku");
-    return 5;
+    const bool found = acfun_walk(st, yyjson_doc_get_root(doc.get()), 0) > 0;
+    return finish_parse(st, SUB_FORMAT_ACFUN, found, "no Acfun danmaku");
 }
 
 } // namespace cuekit

@@ -1,13 +1,12 @@
 // ASS/SSA: only the events section is read. The line after "[Events]" names the columns;
 // every event line up to the next section gives start, end and text by that layout.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 namespace cuekit {
 namespace {
 
 constexpr size_t kNameMax = 63;   // column names and time fields are cut to this length
 constexpr size_t kMaxFields = 64; // an event line is split into at most this many fields
-constexpr size_t kLineMax = 65535;
 
 // Column positions of the three fields that matter; -1 while not named.
 struct AssLayout {
@@ -79,14 +78,14 @@ size_t ass_next_break(std::string_view text, size_t from) {
 
 // Appends the pieces of `text` between hard line breaks to cue `index`; no empty line is
 // ever added. Only the breaks are removed, so each line is one span of the text. A line
-// that reaches the 65535-byte limit with text still to come is the cue's last.
+// that reaches the kTextMax-byte limit with text still to come is the cue's last.
 void ass_split_text_lines(Store& st, int index, std::string_view text) {
     size_t begin = 0;
     while (true) {
         const size_t brk = ass_next_break(text, begin);
         const size_t stop = brk == std::string_view::npos ? text.size() : brk;
-        if (stop - begin >= kLineMax && begin + kLineMax < text.size()) {
-            cue_add_line(st, index, text.substr(begin, kLineMax));
+        if (stop - begin >= kTextMax && begin + kTextMax < text.size()) {
+            cue_add_line(st, index, text.substr(begin, kTextMax));
             return;
         }
         if (stop > begin) cue_add_line(st, index, text.substr(begin, stop - begin));
@@ -97,6 +96,10 @@ void ass_split_text_lines(Store& st, int index, std::string_view text) {
 
 } // namespace
 
+bool probe_ass(std::string_view t) {
+    return icontains(t, "[Script Info]") || icontains(t, "[V4+ Styles]") || icontains(t, "[Events]");
+}
+
 int parse_ass(Store& st, std::string_view text) {
     LineReader reader(text);
     std::string_view line;
@@ -104,11 +107,11 @@ int parse_ass(Store& st, std::string_view text) {
     while (!found && reader.next(line)) found = ieq(until_nul(line), "[Events]");
     if (!found) {
         set_error(st, "ASS: no [Events] section");
-        return 5;
+        return SUB_ERR_PARSE;
     }
     if (!reader.next(line)) {
         set_error(st, "ASS: missing Format line");
-        return 5;
+        return SUB_ERR_PARSE;
     }
     std::string_view names = until_nul(line);
     if (istarts_with(names, "Format:")) names.remove_prefix(7);
@@ -116,7 +119,7 @@ int parse_ass(Store& st, std::string_view text) {
     const AssLayout layout = names.empty() ? AssLayout{} : ass_read_layout(names);
     if (!layout.complete()) {
         set_error(st, "ASS: Format missing Start/End/Text");
-        return 5;
+        return SUB_ERR_PARSE;
     }
 
     while (reader.next(line)) {
@@ -135,7 +138,7 @@ int parse_ass(Store& st, std::string_view text) {
         ass_split_text_lines(st, cue_add(st, start, end), ev.text);
     }
 
-    return finish_parse(st, 2, "no ASS cues");
+    return finish_parse(st, SUB_FORMAT_ASS, "no ASS cues");
 }
 
 } // namespace cuekit

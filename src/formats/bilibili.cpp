@@ -22,6 +22,8 @@ void read_p(std::string_view p, int32_t& start_ms, DanmakuStyle& style) {
 
 } // namespace
 
+bool probe_bilibili(std::string_view t) { return contains(t, "<d p=") || contains(t, "<d p =\""); }
+
 int parse_bilibili(Store& st, std::string_view text) {
     text = until_nul(text);
     std::string buf;
@@ -39,12 +41,7 @@ int parse_bilibili(Store& st, std::string_view text) {
         read_p(p.value, start_ms, style);
         if (add_danmaku(st, start_ms, style, comment)) ++parsed;
     }
-    if (parsed > 0) {
-        st.format = 9;
-        return 0;
-    }
-    set_error(st, "no Bilibili danmaku");
-    return 5;
+    return finish_parse(st, SUB_FORMAT_BILIBILI, parsed > 0, "no Bilibili danmaku");
 }
 
 } // namespace cuekit

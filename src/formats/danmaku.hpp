@@ -2,7 +2,7 @@
 // comment's time and style, and the cue every comment becomes.
 #pragma once
 
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 namespace cuekit {
 

@@ -1,12 +1,13 @@
 // LRC lyrics: lines that begin with bracketed time tags, each tag a moment at which the rest
 // of the line is sung, plus metadata tags of which only "offset" matters. Entries are ordered
 // by time and each lasts until the next later entry starts.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
+#include <vector>
 
 namespace cuekit {
 namespace {
@@ -131,6 +132,13 @@ void emit_cues(Store& st, const std::vector<Entry>& entries) {
 
 } // namespace
 
+bool probe_lrc(std::string_view t) {
+    if (!t.starts_with('[')) return false;
+    const bool tagged = contains(t, "[ti:") || contains(t, "[ar:") ||
+                        (t.size() > 1 && is_digit(static_cast<unsigned char>(t[1])) && contains(t, ":"));
+    return tagged && contains(t, "]") && (contains(t, "[0") || contains(t, "[1") || contains(t, "[ti"));
+}
+
 int parse_lrc(Store& st, std::string_view text) {
     std::vector<Entry> entries;
     double offset = 0;
@@ -141,15 +149,12 @@ int parse_lrc(Store& st, std::string_view text) {
         if (line.empty() || line.front() != '[') continue;
         read_line(line, entries, offset);
     }
-    if (entries.empty()) {
-        set_error(st, "no LRC lyrics");
-        return 5;
+    if (!entries.empty()) {
+        // The last offset tag of the file applies to every entry; positive moves lyrics earlier.
+        for (Entry& e : entries) e.time = saturate_i32(static_cast<double>(e.time) - offset);
+        emit_cues(st, entries);
     }
-    // The last offset tag of the file applies to every entry; positive moves lyrics earlier.
-    for (Entry& e : entries) e.time = saturate_i32(static_cast<double>(e.time) - offset);
-    emit_cues(st, entries);
-    st.format = 7;
-    return 0;
+    return finish_parse(st, SUB_FORMAT_LRC, !entries.empty(), "no LRC lyrics");
 }
 
 } // namespace cuekit

@@ -1,6 +1,6 @@
 // Tag-and-attribute scanning shared by the markup parsers. Byte patterns only: no
 // namespaces, nesting, CDATA or comments.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <algorithm>
 #include <cstring>

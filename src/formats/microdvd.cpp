@@ -1,6 +1,6 @@
 // MicroDVD: one cue a line, {start frame}{end frame}text, frames turned into milliseconds
 // through a rate that only the first cue line may announce.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -10,7 +10,6 @@ namespace cuekit {
 namespace {
 
 constexpr float kDefaultRate = 25.0f;
-constexpr size_t kLineMax = 65535;
 constexpr size_t kCodeReach = 31; // a brace code closes at most this many bytes after its "{"
 
 struct MdvdCue {
@@ -86,7 +85,7 @@ void mdvd_text_lines(Store& st, int index, std::string_view t, std::string& buf)
     };
     size_t i = 0;
     while (i < t.size()) {
-        if (buf.size() == kLineMax) break; // the rest of the text is dropped
+        if (buf.size() == kTextMax) break; // the rest of the text is dropped
         const char c = t[i];
         if (c == '{') {
             const size_t close = t.substr(i + 1, kCodeReach).find('}');
@@ -102,7 +101,7 @@ void mdvd_text_lines(Store& st, int index, std::string_view t, std::string& buf)
         } else {
             size_t stop = i + 1;
             while (stop < t.size() && t[stop] != '{' && t[stop] != '|') ++stop;
-            const size_t take = std::min(stop - i, kLineMax - buf.size());
+            const size_t take = std::min(stop - i, kTextMax - buf.size());
             buf.append(t.substr(i, take));
             i += take;
         }
@@ -111,6 +110,12 @@ void mdvd_text_lines(Store& st, int index, std::string_view t, std::string& buf)
 }
 
 } // namespace
+
+bool probe_microdvd(std::string_view t) {
+    if (!t.starts_with('[') && !t.starts_with('{')) return false;
+    return contains(t, "}") && t.find('{', 1) != std::string_view::npos && t.size() > 1 &&
+           (is_digit(static_cast<unsigned char>(t[1])) || t[1] == '-');
+}
 
 int parse_microdvd(Store& st, std::string_view text) {
     float rate = kDefaultRate;
@@ -128,7 +133,7 @@ int parse_microdvd(Store& st, std::string_view text) {
         const int index = cue_add(st, mdvd_ms(cue.start, rate), mdvd_ms(cue.end, rate));
         if (index >= 0) mdvd_text_lines(st, index, cue.text, buf);
     }
-    return finish_parse(st, 3, "no MicroDVD cues");
+    return finish_parse(st, SUB_FORMAT_MICRODVD, "no MicroDVD cues");
 }
 
 } // namespace cuekit

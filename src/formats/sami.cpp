@@ -1,10 +1,11 @@
 // SAMI: HTML-like documents in which each caption block starts at a SYNC tag with a Start
 // time in milliseconds and runs to the next SYNC tag. Blocks with text become cues lasting
 // until the next block; an empty block (typically a no-break space) only ends the one before.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace cuekit {
 namespace {
@@ -202,10 +203,12 @@ struct Entry {
 
 } // namespace
 
+bool probe_sami(std::string_view t) { return icontains(t, "<SAMI") || icontains(t, "<SYNC "); }
+
 int parse_sami(Store& st, std::string_view text) {
     if (ifind(until_nul(text), "<sync ") == std::string_view::npos) {
         set_error(st, "SAMI: no <SYNC");
-        return 5;
+        return SUB_ERR_PARSE;
     }
 
     std::vector<Entry> entries;
@@ -229,7 +232,7 @@ int parse_sami(Store& st, std::string_view text) {
 
         std::array<char, kDigitsMax + 1> digits{};
         std::memcpy(digits.data(), text.data() + digits_at, digit_count);
-        const int32_t start = atol_sat(digits.data()); // saturates, so never negative
+        const int32_t start = atoi_sat(digits.data()); // saturates, so never negative
         // The block is read as a C string: a NUL ends it.
         const std::string_view block = until_nul(text.substr(body_at, body_end - body_at));
         const std::string_view clean = sami_clean(block, scratch);
@@ -260,7 +263,7 @@ int parse_sami(Store& st, std::string_view text) {
         }
     }
 
-    return finish_parse(st, 8, "no SAMI cues");
+    return finish_parse(st, SUB_FORMAT_SAMI, "no SAMI cues");
 }
 
 } // namespace cuekit

@@ -1,6 +1,6 @@
 // SubRip, and the block scanner it shares with WebVTT: blocks of lines separated by blank
 // lines, where the first timing line of a block opens a cue and the lines after it are text.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 namespace cuekit {
 namespace {
@@ -58,9 +58,11 @@ int parse_timed_blocks(Store& st, std::string_view text, bool (*never_timing)(st
     return 0;
 }
 
+bool probe_srt(std::string_view t) { return contains(t, "-->") || contains(t, "- >") || contains(t, "->"); }
+
 int parse_srt(Store& st, std::string_view text) {
     parse_timed_blocks(st, text, nullptr);
-    return finish_parse(st, 0, "no SRT cues");
+    return finish_parse(st, SUB_FORMAT_SRT, "no SRT cues");
 }
 
 } // namespace cuekit

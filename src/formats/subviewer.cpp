@@ -1,12 +1,11 @@
 // SubViewer: an "[INFORMATION]" header, then timing lines "hh:mm:ss.cc,hh:mm:ss.cc" each
 // followed by text lines in which "[br]" breaks the line.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 namespace cuekit {
 namespace {
 
 constexpr int kFirstCueWindow = 20; // lines after the header that may hold the first timing line
-constexpr size_t kJoinMax = 65535;
 
 bool is_subviewer_ts(std::string_view l) {
     // Two "DD:DD:DD.DD" stamps joined by a comma, from the line's first byte.
@@ -38,30 +37,32 @@ void subviewer_add_lines(Store& st, int index, std::string_view text) {
 
 } // namespace
 
+bool probe_subviewer(std::string_view t) { return t.starts_with("[INFORMATION]"); }
+
 int parse_subviewer(Store& st, std::string_view text) {
     LineReader reader(text);
     std::string_view line;
     reader.next(line); // there is always a first line
     if (!ieq(until_nul(line), "[INFORMATION]")) {
         set_error(st, "SubViewer: missing [INFORMATION]");
-        return 5;
+        return SUB_ERR_PARSE;
     }
     std::string_view timing;
     for (int i = 0; i < kFirstCueWindow && timing.empty() && reader.next(line); ++i)
         if (is_subviewer_ts(until_nul(line))) timing = until_nul(line);
     if (timing.empty()) {
         set_error(st, "SubViewer: no timestamp");
-        return 5;
+        return SUB_ERR_PARSE;
     }
 
-    std::string joined; // the cue's text lines joined with LF, at most kJoinMax bytes
+    std::string joined; // the cue's text lines joined with LF, at most kTextMax bytes
     while (!timing.empty()) {
         // The first comma (after the twelfth byte) separates the two stamps.
         const int32_t start = parse_hms_ms(timing.substr(0, 11), true);
         const int32_t end = parse_hms_ms(timing.substr(12), true);
         joined.clear();
         bool any_text = false;
-        auto append = [&](std::string_view s) { joined.append(s.substr(0, kJoinMax - joined.size())); };
+        auto append = [&](std::string_view s) { joined.append(s.substr(0, kTextMax - joined.size())); };
         std::string_view next;
         while (next.empty() && reader.next(line)) {
             const std::string_view l = until_nul(line);
@@ -77,7 +78,7 @@ int parse_subviewer(Store& st, std::string_view text) {
         timing = next;
     }
 
-    return finish_parse(st, 4, "no SubViewer cues");
+    return finish_parse(st, SUB_FORMAT_SUBVIEWER, "no SubViewer cues");
 }
 
 } // namespace cuekit

@@ -1,7 +1,7 @@
 // TTML (also DFXP): a forward scanner over tt, div and p tags, not an XML parser. Every p
 // with usable timing and text becomes one cue; enclosing divs shift paragraph times by their
 // begin, and tick and frame units follow the document's timing parameters.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -220,6 +220,10 @@ constexpr bool ends_name(char c) { return c == ' ' || c == '\t' || c == '\r' || 
 
 } // namespace
 
+bool probe_ttml(std::string_view t) {
+    return icontains(t, "<tt ") || icontains(t, "<tt>") || icontains(t, "ttml") || icontains(t, "<p begin=");
+}
+
 int parse_ttml(Store& st, std::string_view text) {
     text = until_nul(text);
     TtmlParse ps{st};
@@ -271,7 +275,7 @@ int parse_ttml(Store& st, std::string_view text) {
             close_div(ps);
     }
 
-    return finish_parse(st, 5, "no TTML cues");
+    return finish_parse(st, SUB_FORMAT_TTML, "no TTML cues");
 }
 
 } // namespace cuekit

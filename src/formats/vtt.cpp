@@ -1,6 +1,6 @@
 // WebVTT: the SubRip block scanner, except that header, comment, style and region lines
 // are never taken for timing lines.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 namespace cuekit {
 namespace {
@@ -15,9 +15,11 @@ bool vtt_is_keyword_line(std::string_view trimmed) {
 
 } // namespace
 
+bool probe_vtt(std::string_view t) { return t.starts_with("WEBVTT"); }
+
 int parse_vtt(Store& st, std::string_view text) {
     parse_timed_blocks(st, text, vtt_is_keyword_line);
-    return finish_parse(st, 1, "no VTT cues");
+    return finish_parse(st, SUB_FORMAT_VTT, "no VTT cues");
 }
 
 } // namespace cuekit

@@ -1,7 +1,7 @@
 // YouTube timed text: `text` elements with `start` and `dur` in seconds, the caption as
 // character data. Times are computed in single precision (32-bit floats), so that values such
 // as 1.005 s give 1005 ms.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -31,6 +31,8 @@ int32_t float_ms(float seconds) {
 
 } // namespace
 
+bool probe_ytxml(std::string_view t) { return contains(t, "<text ") && contains(t, "start=") && contains(t, "dur="); }
+
 int parse_ytxml(Store& st, std::string_view text) {
     text = until_nul(text);
     std::string buf;
@@ -50,7 +52,7 @@ int parse_ytxml(Store& st, std::string_view text) {
             cue_add_line(st, idx, caption);
         }
     }
-    return finish_parse(st, 6, "no YouTube XML cues");
+    return finish_parse(st, SUB_FORMAT_YTXML, "no YouTube XML cues");
 }
 
 } // namespace cuekit

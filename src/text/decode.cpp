@@ -1,6 +1,6 @@
 // Input bytes to UTF-8: byte-order marks first, then a named encoding, then (nearly) valid
 // UTF-8 as it is, with CP1252 and ISO-8859-1 as the fallbacks for anything else.
-#include "internal.hpp"
+#include "text/text.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -87,10 +87,7 @@ int count_invalid_utf8(std::string_view b, int limit) {
     return v;
 }
 
-struct FreeDeleter {
-    void operator()(char* p) const { std::free(p); }
-};
-using Text = std::unique_ptr<char, FreeDeleter>;
+using Text = MallocText;
 
 struct Converted {
     Text text;
@@ -157,57 +154,59 @@ Conversion iconv_convert(const char* from, std::string_view in, Converted& out, 
     return Conversion::ok;
 }
 
-void store(Store& st, Converted& c) {
-    char* text = c.text.release();
-    st.set_text({text, c.len}, text);
-}
-
 } // namespace
 
-int decode_to_utf8(Store& st, const void* data, size_t len, const char* encoding) {
+Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
     const std::string_view b(static_cast<const char*>(data), data ? len : 0);
     const char* conv = (encoding && *encoding) ? converter_name(encoding) : nullptr;
+    Decoded result;
     Converted out;
     bool replaced = false;
+    auto note = [&](const char* warning) { result.warnings[result.warning_count++] = warning; };
     auto done = [&] {
-        store(st, out);
-        if (replaced) warn(st, "encoding: replaced unconvertible input with U+FFFD");
-        return 0;
+        result.text = std::move(out.text);
+        result.view = {result.text.get(), out.len};
+        if (replaced) note("encoding: replaced unconvertible input with U+FFFD");
+        return std::move(result);
+    };
+    auto fail = [&](int code) {
+        result.result = code;
+        return std::move(result);
     };
 
-    // Text kept as it is is used in place: the store points into the input.
+    // Text kept as it is is used in place.
     auto verbatim = [&](std::string_view in) {
-        st.set_text(in, nullptr);
-        return 0;
+        result.view = in;
+        return std::move(result);
     };
     if (b.starts_with("\xEF\xBB\xBF")) return verbatim(b.substr(3));
     if (b.starts_with("\xFF\xFE") || b.starts_with("\xFE\xFF")) {
         const char* from = b[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
         switch (iconv_convert(from, b.substr(2), out, replaced)) {
         case Conversion::ok: return done();
-        case Conversion::no_memory: return 4;
-        case Conversion::refused: return 2;
+        case Conversion::no_memory: return fail(SUB_ERR_NOMEM);
+        case Conversion::refused: return fail(SUB_ERR_ENCODING);
         }
     }
     if (conv && !ieq(conv, "UTF-8")) {
         switch (iconv_convert(conv, b, out, replaced)) {
         case Conversion::ok: return done();
-        case Conversion::no_memory: return 4;
-        case Conversion::refused: set_error(st, "iconv failed for encoding %s", conv); return 2;
+        case Conversion::no_memory: return fail(SUB_ERR_NOMEM);
+        case Conversion::refused: result.refused = conv; return fail(SUB_ERR_ENCODING);
         }
     }
     if (count_invalid_utf8(b, 8) <= 7) return verbatim(b);
     switch (iconv_convert("CP1252", b, out, replaced)) {
-    case Conversion::ok: warn(st, "encoding: auto-detected as CP1252 (invalid UTF-8)"); return done();
-    case Conversion::no_memory: return 4;
+    case Conversion::ok: note("encoding: auto-detected as CP1252 (invalid UTF-8)"); return done();
+    case Conversion::no_memory: return fail(SUB_ERR_NOMEM);
     case Conversion::refused: break;
     }
     switch (iconv_convert("ISO-8859-1", b, out, replaced)) {
-    case Conversion::ok: warn(st, "encoding: fell back to ISO-8859-1"); return done();
-    case Conversion::no_memory: return 4;
+    case Conversion::ok: note("encoding: fell back to ISO-8859-1"); return done();
+    case Conversion::no_memory: return fail(SUB_ERR_NOMEM);
     case Conversion::refused: break;
     }
-    warn(st, "encoding: treated as latin1 with possible mojibake");
+    note("encoding: treated as latin1 with possible mojibake");
     return verbatim(b);
 }
 

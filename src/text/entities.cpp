@@ -1,5 +1,5 @@
 // Character references of markup text, decoded in place in one left-to-right pass.
-#include "internal.hpp"
+#include "text/text.hpp"
 
 #include <cstring>
 

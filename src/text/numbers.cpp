@@ -1,6 +1,6 @@
 // Number conversions that stay defined for every input: NaN, infinities and values that
 // do not fit the target type never reach a float-to-int conversion or a signed overflow.
-#include "internal.hpp"
+#include "text/text.hpp"
 
 #include <cerrno>
 #include <climits>
@@ -64,10 +64,9 @@ int32_t add_sat(int32_t a, int32_t b) {
     return static_cast<int32_t>(s);
 }
 
-namespace {
 // The integer prefix of s as atoi/atol read it (leading white space as isspace, a sign,
 // digits), saturated to int32 instead of overflowing.
-int32_t read_int_prefix(const char* s) {
+int32_t atoi_sat(const char* s) {
     if (!s) return 0;
     while (*s == ' ' || (*s >= '\t' && *s <= '\r')) ++s;
     bool neg = false;
@@ -81,10 +80,6 @@ int32_t read_int_prefix(const char* s) {
     if (v > INT32_MAX) return INT32_MAX;
     return static_cast<int32_t>(v);
 }
-} // namespace
-
-int32_t atoi_sat(const char* s) { return read_int_prefix(s); }
-int32_t atol_sat(const char* s) { return read_int_prefix(s); }
 
 uint32_t strtou32_sat(const char* s) {
     if (!s) return 0;

@@ -1,10 +1,21 @@
 // Byte-string helpers and the line scanner shared by every line-oriented parser.
-#include "internal.hpp"
+#include "text/text.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace cuekit {
+
+char* dup_bytes(std::string_view s) {
+    if (s.size() == SIZE_MAX) return nullptr;
+    auto* p = static_cast<char*>(std::malloc(s.size() + 1));
+    if (!p) return nullptr;
+    if (!s.empty()) std::memcpy(p, s.data(), s.size());
+    p[s.size()] = '\0';
+    return p;
+}
 
 std::string_view trim_left(std::string_view s) {
     size_t b = 0;

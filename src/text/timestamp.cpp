@@ -1,6 +1,6 @@
 // Clock-style timestamps. Arithmetic is done in 64 bits and any field or result that does
 // not fit a signed 32-bit millisecond count makes the timestamp invalid (-1).
-#include "internal.hpp"
+#include "text/text.hpp"
 
 #include <climits>
 

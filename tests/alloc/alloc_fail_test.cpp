@@ -35,7 +35,7 @@ struct CueRecord {
 
 struct Outcome {
     int rc = 0;
-    int format = -1;
+    int format = SUB_FORMAT_AUTO;
     std::string error, json;
     std::vector<CueRecord> cues;
     std::vector<std::optional<std::string>> warnings;
@@ -63,7 +63,7 @@ Outcome snapshot(int rc) {
 struct Input {
     std::string name;
     std::string bytes;
-    int format;           // -1: detected from content and name, as the tool does
+    int format;           // SUB_FORMAT_AUTO: detected from content and name, as the tool does
     const char* encoding; // may be null
 };
 

@@ -1,6 +1,6 @@
 // AcFun danmaku: comment objects anywhere in a JSON document, to a bounded depth.
 #include "danmaku_test_util.hpp"
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +54,7 @@ TEST(Acfun, CList) {
     };
     for (const auto& c : cases) {
         ASSERT_EQ(parse_ac("[" + obj(c.c) + "]"), 0) << c.c;
-        EXPECT_EQ(sub_detected_format(), 10) << c.c;
+        EXPECT_EQ(sub_detected_format(), SUB_FORMAT_ACFUN) << c.c;
         EXPECT_EQ(danmus(), std::vector<Danmu>{c.want}) << c.c;
     }
 }
@@ -163,10 +163,10 @@ TEST(Acfun, InvalidJson) {
 
 TEST(Acfun, ThroughTheDriver) {
     const std::string text = "[" + obj("2.5,255,4,18", "hi") + "]";
-    ASSERT_EQ(parse(text, -1), 0);
-    EXPECT_EQ(sub_detected_format(), 10);
+    ASSERT_EQ(parse(text, SUB_FORMAT_AUTO), 0);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_ACFUN);
     EXPECT_EQ(danmus(), (std::vector<Danmu>{{2500, 5500, 4, 255, 18.0f, {"hi"}}}));
-    ASSERT_EQ(parse(text, 10), 0);
+    ASSERT_EQ(parse(text, SUB_FORMAT_ACFUN), 0);
     EXPECT_EQ(sub_cue_count(), 1);
     sub_clear();
 }

@@ -24,7 +24,7 @@ using AssCase = cuekit_test::ParserCase;
 class AssEvents : public ::testing::TestWithParam<AssCase> {};
 
 TEST_P(AssEvents, ParsesAsExpected) {
-    cuekit_test::check_parser_case(sub_parse_ass, GetParam(), 2, "no ASS cues");
+    cuekit_test::check_parser_case(sub_parse_ass, GetParam(), SUB_FORMAT_ASS, "no ASS cues");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -120,7 +120,7 @@ TEST(Ass, DetectedThroughTheDriver) {
     const std::string text = "[Script Info]\nScriptType: v4.00+\n\n[V4+ Styles]\nStyle: Default,Arial,20\n\n" + kHead +
                              dialogue("Grüße\\N世界");
     ASSERT_EQ(cuekit_test::parse(text), 0);
-    EXPECT_EQ(sub_detected_format(), 2);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_ASS);
     EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 4500, {"Grüße", "世界"}}}));
 }
 

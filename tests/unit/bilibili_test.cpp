@@ -1,6 +1,6 @@
 // Bilibili danmaku: `d` elements, the `p` list and the comment text.
 #include "danmaku_test_util.hpp"
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <gtest/gtest.h>
 
@@ -113,7 +113,7 @@ TEST(Bilibili, Elements) {
     };
     for (const auto& c : cases) {
         ASSERT_EQ(parse_bili(doc(c.body)), 0) << c.name;
-        EXPECT_EQ(sub_detected_format(), 9) << c.name;
+        EXPECT_EQ(sub_detected_format(), SUB_FORMAT_BILIBILI) << c.name;
         EXPECT_EQ(danmus(), c.want) << c.name;
     }
 }
@@ -135,24 +135,24 @@ TEST(Bilibili, NothingFound) {
     for (const auto& c : cases) {
         EXPECT_EQ(parse_bili(c), 5) << c;
         EXPECT_STREQ(sub_last_error(), "no Bilibili danmaku") << c;
-        EXPECT_EQ(sub_detected_format(), -1) << c;
+        EXPECT_EQ(sub_detected_format(), SUB_FORMAT_AUTO) << c;
     }
 }
 
 TEST(Bilibili, StopsAtNul) {
     const std::string text("<d p=\"1\">a</d>\0<d p=\"2\">b</d>", 29);
-    ASSERT_EQ(sub_parse(text.data(), text.size(), 9, nullptr), 0);
+    ASSERT_EQ(sub_parse(text.data(), text.size(), SUB_FORMAT_BILIBILI, nullptr), 0);
     EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 4000, {"a"}}}));
 }
 
 TEST(Bilibili, DeclaredAsYouTubeGetsSecondChance) {
     const std::string text = doc("<d p=\"2.5,1,25,255\">hi</d>");
-    ASSERT_EQ(parse(text, 6), 0);
-    EXPECT_EQ(sub_detected_format(), 9);
+    ASSERT_EQ(parse(text, SUB_FORMAT_YTXML), 0);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_BILIBILI);
     EXPECT_STREQ(sub_last_error(), "no YouTube XML cues");
     EXPECT_EQ(danmus(), (std::vector<Danmu>{{2500, 5500, 1, 255, 25.0f, {"hi"}}}));
-    ASSERT_EQ(parse(text, -1), 0); // detected from content
-    EXPECT_EQ(sub_detected_format(), 9);
+    ASSERT_EQ(parse(text, SUB_FORMAT_AUTO), 0); // detected from content
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_BILIBILI);
     sub_clear();
 }
 

@@ -1,5 +1,5 @@
 // Format detection from content and file name.
-#include "internal.hpp"
+#include "core/core.hpp"
 
 #include <cuekit.h>
 #include <gtest/gtest.h>
@@ -12,34 +12,34 @@ int detect(const std::string& s, const char* name = nullptr) { return sub_detect
 
 TEST(Detect, Content) {
     const std::pair<std::string, int> cases[] = {
-        {"\n\n WEBVTT\n\n00:01.000 --> 00:02.000\nx", 1},
-        {"webvtt\n\n00:01.000 --> 00:02.000\nx", 0},
-        {"1\n00:00:01,000 --> 00:00:02,000\nsee [events] here\n", 2},
-        {"[Script Info]\nTitle: x\n", 2},
-        {"\r\n[INFORMATION]\n", 4},
-        {"x[INFORMATION]\n", -1},
-        {"[information]\n", -1},
-        {"<SAMI><BODY><SYNC Start=0>", 8},
-        {"<html><sync start=0>", 8},
-        {"<i><SyNc x", 8},
-        {"<i><d p=\"1,1,25,1\">x</d>", 9},
-        {"<i><d p =\"1\">x</d>", 9},
-        {"1\n00:00:01,000 --> 00:00:02,000\nabout TTML\n", 5},
-        {"<P BEGIN=\"1s\">", 5},
-        {"<transcript><text start=\"1\" dur=\"2\">x</text>", 6},
-        {"<text start=\"1\">x</text>", -1},
-        {"[00:12.00]Hello", 7},
-        {"[ar:Someone]\n[00:01.00]la", 7},
-        {"[ti:Song]", 7},
-        {"{1}{50}Hello", 3},
-        {"{-}{x}", 3},
-        {"[1][50]Hello", -1},
-        {"[{\"c\":\"1,2\",\"m\":\"a -> b\"}]", 10},
-        {"{\"list\":[{\"c\":\"1\",\"m\":\"x\"}]}", 10},
-        {"hello -> world", 0},
-        {"a - > b", 0},
-        {"nothing to see", -1},
-        {"   \n\t ", -1},
+        {"\n\n WEBVTT\n\n00:01.000 --> 00:02.000\nx", SUB_FORMAT_VTT},
+        {"webvtt\n\n00:01.000 --> 00:02.000\nx", SUB_FORMAT_SRT},
+        {"1\n00:00:01,000 --> 00:00:02,000\nsee [events] here\n", SUB_FORMAT_ASS},
+        {"[Script Info]\nTitle: x\n", SUB_FORMAT_ASS},
+        {"\r\n[INFORMATION]\n", SUB_FORMAT_SUBVIEWER},
+        {"x[INFORMATION]\n", SUB_FORMAT_AUTO},
+        {"[information]\n", SUB_FORMAT_AUTO},
+        {"<SAMI><BODY><SYNC Start=0>", SUB_FORMAT_SAMI},
+        {"<html><sync start=0>", SUB_FORMAT_SAMI},
+        {"<i><SyNc x", SUB_FORMAT_SAMI},
+        {"<i><d p=\"1,1,25,1\">x</d>", SUB_FORMAT_BILIBILI},
+        {"<i><d p =\"1\">x</d>", SUB_FORMAT_BILIBILI},
+        {"1\n00:00:01,000 --> 00:00:02,000\nabout TTML\n", SUB_FORMAT_TTML},
+        {"<P BEGIN=\"1s\">", SUB_FORMAT_TTML},
+        {"<transcript><text start=\"1\" dur=\"2\">x</text>", SUB_FORMAT_YTXML},
+        {"<text start=\"1\">x</text>", SUB_FORMAT_AUTO},
+        {"[00:12.00]Hello", SUB_FORMAT_LRC},
+        {"[ar:Someone]\n[00:01.00]la", SUB_FORMAT_LRC},
+        {"[ti:Song]", SUB_FORMAT_LRC},
+        {"{1}{50}Hello", SUB_FORMAT_MICRODVD},
+        {"{-}{x}", SUB_FORMAT_MICRODVD},
+        {"[1][50]Hello", SUB_FORMAT_AUTO},
+        {"[{\"c\":\"1,2\",\"m\":\"a -> b\"}]", SUB_FORMAT_ACFUN},
+        {"{\"list\":[{\"c\":\"1\",\"m\":\"x\"}]}", SUB_FORMAT_ACFUN},
+        {"hello -> world", SUB_FORMAT_SRT},
+        {"a - > b", SUB_FORMAT_SRT},
+        {"nothing to see", SUB_FORMAT_AUTO},
+        {"   \n\t ", SUB_FORMAT_AUTO},
         {std::string("\xFF\xFE" "1\0\n\0", 6), -1},
     };
     for (const auto& [text, want] : cases) EXPECT_EQ(detect(text), want) << text;
@@ -47,27 +47,40 @@ TEST(Detect, Content) {
 
 TEST(Detect, SampleLimitAndByteOrderMark) {
     const std::string far = std::string(9000, 'x') + " --> ";
-    EXPECT_EQ(detect(far), -1);
-    EXPECT_EQ(detect("\xEF\xBB\xBF" + far), 0);
-    EXPECT_EQ(detect(std::string("ab\0 -->", 7)), -1); // a NUL ends the sample
+    EXPECT_EQ(detect(far), SUB_FORMAT_AUTO);
+    EXPECT_EQ(detect("\xEF\xBB\xBF" + far), SUB_FORMAT_SRT);
+    EXPECT_EQ(detect(std::string("ab\0 -->", 7)), SUB_FORMAT_AUTO); // a NUL ends the sample
 }
 
 TEST(Detect, ExtensionIsTheLastResort) {
     const std::pair<const char*, int> cases[] = {
-        {"movie.SRT", 0}, {"a.vtt", 1}, {"a.webvtt", 1}, {"a.ass", 2}, {"a.SSA", 2}, {"a.sub", 3},
-        {"a.ttml", 5},    {"a.dfxp", 5}, {"a.xml", 6},   {"a.lrc", 7}, {"a.smi", 8},  {"a.sami", 8},
-        {"a.json", 10},   {"a.b/c", -1}, {"noext", -1},  {"a.txt", -1}, {"a.srt.bak", -1},
+        {"movie.SRT", SUB_FORMAT_SRT}, {"a.vtt", SUB_FORMAT_VTT},        {"a.webvtt", SUB_FORMAT_VTT},
+        {"a.ass", SUB_FORMAT_ASS},     {"a.SSA", SUB_FORMAT_ASS},        {"a.sub", SUB_FORMAT_MICRODVD},
+        {"a.ttml", SUB_FORMAT_TTML},   {"a.dfxp", SUB_FORMAT_TTML},      {"a.xml", SUB_FORMAT_YTXML},
+        {"a.lrc", SUB_FORMAT_LRC},     {"a.smi", SUB_FORMAT_SAMI},       {"a.sami", SUB_FORMAT_SAMI},
+        {"a.json", SUB_FORMAT_ACFUN},  {"a.b/c", SUB_FORMAT_AUTO},       {"noext", SUB_FORMAT_AUTO},
+        {"a.txt", SUB_FORMAT_AUTO},    {"a.srt.bak", SUB_FORMAT_AUTO},
     };
     for (const auto& [name, want] : cases) {
         EXPECT_EQ(cuekit::ext_hint(name), want) << name;
         EXPECT_EQ(detect("plain words", name), want) << name;
     }
-    EXPECT_EQ(cuekit::ext_hint(nullptr), -1);
-    EXPECT_EQ(sub_detect_format(nullptr, 0, "x.srt"), 0);
-    EXPECT_EQ(sub_detect_format(nullptr, 5, "x.srt"), -1);
-    EXPECT_EQ(detect("", "x.lrc"), 7);
+    EXPECT_EQ(cuekit::ext_hint(nullptr), SUB_FORMAT_AUTO);
+    EXPECT_EQ(sub_detect_format(nullptr, 0, "x.srt"), SUB_FORMAT_SRT);
+    EXPECT_EQ(sub_detect_format(nullptr, 5, "x.srt"), SUB_FORMAT_AUTO);
+    EXPECT_EQ(detect("", "x.lrc"), SUB_FORMAT_LRC);
     // Content wins over the name.
-    EXPECT_EQ(detect("{1}{2}x", "a.srt"), 3);
+    EXPECT_EQ(detect("{1}{2}x", "a.srt"), SUB_FORMAT_MICRODVD);
+}
+
+TEST(FormatNames, FromNameIsTheInverseOfTheNameWithAliases) {
+    for (int id = 0; id < SUB_FORMAT_COUNT; ++id) EXPECT_EQ(sub_format_from_name(sub_format_name(id)), id);
+    const std::pair<const char*, int> cases[] = {
+        {"auto", SUB_FORMAT_AUTO}, {"ssa", SUB_FORMAT_ASS},     {"smi", SUB_FORMAT_SAMI},
+        {"SRT", SUB_FORMAT_UNKNOWN}, {"unknown", SUB_FORMAT_UNKNOWN}, {"", SUB_FORMAT_UNKNOWN},
+        {"srt ", SUB_FORMAT_UNKNOWN}, {nullptr, SUB_FORMAT_UNKNOWN},
+    };
+    for (const auto& [name, want] : cases) EXPECT_EQ(sub_format_from_name(name), want) << (name ? name : "(null)");
 }
 
 } // namespace

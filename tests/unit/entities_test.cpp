@@ -1,5 +1,5 @@
 // Character references decoded in place.
-#include "internal.hpp"
+#include "text/text.hpp"
 #include "test_util.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Hostile inputs: whatever the bytes, a parse must end with a result code 0 to 5, a state
 // whose accessors and JSON text agree, and nothing left after sub_clear. The cases run
-// through every format identifier (-1 to 10), so parsers are covered as they are built.
+// through every format identifier (automatic included), so parsers are covered as they are built.
 #include "../../fuzz/invariants.hpp"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,8 @@ namespace {
 using cuekit_invariants::check_cleared;
 using cuekit_invariants::check_parse_result;
 
-constexpr int kFirstFormat = -1;
-constexpr int kLastFormat = 10;
+constexpr int kFirstFormat = SUB_FORMAT_AUTO;
+constexpr int kLastFormat = SUB_FORMAT_COUNT - 1;
 
 // Parses and checks every invariant; `what` names the case in a failure.
 void expect_sound(std::string_view bytes, int format, const char* encoding, const std::string& what) {
@@ -45,7 +45,7 @@ void every_format(std::string_view bytes, const std::string& what, const char* e
 // nothing) runs the whole fallback order: for cases too large to repeat for every format.
 void own_and_auto(std::string_view bytes, int format, const std::string& what) {
     expect_sound(bytes, format, nullptr, what);
-    expect_sound(bytes, -1, nullptr, what);
+    expect_sound(bytes, SUB_FORMAT_AUTO, nullptr, what);
 }
 
 std::string replace_all(std::string s, std::string_view from, std::string_view to) {
@@ -60,19 +60,19 @@ struct Template {
     std::string_view text;
 };
 constexpr Template kTemplates[] = {
-    {0, "1\n@N:@N:@N,@N --> @N:@N:@N,@N\n@T\n\n2\n00:00:@N,000 --> 00:@N:00,000\n@T\n"},
-    {1, "WEBVTT\n\n@N:@N.@N --> @N:@N:@N.@N line:@N%\n@T\n"},
-    {2, "[Events]\nFormat: Layer, Start, End, Style, Text\nDialogue: 0,@N:@N:@N.@N,@N:@N:@N.@N,Default,@T\\N@T\n"},
-    {3, "{1}{1}@N\n{@N}{@N}@T|@T\n[@N][@N]{y:i}@T\n"},
-    {4, "[INFORMATION]\n[SUBTITLE]\n@N:@N:@N.@N,@N:@N:@N.@N\n@T[br]@T\n"},
-    {5, "<tt ttp:tickRate=\"@N\" ttp:frameRate=\"@N\" ttp:frameRateMultiplier=\"@N @N\"><body>"
+    {SUB_FORMAT_SRT, "1\n@N:@N:@N,@N --> @N:@N:@N,@N\n@T\n\n2\n00:00:@N,000 --> 00:@N:00,000\n@T\n"},
+    {SUB_FORMAT_VTT, "WEBVTT\n\n@N:@N.@N --> @N:@N:@N.@N line:@N%\n@T\n"},
+    {SUB_FORMAT_ASS, "[Events]\nFormat: Layer, Start, End, Style, Text\nDialogue: 0,@N:@N:@N.@N,@N:@N:@N.@N,Default,@T\\N@T\n"},
+    {SUB_FORMAT_MICRODVD, "{1}{1}@N\n{@N}{@N}@T|@T\n[@N][@N]{y:i}@T\n"},
+    {SUB_FORMAT_SUBVIEWER, "[INFORMATION]\n[SUBTITLE]\n@N:@N:@N.@N,@N:@N:@N.@N\n@T[br]@T\n"},
+    {SUB_FORMAT_TTML, "<tt ttp:tickRate=\"@N\" ttp:frameRate=\"@N\" ttp:frameRateMultiplier=\"@N @N\"><body>"
         "<div begin=\"@Ns\"><p begin=\"@Nt\" end=\"@Nf\">@T</p><p begin=\"@N\" dur=\"@Nms\">@T</p>"
         "<p begin=\"@N:@N:@N\" end=\"@Nh\">@T</p><p begin=\"@Nm\" dur=\"@N\">@T</p></div></body></tt>"},
-    {6, "<transcript><text start=\"@N\" dur=\"@N\">@T</text><text start='@N' dur='@N'>@T</text></transcript>"},
-    {7, "[ti:x]\n[offset:@N]\n[@N:@N.@N]@T\n[@N:@N]@T\n[@N:@N:@N]@T\n"},
-    {8, "<SAMI><BODY><SYNC Start=@N><P>@T<br>@T<SYNC Start=\"@N\"><P>@T</BODY></SAMI>"},
-    {9, "<?xml version=\"1.0\"?><i><d p=\"@N,@N,@N,@N,@N,@N,@N,@N\">@T</d><d p=\"1,1,@N,@N\">@T</d></i>"},
-    {10, "[{\"c\":\"@N,@N,@N,@N,@N\",\"m\":\"@T\"},{\"c\":\"1,@N,1,@N\",\"m\":\"@T\"}]"},
+    {SUB_FORMAT_YTXML, "<transcript><text start=\"@N\" dur=\"@N\">@T</text><text start='@N' dur='@N'>@T</text></transcript>"},
+    {SUB_FORMAT_LRC, "[ti:x]\n[offset:@N]\n[@N:@N.@N]@T\n[@N:@N]@T\n[@N:@N:@N]@T\n"},
+    {SUB_FORMAT_SAMI, "<SAMI><BODY><SYNC Start=@N><P>@T<br>@T<SYNC Start=\"@N\"><P>@T</BODY></SAMI>"},
+    {SUB_FORMAT_BILIBILI, "<?xml version=\"1.0\"?><i><d p=\"@N,@N,@N,@N,@N,@N,@N,@N\">@T</d><d p=\"1,1,@N,@N\">@T</d></i>"},
+    {SUB_FORMAT_ACFUN, "[{\"c\":\"@N,@N,@N,@N,@N\",\"m\":\"@T\"},{\"c\":\"1,@N,1,@N\",\"m\":\"@T\"}]"},
 };
 
 std::string instantiate(std::string_view tmpl, std::string_view number, std::string_view text) {
@@ -82,7 +82,7 @@ std::string instantiate(std::string_view tmpl, std::string_view number, std::str
 TEST(Hostile, OneHugeLine) {
     // 8 MiB without a line break: plain letters, and a run of every format's markers.
     constexpr size_t kSize = 8u << 20;
-    expect_sound(std::string(kSize, 'a'), -1, nullptr, "8 MiB of one letter");
+    expect_sound(std::string(kSize, 'a'), SUB_FORMAT_AUTO, nullptr, "8 MiB of one letter");
     const std::string_view unit = "00:00:01,000 --> [00:01.00]{1}{25}<d p=\"1\"><p begin=\"1s\">&amp;\"c\":\"m\"[br]\\N|";
     std::string markers;
     markers.reserve(kSize + unit.size());
@@ -150,7 +150,7 @@ TEST(Hostile, TextsAtTheBufferLimits) {
         const std::string straddling = std::string(65534, 'x') + "\xE2\x82\xAC" + std::string(n > 65537 ? n - 65537 : 1, 'y');
         for (const Template& t : kTemplates) {
             // The time fields stay readable so that the text is what gets cut.
-            const std::string number = t.format == 4 ? "01" : "1";
+            const std::string number = t.format == SUB_FORMAT_SUBVIEWER ? "01" : "1";
             for (const auto* text : {&plain, &straddling})
                 own_and_auto(instantiate(t.text, number, *text), t.format, std::to_string(n) + "-byte text in format " + std::to_string(t.format));
         }

@@ -1,5 +1,5 @@
 // The JSON result document.
-#include "internal.hpp"
+#include "core/core.hpp"
 #include "test_util.hpp"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ protected:
 };
 
 TEST_F(JsonTest, SubtitleCues) {
-    g_sub.format = 0;
+    g_sub.format = SUB_FORMAT_SRT;
     int a = sub_cue_add(1000, 2500);
     sub_cue_add_line(a, "Hello");
     sub_cue_add_line(a, "World");
@@ -34,7 +34,7 @@ TEST_F(JsonTest, SubtitleCues) {
 }
 
 TEST_F(JsonTest, DanmakuCues) {
-    g_sub.format = 9;
+    g_sub.format = SUB_FORMAT_BILIBILI;
     int a = sub_cue_add(12340, 15340);
     g_sub.cues[a].is_danmu = 1;
     g_sub.cues[a].mode = 1;
@@ -51,7 +51,7 @@ TEST_F(JsonTest, DanmakuCues) {
 }
 
 TEST_F(JsonTest, EscapesAndRawUnicode) {
-    g_sub.format = 0;
+    g_sub.format = SUB_FORMAT_SRT;
     int a = sub_cue_add(0, 1);
     sub_cue_add_line(a, "say \"hi\" \\ \t/ \x01");
     sub_cue_add_line(a, "\xD0\x9F\xD1\x80\xD0\xB8 \xE4\xB8\xAD");
@@ -75,7 +75,7 @@ TEST_F(JsonTest, IllFormedUtf8BecomesReplacementCharacters) {
     };
     for (const auto& [in, want] : cases) {
         sub_clear();
-        g_sub.format = 0;
+        g_sub.format = SUB_FORMAT_SRT;
         int a = sub_cue_add(0, 1);
         sub_cue_add_line(a, in.c_str());
         EXPECT_EQ(build(), R"({"format":"srt","cues":[{"start":0,"end":1,"lines":[")" + want + "\"]}]}") << in;
@@ -143,7 +143,7 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
     const float sizes[] = {25.0f, 18.3f, 0.0f, -0.0f, 1e-7f, 12345.678f, 3.4e38f, 1.5e-45f, 100.0f, 36.0f};
     for (int round = 0; round < 300; ++round) {
         sub_state st = cuekit::make_empty_state();
-        st.format = static_cast<int32_t>(rng() % 12) - 1;
+        st.format = static_cast<int32_t>(rng() % (SUB_FORMAT_COUNT + 1)) + SUB_FORMAT_AUTO;
         const int n = static_cast<int>(rng() % 6);
         for (int i = 0; i < n; ++i) {
             const int idx = cuekit::cue_add(st, static_cast<int32_t>(rng()), static_cast<int32_t>(rng()));
@@ -171,7 +171,7 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
 
 TEST(JsonWriter, NonFiniteFontSizeRefusesTheDocument) {
     sub_state st = cuekit::make_empty_state();
-    st.format = 9;
+    st.format = SUB_FORMAT_BILIBILI;
     const int i = cuekit::cue_add(st, 0, 1);
     st.cues[i].is_danmu = 1;
     st.cues[i].fontsize = std::numeric_limits<float>::infinity();

@@ -1,5 +1,5 @@
 // Attribute values out of one start tag, and the plain text of a markup range.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 
 #include <gtest/gtest.h>
 

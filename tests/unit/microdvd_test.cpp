@@ -1,5 +1,5 @@
 // MicroDVD: cue-line shapes, the rate announcement, frame conversion and the text rules.
-#include "internal.hpp"
+#include "text/text.hpp"
 #include "test_util.hpp"
 
 #include <gtest/gtest.h>
@@ -21,7 +21,7 @@ using MdvdCase = cuekit_test::ParserCase;
 class MdvdCues : public ::testing::TestWithParam<MdvdCase> {};
 
 TEST_P(MdvdCues, ParsesAsExpected) {
-    cuekit_test::check_parser_case(sub_parse_microdvd, GetParam(), 3, "no MicroDVD cues");
+    cuekit_test::check_parser_case(sub_parse_microdvd, GetParam(), SUB_FORMAT_MICRODVD, "no MicroDVD cues");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -130,7 +130,7 @@ TEST(MicroDvd, UnclosedBracesStayLinear) {
 
 TEST(MicroDvd, DetectedThroughTheDriver) {
     ASSERT_EQ(cuekit_test::parse("{1}{1}23.976\n{100}{150}Hi\n"), 0);
-    EXPECT_EQ(sub_detected_format(), 3);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_MICRODVD);
     EXPECT_EQ(cues(), (std::vector<Cue>{{4170, 6256, {"Hi"}}}));
 }
 

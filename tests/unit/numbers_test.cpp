@@ -1,5 +1,5 @@
 // Number conversions: the fast decimal reader must agree with strtod bit for bit.
-#include "internal.hpp"
+#include "text/text.hpp"
 
 #include <gtest/gtest.h>
 

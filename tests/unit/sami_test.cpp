@@ -1,6 +1,6 @@
 #include "test_util.hpp"
 
-#include "internal.hpp"
+#include "text/text.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SubRip blocks and timing lines.
-#include "internal.hpp"
+#include "formats/formats.hpp"
 #include "test_util.hpp"
 
 #include <gtest/gtest.h>
@@ -45,7 +45,7 @@ TEST(Srt, Blocks) {
     };
     for (const auto& c : cases) {
         ASSERT_EQ(run_parser(sub_parse_srt, c.text), 0) << c.name;
-        EXPECT_EQ(sub_detected_format(), 0) << c.name;
+        EXPECT_EQ(sub_detected_format(), SUB_FORMAT_SRT) << c.name;
         EXPECT_EQ(cues(), c.want) << c.name;
     }
     sub_clear();

@@ -1,5 +1,5 @@
 // Parse state, cue store, warnings and accessors.
-#include "internal.hpp"
+#include "core/core.hpp"
 #include "test_util.hpp"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ protected:
 TEST_F(StateTest, EmptyStateAnswersNeutrally) {
     EXPECT_EQ(sub_cue_count(), 0);
     EXPECT_EQ(sub_warning_count(), 0);
-    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_AUTO);
     EXPECT_STREQ(sub_last_error(), "");
     EXPECT_STREQ(sub_result_json(), "{}");
     EXPECT_EQ(sub_cue_start_ms(0), -1);
@@ -115,7 +115,7 @@ TEST_F(StateTest, ClearTwiceIsHarmless) {
     sub_clear();
     EXPECT_EQ(sub_cue_count(), 0);
     EXPECT_EQ(sub_warning_count(), 0);
-    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_AUTO);
     EXPECT_EQ(g_sub.cues, nullptr);
 }
 

@@ -1,5 +1,5 @@
 // String helpers and line splitting.
-#include "internal.hpp"
+#include "text/text.hpp"
 
 #include <cuekit.h>
 #include <gtest/gtest.h>

@@ -20,7 +20,7 @@ using SvCase = cuekit_test::ParserCase;
 class SvCues : public ::testing::TestWithParam<SvCase> {};
 
 TEST_P(SvCues, ParsesAsExpected) {
-    cuekit_test::check_parser_case(sub_parse_subviewer, GetParam(), 4, "no SubViewer cues");
+    cuekit_test::check_parser_case(sub_parse_subviewer, GetParam(), SUB_FORMAT_SUBVIEWER, "no SubViewer cues");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -112,8 +112,8 @@ TEST(SubViewer, ManyMarkersStayLinear) {
 // the second chance, and the error text of the first attempt stays.
 TEST(SubViewer, SecondChanceAfterMicroDvd) {
     const std::string text = kHead + "00:00:01.00,00:00:02.00\nHallo[br]Welt\n";
-    ASSERT_EQ(cuekit_test::parse(text, 3), 0);
-    EXPECT_EQ(sub_detected_format(), 4);
+    ASSERT_EQ(cuekit_test::parse(text, SUB_FORMAT_MICRODVD), 0);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_SUBVIEWER);
     EXPECT_STREQ(sub_last_error(), "no MicroDVD cues");
     EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, {"Hallo", "Welt"}}}));
     EXPECT_STREQ(sub_result_json(), "{\"format\":\"subviewer\",\"cues\":[{\"start\":1000,\"end\":2000,\"lines\":[\"Hallo\",\"Welt\"]}]}");
@@ -127,17 +127,17 @@ TEST(SubViewer, SecondChanceFromUtf16) {
         utf16 += c;
         utf16 += '\0';
     }
-    EXPECT_EQ(sub_detect_format(utf16.data(), utf16.size(), "movie.sub"), 3);
-    ASSERT_EQ(cuekit_test::parse(utf16, 3), 0);
-    EXPECT_EQ(sub_detected_format(), 4);
+    EXPECT_EQ(sub_detect_format(utf16.data(), utf16.size(), "movie.sub"), SUB_FORMAT_MICRODVD);
+    ASSERT_EQ(cuekit_test::parse(utf16, SUB_FORMAT_MICRODVD), 0);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_SUBVIEWER);
     EXPECT_STREQ(sub_last_error(), "no MicroDVD cues");
     EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, {"Hi"}}}));
 }
 
 TEST(SubViewer, SecondChanceFailureKeepsItsOwnError) {
-    ASSERT_EQ(cuekit_test::parse("nothing here\n", 3), 5);
+    ASSERT_EQ(cuekit_test::parse("nothing here\n", SUB_FORMAT_MICRODVD), 5);
     EXPECT_STREQ(sub_last_error(), "SubViewer: missing [INFORMATION]");
-    EXPECT_EQ(sub_detected_format(), -1);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_AUTO);
 }
 
 } // namespace

@@ -24,8 +24,8 @@ inline std::ostream& operator<<(std::ostream& os, const Cue& c) {
     return os << "]}";
 }
 
-// sub_parse on a string (format -1 is automatic).
-inline int parse(std::string_view text, int format = -1, const char* encoding = nullptr) {
+// sub_parse on a string.
+inline int parse(std::string_view text, int format = SUB_FORMAT_AUTO, const char* encoding = nullptr) {
     return sub_parse(text.data(), text.size(), format, encoding);
 }
 

@@ -261,7 +261,7 @@ TEST(Ttml, TagRecognition) {
         if (c.expected.empty()) {
             EXPECT_EQ(rc, 5);
             EXPECT_STREQ(sub_last_error(), "no TTML cues");
-            EXPECT_EQ(sub_detected_format(), -1);
+            EXPECT_EQ(sub_detected_format(), SUB_FORMAT_AUTO);
             continue;
         }
         ASSERT_EQ(rc, 0);

@@ -17,7 +17,7 @@ using VttCase = cuekit_test::ParserCase;
 class VttCues : public ::testing::TestWithParam<VttCase> {};
 
 TEST_P(VttCues, ParsesAsExpected) {
-    cuekit_test::check_parser_case(sub_parse_vtt, GetParam(), 1, "no VTT cues");
+    cuekit_test::check_parser_case(sub_parse_vtt, GetParam(), SUB_FORMAT_VTT, "no VTT cues");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -63,7 +63,7 @@ TEST(Vtt, SubRipFileReadsAsWebVtt) {
 TEST(Vtt, DriverDetectsAndParses) {
     const std::string text = "\n\nWEBVTT\n\n00:00:01.000 --> 00:00:02.000\n\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\n";
     ASSERT_EQ(cuekit_test::parse(text), 0);
-    EXPECT_EQ(sub_detected_format(), 1);
+    EXPECT_EQ(sub_detected_format(), SUB_FORMAT_VTT);
     EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"}}}));
     EXPECT_STREQ(sub_result_json(), "{\"format\":\"vtt\",\"cues\":[{\"start\":1000,\"end\":2000,\"lines\":[\"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\"]}]}");
 }

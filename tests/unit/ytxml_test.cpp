@@ -1,5 +1,5 @@
 // YouTube timed text: `text` elements, single-precision times, captions.
-#include "internal.hpp"
+#include "core/core.hpp"
 #include "test_util.hpp"
 
 #include <gtest/gtest.h>
@@ -105,7 +105,7 @@ TEST(YtXml, Elements) {
         const int rc = parse_yt(doc(c.body));
         EXPECT_EQ(rc, c.want.empty() ? 5 : 0) << c.name;
         if (rc == 0) {
-            EXPECT_EQ(sub_detected_format(), 6) << c.name;
+            EXPECT_EQ(sub_detected_format(), SUB_FORMAT_YTXML) << c.name;
         }
         EXPECT_EQ(cues(), c.want) << c.name;
     }
@@ -126,13 +126,13 @@ TEST(YtXml, NothingFound) {
     for (const auto& c : cases) {
         EXPECT_EQ(parse_yt(c), 5) << c;
         EXPECT_STREQ(sub_last_error(), "no YouTube XML cues") << c;
-        EXPECT_EQ(sub_detected_format(), -1) << c;
+        EXPECT_EQ(sub_detected_format(), SUB_FORMAT_AUTO) << c;
     }
 }
 
 TEST(YtXml, NeitherYouTubeNorBilibili) {
     const std::string text = doc("<p>nothing here</p>");
-    EXPECT_EQ(parse(text, 6), 5);
+    EXPECT_EQ(parse(text, SUB_FORMAT_YTXML), 5);
     EXPECT_STREQ(sub_last_error(), "no Bilibili danmaku");
     EXPECT_EQ(sub_cue_count(), 0);
     sub_clear();

@@ -1,0 +1,89 @@
+// The format parsers, their content probes, and the scanners several of them share.
+#pragma once
+
+#include "core/core.hpp"
+
+#include <string>
+
+namespace cuekit {
+
+// ---------------------------------------------------------------------------------------
+// One parser and one probe per format, each in the format's own file.
+
+int parse_srt(Store& st, std::string_view text);
+int parse_vtt(Store& st, std::string_view text);
+int parse_ass(Store& st, std::string_view text);
+int parse_microdvd(Store& st, std::string_view text);
+int parse_subviewer(Store& st, std::string_view text);
+int parse_ttml(Store& st, std::string_view text);
+int parse_ytxml(Store& st, std::string_view text);
+int parse_lrc(Store& st, std::string_view text);
+int parse_sami(Store& st, std::string_view text);
+int parse_bilibili(Store& st, std::string_view text);
+int parse_acfun(Store& st, std::string_view text);
+
+bool probe_srt(std::string_view sample);
+bool probe_vtt(std::string_view sample);
+bool probe_ass(std::string_view sample);
+bool probe_microdvd(std::string_view sample);
+bool probe_subviewer(std::string_view sample);
+bool probe_ttml(std::string_view sample);
+bool probe_ytxml(std::string_view sample);
+bool probe_lrc(std::string_view sample);
+bool probe_sami(std::string_view sample);
+bool probe_bilibili(std::string_view sample);
+bool probe_acfun(std::string_view sample);
+
+// ---------------------------------------------------------------------------------------
+// Markup scanning (formats/markup.cpp)
+
+// Value of attribute `name` (double quotes first, then single quotes) inside one start tag,
+// cut to `max_len` bytes; found == false when absent.
+struct AttrValue {
+    bool found = false;
+    std::string_view value;
+};
+AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_len);
+
+// The character data of range: tags removed, at most kTextMax bytes kept, entities decoded,
+// trimmed. The result points into `buf`, which is reused from call to call.
+std::string_view xml_text_decode(std::string_view range, std::string& buf);
+
+// Walks the elements of one name through a markup text, front to back: each start tag (from
+// its '<' through its first '>'), and on request the text up to the element's closing tag.
+class ElementScanner {
+public:
+    // `open` is how a start tag begins ("<d ", "<text"); with `name_ends`, the byte after it
+    // must be a space or '>' (anything else is a longer name, another element).
+    ElementScanner(std::string_view text, std::string_view open, std::string_view close, bool exact, bool name_ends)
+        : text_(text), open_(open), close_(text, close, exact), close_len_(close.size()), exact_(exact),
+          name_ends_(name_ends) {}
+    // The next start tag, cut to `max_tag` bytes; false when none with a '>' is left.
+    bool next_tag(std::string_view& tag, size_t max_tag);
+    // Whether the start tag just read ends in "/>".
+    bool self_closing() const { return gt_ > 0 && text_[gt_ - 1] == '/'; }
+    // The text between the start tag just read and the next closing tag, both then consumed;
+    // false when no closing tag follows.
+    bool body(std::string_view& inner);
+
+private:
+    std::string_view text_;
+    std::string_view open_;
+    ForwardFinder close_;
+    size_t close_len_;
+    bool exact_;
+    bool name_ends_;
+    size_t pos_ = 0;
+    size_t gt_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------
+// Shared block scanner of the SubRip and WebVTT parsers (formats/srt.cpp)
+
+// Reads a timing line; true with both outs written when `line` is one.
+bool srt_try_tc(std::string_view line, int32_t& start, int32_t& end);
+// Blank-line separated blocks, first timing line opens a cue, the block's later lines are its
+// text. `never_timing` exempts lines (WebVTT keywords) from the timing-line test.
+int parse_timed_blocks(Store& st, std::string_view text, bool (*never_timing)(std::string_view trimmed));
+
+} // namespace cuekit

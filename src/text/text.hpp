@@ -1,0 +1,173 @@
+// Text utilities: byte strings, lines, numbers, timestamps, character references and the
+// decoding of input bytes to UTF-8. Nothing here knows the parse state or any format, so
+// every function is a plain function of its arguments.
+#pragma once
+
+#include "cuekit.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace cuekit {
+
+// The longest text line any parser keeps; longer text is cut there.
+constexpr size_t kTextMax = 65535;
+
+// ---------------------------------------------------------------------------------------
+// Owned C strings (text/strings.cpp)
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+using MallocText = std::unique_ptr<char, FreeDeleter>;
+
+// A malloc'd, NUL-terminated copy of `s` (which may hold NULs), or nullptr when the memory
+// cannot be had. The caller frees it with free().
+char* dup_bytes(std::string_view s);
+
+// ---------------------------------------------------------------------------------------
+// Strings and lines (text/strings.cpp)
+
+// The whitespace that trimming removes: TAB, LF, CR and SPACE, nothing else.
+constexpr bool is_space(unsigned char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+constexpr bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+// Folds ASCII letters only; bytes at or above 0x80 stay as they are.
+constexpr unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+
+std::string_view trim(std::string_view s);
+std::string_view trim_left(std::string_view s);
+// The part before the first NUL: what a C string reader would see.
+std::string_view until_nul(std::string_view s);
+bool ieq(std::string_view a, std::string_view b);
+bool istarts_with(std::string_view s, std::string_view prefix);
+// First case-insensitive occurrence of `needle` at or after `from`, or npos. An empty needle
+// matches at `from` (when from <= hay.size()).
+size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0);
+inline bool contains(std::string_view s, std::string_view needle) { return s.find(needle) != std::string_view::npos; }
+inline bool icontains(std::string_view s, std::string_view needle) { return ifind(s, needle) != std::string_view::npos; }
+
+// The first occurrence of a needle (ASCII case ignored unless `exact`) at or after a position
+// that only moves forward. An occurrence is kept until the position passes it and an absent
+// needle is never searched for again, so a whole forward scan reads the text once per needle.
+class ForwardFinder {
+public:
+    ForwardFinder(std::string_view hay, std::string_view needle, bool exact = false)
+        : hay_(hay), needle_(needle), exact_(exact) {}
+    // `from` must not be smaller than in the previous call.
+    size_t next(size_t from) {
+        if (!searched_ || (at_ != std::string_view::npos && at_ < from)) {
+            at_ = exact_ ? hay_.find(needle_, from) : ifind(hay_, needle_, from);
+            searched_ = true;
+        }
+        return at_;
+    }
+
+private:
+    std::string_view hay_;
+    std::string_view needle_;
+    bool exact_;
+    size_t at_ = std::string_view::npos;
+    bool searched_ = false;
+};
+
+// Walks a text line by line with the terminators LF, CR, CR LF, CR CR LF and U+2028 (E2 80 A8),
+// exactly as sub_split_lines cuts it, handing out views instead of copies. There is always a
+// last line after the last terminator (empty when the text ends with one), so a text with k
+// terminators yields k + 1 lines; an empty text yields one empty line.
+class LineReader {
+public:
+    explicit LineReader(std::string_view text) : text_(text) {}
+    // Sets `line` to the next line (terminator excluded); false once every line was given.
+    bool next(std::string_view& line);
+    // Offset of the first byte not yet handed out (text size once exhausted).
+    size_t offset() const { return pos_; }
+
+private:
+    // Next position of each byte that can start a terminator (text size when there is none
+    // left): each is searched again only once the scan has passed it.
+    struct NextByte {
+        char byte;
+        size_t at = 0;
+        bool searched = false;
+    };
+    size_t next_of(NextByte& b, size_t from) const;
+
+    std::string_view text_;
+    size_t pos_ = 0;
+    bool done_ = false;
+    NextByte lf_{'\n'}, cr_{'\r'}, ls_{'\xE2'};
+};
+
+// ---------------------------------------------------------------------------------------
+// Numbers (text/numbers.cpp): conversions that are defined for every input.
+
+// A view as a NUL-terminated string for the C number readers, cut to N bytes the way a
+// fixed buffer of N + 1 bytes cuts it.
+template <size_t N>
+class CStringCopy {
+public:
+    explicit CStringCopy(std::string_view s) : n_(std::min(s.size(), N)) {
+        if (n_) std::memcpy(buf_.data(), s.data(), n_);
+        buf_[n_] = '\0';
+    }
+    const char* c_str() const { return buf_.data(); }
+
+private:
+    std::array<char, N + 1> buf_;
+    size_t n_;
+};
+// A double as a float; values beyond the float range become an infinity of their sign (a
+// plain conversion is not defined for them), NaN stays NaN.
+float narrow_to_float(double v);
+// strtod, with the same result and end position; plain decimals (up to 15 significant digits
+// and 22 after the point, no exponent) are converted directly, everything else by strtod.
+double strtod_fast(const char* s, char** end);
+// Truncates toward zero into int32; NaN reads as 0, out-of-range values saturate.
+int32_t saturate_i32(double v);
+// Saturating int32 addition.
+int32_t add_sat(int32_t a, int32_t b);
+// atoi (and atol): leading whitespace, optional sign, digits; saturates to int32 instead of
+// overflowing. Null reads as 0.
+int32_t atoi_sat(const char* s);
+// strtoul(s, nullptr, 10) saturated to the unsigned 32-bit range.
+uint32_t strtou32_sat(const char* s);
+
+// ---------------------------------------------------------------------------------------
+// Timestamps (text/timestamp.cpp). The end of the view acts as the string's end.
+
+int32_t parse_hms_ms(std::string_view s, bool strict);
+int32_t parse_ssa_time(std::string_view s);
+
+// ---------------------------------------------------------------------------------------
+// Entities (text/entities.cpp)
+
+// Decodes character references of s[0..n) in place; returns the new length (never more
+// than n). Stops early at a NUL, as a C string reader would.
+size_t html_decode(char* s, size_t n);
+
+// ---------------------------------------------------------------------------------------
+// Decoding (text/decode.cpp)
+
+// What decoding gives back. On success `view` is the UTF-8 text: the input itself (or the
+// part after a byte-order mark) when it is kept as it is, otherwise a converted copy owned by
+// `text` (NUL-terminated). The warnings say what was guessed or replaced on the way (static
+// texts, in order).
+struct Decoded {
+    int result = SUB_OK; // SUB_OK, SUB_ERR_ENCODING or SUB_ERR_NOMEM
+    MallocText text;
+    std::string_view view;
+    // With SUB_ERR_ENCODING for a named encoding: the converter name that refused it (null
+    // when a byte-order mark named the encoding).
+    const char* refused = nullptr;
+    std::array<const char*, 2> warnings{};
+    size_t warning_count = 0;
+};
+Decoded decode_to_utf8(const void* data, size_t len, const char* encoding);
+
+} // namespace cuekit
