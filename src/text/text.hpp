@@ -89,19 +89,13 @@ public:
     size_t offset() const { return pos_; }
 
 private:
-    // Next position of each byte that can start a terminator (text size when there is none
-    // left): each is searched again only once the scan has passed it.
-    struct NextByte {
-        char byte;
-        size_t at = 0;
-        bool searched = false;
-    };
-    size_t next_of(NextByte& b, size_t from) const;
+    // Position of the first byte at or after `from` that can start a terminator (LF, CR or
+    // the lead byte E2), or the text size; all three are looked for in one pass.
+    size_t next_candidate(size_t from) const;
 
     std::string_view text_;
     size_t pos_ = 0;
     bool done_ = false;
-    NextByte lf_{'\n'}, cr_{'\r'}, ls_{'\xE2'};
 };
 
 // ---------------------------------------------------------------------------------------
@@ -169,5 +163,10 @@ struct Decoded {
     size_t warning_count = 0;
 };
 Decoded decode_to_utf8(const void* data, size_t len, const char* encoding);
+// Ill-formed sequences as the decoder counts them (byte patterns only: overlong forms and
+// encoded surrogates pass), counting stopped at `limit`; the text is kept as it is below 8.
+int count_invalid_utf8(std::string_view b, int limit);
+// count_invalid_utf8(b, 1) == 0, sixteen bytes a step where the machine allows it.
+bool utf8_patterns_hold(std::string_view b);
 
 } // namespace cuekit
