@@ -159,7 +159,8 @@ private:
     int code_ = 0;
 };
 
-// Parses one whole file. `encoding` null or empty means automatic detection. The Result is
+// Parses one whole file. `encoding` null or empty means automatic detection (UTF-8, else
+// CP1252); "detect" runs the charset detector for files of unknown origin. The Result is
 // independent of `data`, which may be freed as soon as this returns.
 Result parse(const void* data, std::size_t len, Format format = Format::Auto, const char* encoding = nullptr);
 

@@ -3,6 +3,7 @@
 # same files and a memchr line count as the floor, all measured in the same run.
 #
 #   scripts/bench.sh [SIZE_MIB...]      default sizes: 1 16 64 256 (or $BENCH_SIZES)
+#   scripts/bench.sh --batch [FILES]    many small files instead (default 10000, or $BENCH_FILES)
 #
 # Environment: BENCH_SIZES="1 16" (quick mode), BENCH_SHAPES="srt vtt ..." (default: every
 # shape the generator knows), BENCH_RUNS (runs per figure, median taken; default 3),
@@ -17,6 +18,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
+batch=0
+if [ "${1:-}" = --batch ]; then batch=1; shift; fi
 if [ $# -gt 0 ]; then sizes=("$@"); else read -r -a sizes <<<"${BENCH_SIZES:-1 16 64 256}"; fi
 runs="${BENCH_RUNS:-3}"
 timeout_s="${BENCH_TIMEOUT:-60}"
@@ -83,7 +86,119 @@ command -v ffmpeg >/dev/null 2>&1 && have_ffmpeg=1
 if [ "${BENCH_PEERS:-1}" = 0 ]; then have_ffmpeg=0; peer_libass=""; fi
 baseline="${BENCH_BASELINE:-}"
 
+# --- many small files ----------------------------------------------------------------------
+# A corpus of generated files (every format, 5-200 KiB, a few encodings) read by one process
+# (--jsonl, one thread and all of them), by one process per file (a shell loop of the tool,
+# ffmpeg on the formats it reads) and by a Python loop over pysubs2 on the formats it reads.
+# The per-file loops run on a sample spread over the corpus (every k-th file, $BENCH_SAMPLE
+# files, default 500), and the tool with one thread runs on each sample too, for ratios on the
+# same files. Environment as above: BENCH_RUNS, BENCH_TIMEOUT, BENCH_PEERS=0.
+batch_bench() {
+  local files="${sizes[0]:-${BENCH_FILES:-10000}}" sample_size="${BENCH_SAMPLE:-500}"
+  local corpus="$data/corpus-$files" list="$data/corpus-$files.list" cores
+  cores="$(nproc 2>/dev/null || echo 2)"
+  mkdir -p "$data"
+  if [ ! -f "$list" ] || [ "$gen" -nt "$list" ]; then
+    log "writing a corpus of $files files to $corpus"
+    rm -rf "$corpus" "$list"
+    "$gen" corpus "$corpus" "$files"
+    find "$corpus" -type f | LC_ALL=C sort >"$list.tmp" && mv "$list.tmp" "$list"
+  fi
+  local all=() sample=() ff=() py=() step
+  mapfile -t all <"$list"
+  step=$(((${#all[@]} + sample_size - 1) / sample_size))
+  for ((i = 0; i < ${#all[@]}; i += step)); do sample+=("${all[i]}"); done
+  cat "${all[@]}" >/dev/null # the page cache holds the corpus for every run
+
+  # Which shapes a peer reads: one file of each, checked once (a peer that converts no cue
+  # has not read the format).
+  local have_py=0
+  [ "${BENCH_PEERS:-1}" != 0 ] && /usr/bin/python3 -c 'import pysubs2' 2>/dev/null && have_py=1
+  declare -A ff_ok py_ok
+  local f shape n
+  for f in "${sample[@]}"; do
+    shape="$(basename "$f" | cut -d- -f2)"
+    if [ "$have_ffmpeg" = 1 ] && [ -z "${ff_ok[$shape]:-}" ]; then
+      n="$(timeout "$timeout_s" ffmpeg -nostdin -v error $([ "$shape" = cp1252 ] && echo -sub_charenc CP1252) \
+        -i "$f" -map 0:s:0 -c:s srt -f srt - 2>/dev/null | grep -c -- '-->' || true)"
+      ff_ok[$shape]=$([ "${n:-0}" -gt 0 ] && echo 1 || echo 0)
+    fi
+    if [ "$have_py" = 1 ] && [ -z "${py_ok[$shape]:-}" ]; then
+      echo "$f" >"$build/peer.list"
+      read -r _ _ n < <(timeout "$timeout_s" /usr/bin/python3 bench/peer_pysubs2.py "$build/peer.list")
+      py_ok[$shape]=$([ "${n:-0}" -gt 0 ] && echo 1 || echo 0)
+    fi
+    [ "${ff_ok[$shape]:-0}" = 1 ] && ff+=("$f")
+    [ "${py_ok[$shape]:-0}" = 1 ] && py+=("$f")
+  done
+  printf '%s\n' "${ff[@]}" >"$build/ffmpeg.list"
+  printf '%s\n' "${py[@]}" >"$build/pysubs2.list"
+
+  local bfmt='%-38s %6s %8s %9s %9s %8s %8s\n'
+  printf "$bfmt" run files MB seconds files/s MB/s ratio
+  # row LABEL NFILES BYTES REF CMD...: one line of the table, with this row's files/s over REF
+  # (a negative REF: REF's over this row's). Prints its files/s on fd 3.
+  row() {
+    local label="$1" nfiles="$2" bytes="$3" ref="$4" st secs kib
+    shift 4
+    read -r st secs kib < <("$usage" "$runs" "$timeout_s" "$@")
+    if [ "$st" != ok ]; then
+      printf "$bfmt" "$label" "$nfiles" "-" "$st" "-" "-" "-"
+      echo 0 >&3
+      return
+    fi
+    awk -v l="$label" -v n="$nfiles" -v b="$bytes" -v s="$secs" -v ref="$ref" -v fmt="$bfmt" 'BEGIN {
+      r = n / s
+      x = ref > 0 ? sprintf("%.2f", r / ref) : ref < 0 ? sprintf("%.1f", -ref / r) : "-"
+      printf fmt, l, n, sprintf("%.1f", b / 1e6), sprintf("%.3f", s), sprintf("%.0f", r), sprintf("%.1f", b / s / 1e6), x
+      print r > "/dev/fd/3" }'
+  }
+  bytes_of() { if [ $# -gt 0 ]; then cat "$@" | wc -c; else echo 0; fi; }
+  formats_of() { local k; for k in "$@"; do echo "$k"; done | sort | tr '\n' ' ' | sed 's/ $//'; }
+  local total sbytes ffbytes pybytes j1 r
+  total="$(bytes_of "${all[@]}")"
+  sbytes="$(bytes_of "${sample[@]}")"
+  ffbytes="$(bytes_of "${ff[@]}")"
+  pybytes="$(bytes_of "${py[@]}")"
+  exec 4>&1
+  j1="$(row "cuekit --jsonl -j1" "${#all[@]}" "$total" 0 "$tool" --jsonl -j1 "$corpus" 3>&1 >&4)"
+  row "cuekit --jsonl -j2" "${#all[@]}" "$total" "$j1" "$tool" --jsonl -j2 "$corpus" 3>/dev/null
+  [ "$cores" != 2 ] && row "cuekit --jsonl -j$cores (all cores)" "${#all[@]}" "$total" "$j1" "$tool" --jsonl "$corpus" 3>/dev/null
+  echo "a sample of ${#sample[@]} files, every ${step}th:"
+  r="$(row "  cuekit --jsonl -j1" "${#sample[@]}" "$sbytes" 0 "$tool" --jsonl -j1 "${sample[@]}" 3>&1 >&4)"
+  row "  shell loop, cuekit --json per file" "${#sample[@]}" "$sbytes" "-$r" \
+    bash -c 'for f; do "$0" --json "$f" >/dev/null 2>&1; done' "$tool" "${sample[@]}" 3>/dev/null
+  if [ ${#ff[@]} -gt 0 ]; then
+    local ffs=() k
+    for k in "${!ff_ok[@]}"; do [ "${ff_ok[$k]}" = 1 ] && ffs+=("$k"); done
+    echo "the sample's files that ffmpeg reads ($(formats_of "${ffs[@]}")):"
+    r="$(row "  cuekit --jsonl -j1" "${#ff[@]}" "$ffbytes" 0 "$tool" --jsonl -j1 "${ff[@]}" 3>&1 >&4)"
+    row "  ffmpeg per file" "${#ff[@]}" "$ffbytes" "-$r" bash -c 'for f; do
+      enc=(); case "$f" in *-cp1252*) enc=(-sub_charenc CP1252) ;; esac
+      ffmpeg -nostdin -v error "${enc[@]}" -i "$f" -map 0:s:0 -c:s srt -f srt -y /dev/null; done' _ "${ff[@]}" 3>/dev/null
+  fi
+  if [ ${#py[@]} -gt 0 ]; then
+    local pys=() k
+    for k in "${!py_ok[@]}"; do [ "${py_ok[$k]}" = 1 ] && pys+=("$k"); done
+    echo "the sample's files that pysubs2 reads ($(formats_of "${pys[@]}")):"
+    r="$(row "  cuekit --jsonl -j1" "${#py[@]}" "$pybytes" 0 "$tool" --jsonl -j1 "${py[@]}" 3>&1 >&4)"
+    row "  python3 loop over pysubs2.load" "${#py[@]}" "$pybytes" "-$r" /usr/bin/python3 bench/peer_pysubs2.py "$build/pysubs2.list" 3>/dev/null
+  fi
+  exec 4>&-
+  echo
+  echo "Whole processes (start-up included), median of $runs runs, output to /dev/null, the corpus in"
+  echo "the page cache. MB = 10^6 bytes of input. ratio: -j2 (and all cores) files/s over -j1's; for"
+  echo "a per-file loop, the files/s of cuekit --jsonl -j1 on the same files over the loop's. The"
+  echo "per-file loops run on a sample spread over the corpus; shapes a peer converts no cue of are"
+  echo "left out of its files."
+}
+
 # --- measuring -----------------------------------------------------------------------------
+if [ "$batch" = 1 ]; then
+  batch_bench
+  exit 0
+fi
+
 declare -A ext
 declare -A ff_reads
 all_shapes=()

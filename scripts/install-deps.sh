@@ -8,15 +8,19 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 need=()
 for p in g++ clang clang-tidy cppcheck libclang-rt-14-dev cmake ninja-build pkg-config libgtest-dev libbenchmark-dev make \
-         python3 python3-jsonschema; do
+         python3 python3-jsonschema python3-dev pybind11-dev python3-pytest python3-dask python3-distributed \
+         python3-srt python3-webvtt libuchardet-dev; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
-if ! dpkg -s libyyjson-dev >/dev/null 2>&1; then need+=(libyyjson-dev); fi
-[ ${#need[@]} -eq 0 ] && exit 0
+# Not in bookworm; trixie's packages install cleanly.
+from_trixie=()
+for p in libyyjson-dev python3-pysubs2; do
+  dpkg -s "$p" >/dev/null 2>&1 || from_trixie+=("$p")
+done
+[ ${#need[@]} -eq 0 ] && [ ${#from_trixie[@]} -eq 0 ] && exit 0
 
-# yyjson is not in bookworm; trixie's package installs cleanly. A low pin keeps every other
-# package on bookworm.
-if [[ " ${need[*]} " == *" libyyjson-dev "* ]] && ! apt-cache policy libyyjson-dev 2>/dev/null | grep -q trixie; then
+# A low pin keeps every other package on bookworm.
+if [ ${#from_trixie[@]} -gt 0 ] && ! apt-cache policy "${from_trixie[0]}" 2>/dev/null | grep -q trixie; then
   if ! grep -rqs trixie /etc/apt/sources.list /etc/apt/sources.list.d/; then
     echo "deb http://deb.debian.org/debian trixie main" | $SUDO tee /etc/apt/sources.list.d/trixie.list >/dev/null
   fi
@@ -25,7 +29,9 @@ fi
 
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-if ! dpkg -s libyyjson-dev >/dev/null 2>&1; then
-  $SUDO apt-get install -y -qq -t trixie --no-install-recommends libyyjson-dev >/dev/null
+if [ ${#need[@]} -gt 0 ]; then
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+if [ ${#from_trixie[@]} -gt 0 ]; then
+  $SUDO apt-get install -y -qq -t trixie --no-install-recommends "${from_trixie[@]}" >/dev/null
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Static analysis: the include layering of src/, then clang-tidy (checks in .clang-tidy) over
-# src/ and tools/ with the compile commands of the g++ test build, then cppcheck over src/,
-# tools/ and include/. Any finding fails the script. Suppress a false positive inline, with the reason next to it.
+# src/, tools/ and python/ with the compile commands of the g++ test build, then cppcheck over
+# src/, tools/, python/ and include/. Any finding fails the script. Suppress a false positive
+# inline, with the reason next to it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -41,7 +42,7 @@ fi
 echo "-- clang-tidy"
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
-if ! run-clang-tidy -p build-test -quiet -j"$(nproc 2>/dev/null || echo 2)" "$root/(src|tools)/" >"$log" 2>&1; then
+if ! run-clang-tidy -p build-test -quiet -j"$(nproc 2>/dev/null || echo 2)" "$root/(src|tools|python)/" >"$log" 2>&1; then
   grep -E 'warning:|error:' -A3 "$log" | grep -v '^Suppressed' || cat "$log"
   echo "clang-tidy found problems"
   exit 1
@@ -49,5 +50,5 @@ fi
 
 echo "-- cppcheck"
 cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr --std=c++20 --quiet \
-  -I include -I src src tools include
+  -I include -I src src tools python include
 echo "lint clean"

@@ -1,245 +1,371 @@
-// cuekit: prints the cues of one subtitle, lyrics or danmaku file as a listing or as JSON.
+// cuekit: prints the cues of subtitle, lyrics and danmaku files as a listing, as JSON or as
+// JSON Lines. Several files are parsed on several threads and printed in the order given.
+#include "input.hpp"
+#include "output.hpp"
+
 #include <cuekit.h>
+#include <cuekit.hpp>
 
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <climits>
-#include <cmath>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <mutex>
+#include <optional>
+#include <sched.h>
 #include <string>
 #include <string_view>
-#include <sys/mman.h>
-#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
+
+using tool::Mode;
 
 void usage(const char* prog) {
     std::fprintf(stderr,
                  "Usage: %s <file> [--json] [--format FMT] [--encoding ENC]\n"
                  "  FMT: auto|srt|vtt|ass|ssa|microdvd|subviewer|ttml|ytxml|lrc|sami|bilibili|acfun\n"
-                 "  ENC: utf-8|utf-16le|cp1251|cp1252|gbk|big5|shift_jis|latin1|...\n",
+                 "  ENC: detect|utf-8|utf-16le|cp1251|cp1252|gbk|big5|shift_jis|latin1|...\n"
+                 "  Also: <file|folder|->... [--jsonl] [-j|--jobs N] [--no-progress] [--version]\n",
                  prog);
 }
 
-int format_from_name(const char* name) {
+cuekit::Format format_from_name(const char* name) {
     const int id = sub_format_from_name(name);
-    return id == SUB_FORMAT_UNKNOWN ? SUB_FORMAT_AUTO : id; // an unknown name silently means automatic
+    // An unknown name silently means automatic.
+    return static_cast<cuekit::Format>(id == SUB_FORMAT_UNKNOWN ? SUB_FORMAT_AUTO : id);
 }
 
-// Buffered standard output: the listing is formatted without printf per field, into a fixed
-// buffer that goes out with one write whenever it is nearly full.
-class Out {
-public:
-    ~Out() { flush(); }
-    Out(const Out&) = delete;
-    Out& operator=(const Out&) = delete;
-    Out() = default;
+// At most this many parsing threads, whatever -j asks for.
+constexpr unsigned kMaxJobs = 1024;
 
-    Out& str(std::string_view s) {
-        if (s.size() > kSize - len_) {
-            flush();
-            if (s.size() > kSize) { // longer than the whole buffer: straight through
-                std::fwrite(s.data(), 1, s.size(), stdout);
-                return *this;
+struct Options {
+    tool::EmitOptions emit;
+    cuekit::Format format = cuekit::Format::Auto;
+    const char* encoding = nullptr;
+    unsigned jobs = 0; // 0: one per processor
+    bool progress = true;
+    std::vector<std::string_view> paths;
+};
+
+// An option that takes the next argument. `apply` returns an error message, or nullptr.
+struct ValueOption {
+    std::string_view name;
+    const char* (*apply)(Options& o, const char* value);
+};
+
+const char* set_jobs(Options& o, const char* value) {
+    const std::string_view v(value);
+    unsigned n = 0;
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+    if (ec != std::errc{} || end != v.data() + v.size() || n == 0 || n > kMaxJobs) return "the job count must be a number from 1 to 1024";
+    o.jobs = n;
+    return nullptr;
+}
+
+constexpr std::array<ValueOption, 4> kValueOptions{{
+    {"--format", [](Options& o, const char* v) -> const char* { o.format = format_from_name(v); return nullptr; }},
+    {"--encoding", [](Options& o, const char* v) -> const char* { o.encoding = v; return nullptr; }},
+    {"-j", set_jobs},
+    {"--jobs", set_jobs},
+}};
+
+// Reads the arguments left to right. Returns the exit code when the run ends here (help,
+// version, a bad argument), or -1 to go on.
+int parse_args(int argc, char** argv, const char* prog, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        const ValueOption* value_option = nullptr;
+        for (const ValueOption& v : kValueOptions)
+            if (v.name == a) value_option = &v;
+        if (a == "--json") {
+            o.emit.mode = Mode::Json;
+        } else if (a == "--jsonl") {
+            o.emit.mode = Mode::Jsonl;
+        } else if (a == "--no-progress") {
+            o.progress = false;
+        } else if (value_option && i + 1 < argc) {
+            if (const char* why = value_option->apply(o, argv[++i])) {
+                std::fprintf(stderr, "%s %s: %s\n", argv[i - 1], argv[i], why);
+                usage(prog);
+                return 2;
             }
+        } else if (a.starts_with("-j") && a.size() > 2) { // -jN, as make takes it
+            if (const char* why = set_jobs(o, argv[i] + 2)) {
+                std::fprintf(stderr, "%s: %s\n", argv[i], why);
+                usage(prog);
+                return 2;
+            }
+        } else if (a == "-h" || a == "--help") {
+            usage(prog);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("cuekit %s\n", CUEKIT_VERSION_STRING);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "unknown arg %s\n", argv[i]);
+            usage(prog);
+            return 2;
+        } else {
+            o.paths.push_back(a);
         }
-        std::memcpy(buf_.data() + len_, s.data(), s.size());
-        len_ += s.size();
-        return *this;
     }
-    template <size_t N>
-    Out& lit(const char (&s)[N]) {
-        if (N - 1 > kSize - len_) flush();
-        std::memcpy(buf_.data() + len_, s, N - 1);
-        len_ += N - 1;
-        return *this;
+    if (o.paths.empty()) {
+        usage(prog);
+        return 2;
     }
-    Out& num(long long v) {
-        if (kSize - len_ < 24) flush();
-        len_ = static_cast<size_t>(std::to_chars(buf_.data() + len_, buf_.data() + kSize, v).ptr - buf_.data());
-        return *this;
-    }
-    Out& hex6(unsigned v) {
-        char tmp[16];
-        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v, 16);
-        const size_t n = static_cast<size_t>(r.ptr - tmp);
-        if (n < 6) str(std::string_view("000000", 6 - n));
-        return str(std::string_view(tmp, n));
-    }
-    // "%.0f": whole numbers directly, anything else through printf's own rounding.
-    Out& size0(double v) {
-        if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 1e15) {
-            if (v == 0 && std::signbit(v)) return lit("-0");
-            return num(static_cast<long long>(v));
-        }
-        char tmp[512];
-        const int n = std::snprintf(tmp, sizeof tmp, "%.0f", v);
-        return str(std::string_view(tmp, n > 0 ? static_cast<size_t>(n) : 0));
-    }
-    void flush() {
-        if (len_) std::fwrite(buf_.data(), 1, len_, stdout);
-        len_ = 0;
-    }
-
-private:
-    static constexpr size_t kSize = 1 << 16;
-    std::array<char, kSize> buf_;
-    size_t len_ = 0;
-};
-
-void print_listing() {
-    static Out out; // 64 KiB: not for the stack
-    out.lit("# format=").str(sub_format_name(sub_detected_format())).lit(" cues=").num(sub_cue_count()).lit("\n");
-    const int n = sub_cue_count();
-    for (int i = 0; i < n; ++i) {
-        out.num(static_cast<long long>(i) + 1).lit(") ").num(sub_cue_start_ms(i)).lit(" --> ").num(sub_cue_end_ms(i));
-        if (sub_cue_is_danmu(i)) {
-            out.lit(" [danmu mode=").num(sub_cue_danmu_mode(i)).lit(" color=#").hex6(sub_cue_danmu_color(i));
-            out.lit(" size=").size0(static_cast<double>(sub_cue_danmu_fontsize(i))).lit("]");
-        }
-        out.lit("\n");
-        const int lines = sub_cue_line_count(i);
-        for (int j = 0; j < lines; ++j) out.lit("   ").str(sub_cue_line(i, j)).lit("\n");
-    }
-    out.flush();
+    return -1;
 }
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
+unsigned processor_count() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return static_cast<unsigned>(CPU_COUNT(&set));
+    const unsigned n = std::thread::hardware_concurrency();
+    return n ? n : 1;
+}
 
-// The whole file, mapped when the system allows it (no copy through a read buffer), read
-// otherwise.
-class FileBytes {
+// One line on a terminal: files done of all, MB/s, seconds. Redrawn at most ten times a
+// second, erased before anything else is written to the terminal and at the end.
+class Progress {
 public:
-    FileBytes() = default;
-    ~FileBytes() { reset(); }
-    FileBytes(const FileBytes&) = delete;
-    FileBytes& operator=(const FileBytes&) = delete;
+    using Clock = std::chrono::steady_clock;
+    Progress(bool on, std::size_t total) : on_(on), total_(total), start_(Clock::now()), last_(start_) {}
+    ~Progress() { hide(); }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
 
-    const char* data() const { return mapped_ ? static_cast<const char*>(mapped_) : read_.get(); }
-    size_t size() const { return len_; }
-    void reset() {
-        if (mapped_) munmap(mapped_, len_);
-        mapped_ = nullptr;
-        read_.reset();
-        len_ = 0;
+    bool on() const { return on_; }
+    void hide() {
+        if (shown_) tool::write_all(STDERR_FILENO, "\r\x1b[K");
+        shown_ = false;
     }
-    // Prints why on failure (one line on stderr) and returns false.
-    bool load(const char* path);
+    void update(std::size_t done, uint64_t bytes) {
+        if (!on_) return;
+        const Clock::time_point now = Clock::now();
+        if (now - last_ < std::chrono::milliseconds(100)) return;
+        last_ = now;
+        const double secs = std::chrono::duration<double>(now - start_).count();
+        char line[160];
+        const int n = std::snprintf(line, sizeof line, "\r%zu/%zu files  %.1f MB/s  %.1f s\x1b[K", done, total_,
+                                    secs > 0 ? static_cast<double>(bytes) / secs / 1e6 : 0.0, secs);
+        if (n > 0) shown_ = tool::write_all(STDERR_FILENO, std::string_view(line, static_cast<std::size_t>(n)));
+    }
 
 private:
-    void* mapped_ = nullptr;
-    std::unique_ptr<char[]> read_;
-    size_t len_ = 0;
+    bool on_;
+    bool shown_ = false;
+    std::size_t total_;
+    Clock::time_point start_, last_;
 };
 
-bool FileBytes::load(const char* path) {
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(path, "rb"));
-    if (!f) {
-        std::perror(path);
-        return false;
+// Parses the inputs and prints their outcomes in input order. With several threads each
+// parses a file and formats its output; the calling thread writes the outputs in order. At
+// most a few files per thread are in flight, so memory stays bounded whatever the count.
+class Runner {
+public:
+    Runner(const Options& o, std::vector<tool::Input> inputs)
+        : o_(o), inputs_(std::move(inputs)), progress_(o.progress && inputs_.size() > 1 && isatty(STDERR_FILENO), inputs_.size()),
+          stdout_tty_(isatty(STDOUT_FILENO) != 0) {}
+    ~Runner() {
+        {
+            const std::lock_guard lock(m_);
+            stop_ = true;
+        }
+        work_cv_.notify_all();
+        for (std::thread& t : threads_) t.join();
     }
-    // A directory opens fine on some systems and reports a meaningless size.
-    struct stat info {};
-    const bool have_info = fstat(fileno(f.get()), &info) == 0;
-    if (have_info && S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "%s: %s\n", path, std::strerror(EISDIR));
-        return false;
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
+
+    // The exit code: 0, or 1 when a file failed or the output could not be written.
+    int run(unsigned jobs);
+
+private:
+    // One file's outcome, ready to write: formatted, or (for a large input, whose output
+    // would be large too) the report itself, which the writer prints straight to the output.
+    struct Done {
+        std::optional<tool::Report> report;
+        std::string out, err;
+        bool ok = true;
+        uint64_t bytes = 0;
+    };
+    struct Slot {
+        Done done;
+        bool ready = false;
+    };
+    // Inputs at least this large are formatted by the writer, straight into the output.
+    static constexpr uint64_t kWriterFormatsFrom = 4u << 20;
+
+    tool::Report parse(const tool::Input& in, tool::FileBytes& file) const;
+    Done work(std::size_t i, tool::FileBytes& file) const;
+    void worker();
+    // Writes one outcome; false when standard output failed.
+    bool deliver(Done& d);
+
+    const Options& o_;
+    const std::vector<tool::Input> inputs_;
+    tool::Out out_{STDOUT_FILENO};
+    Progress progress_;
+    bool stdout_tty_;
+    bool failed_ = false;
+    uint64_t bytes_done_ = 0;
+
+    std::mutex m_;
+    std::condition_variable work_cv_, done_cv_;
+    std::vector<Slot> slots_;
+    std::size_t next_ = 0;    // the next input a worker takes
+    std::size_t written_ = 0; // inputs written so far
+    bool stop_ = false;
+    std::vector<std::thread> threads_; // last: started after everything they use
+};
+
+tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file) const {
+    tool::Report r;
+    r.path = in.path;
+    r.message = in.error;
+    if (r.message.empty() && !file.load(in.path, r.message)) file.reset();
+    if (!r.message.empty()) {
+        r.code = tool::kReadFailed;
+        return r;
     }
-    long size = -1;
-    if (std::fseek(f.get(), 0, SEEK_END) == 0) size = std::ftell(f.get());
-    if (size < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) {
-        std::fprintf(stderr, "%s: cannot read the file size: %s\n", path, std::strerror(errno));
-        return false;
+    r.bytes = file.size();
+    const std::string_view bytes(file.data(), file.size());
+    cuekit::Format format = o_.format;
+    if (format == cuekit::Format::Auto) format = cuekit::detect_format(bytes, in.path == "-" ? nullptr : in.path.c_str());
+    r.result = cuekit::parse(bytes, format, o_.encoding);
+    file.reset();
+    r.code = r.result.code();
+    if (r.code != 0) r.message = r.result.error();
+    return r;
+}
+
+Runner::Done Runner::work(std::size_t i, tool::FileBytes& file) const {
+    Done d;
+    try {
+        tool::Report r = parse(inputs_[i], file);
+        d.bytes = r.bytes;
+        if (r.code == 0 && r.bytes >= kWriterFormatsFrom) {
+            d.report = std::move(r);
+            return d;
+        }
+        tool::Out out;
+        d.ok = tool::emit(r, o_.emit, out, d.err);
+        d.out = out.take();
+    } catch (const std::bad_alloc&) {
+        d = Done{};
+        tool::Report r;
+        r.path = inputs_[i].path;
+        r.code = 4;
+        r.message = "out of memory";
+        d.report = std::move(r);
     }
-    if (size > INT32_MAX) {
-        std::fprintf(stderr, "%s: file too large (2 GiB or more)\n", path);
-        return false;
+    return d;
+}
+
+void Runner::worker() {
+    tool::FileBytes file;
+    for (;;) {
+        std::size_t i = 0;
+        {
+            std::unique_lock lock(m_);
+            work_cv_.wait(lock, [&] { return stop_ || next_ >= inputs_.size() || next_ < written_ + slots_.size(); });
+            if (stop_ || next_ >= inputs_.size()) return;
+            i = next_++;
+        }
+        Done d = work(i, file);
+        {
+            const std::lock_guard lock(m_);
+            Slot& s = slots_[i % slots_.size()];
+            s.done = std::move(d);
+            s.ready = true;
+        }
+        done_cv_.notify_one();
     }
-    if (size > 0 && have_info && S_ISREG(info.st_mode)) {
-        void* m = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileno(f.get()), 0);
-        if (m != MAP_FAILED) {
-            mapped_ = m;
-            len_ = static_cast<size_t>(size);
-            return true;
+}
+
+bool Runner::deliver(Done& d) {
+    std::string err = std::move(d.err);
+    if (d.report) d.ok = tool::emit(*d.report, o_.emit, out_, err);
+    else out_.str(d.out);
+    failed_ = failed_ || !d.ok;
+    // Output and messages reach a shared terminal in order, and never through the progress line.
+    if (!err.empty() || stdout_tty_) {
+        progress_.hide();
+        out_.flush();
+        tool::write_all(STDERR_FILENO, err);
+    }
+    bytes_done_ += d.bytes;
+    return out_.error() == 0;
+}
+
+int Runner::run(unsigned jobs) {
+    const std::size_t n = inputs_.size();
+    const std::size_t threads = std::min<std::size_t>(jobs, n);
+    if (threads > 1) {
+        slots_.resize(threads * 4);
+        try {
+            for (std::size_t t = 0; t < threads; ++t) threads_.emplace_back([this] { worker(); });
+        } catch (const std::system_error&) { // fewer threads than asked for still do the work
         }
     }
-    read_.reset(new (std::nothrow) char[static_cast<size_t>(size) + 1]);
-    if (!read_) {
-        std::fprintf(stderr, "%s: out of memory\n", path);
-        return false;
+    bool written = true;
+    tool::FileBytes file; // when no thread could start
+    for (std::size_t i = 0; i < n && written; ++i) {
+        Done d;
+        if (threads_.empty()) {
+            d.report = parse(inputs_[i], file);
+            d.bytes = d.report->bytes;
+        } else {
+            std::unique_lock lock(m_);
+            Slot& s = slots_[i % slots_.size()];
+            while (!s.ready) {
+                if (progress_.on()) {
+                    done_cv_.wait_for(lock, std::chrono::milliseconds(100));
+                    progress_.update(i, bytes_done_);
+                } else {
+                    done_cv_.wait(lock);
+                }
+            }
+            d = std::move(s.done);
+            s.ready = false;
+            ++written_;
+            lock.unlock();
+            work_cv_.notify_all();
+        }
+        written = deliver(d);
+        progress_.update(i + 1, bytes_done_);
     }
-    len_ = std::fread(read_.get(), 1, static_cast<size_t>(size), f.get());
-    if (std::ferror(f.get())) {
-        std::fprintf(stderr, "%s: cannot read the file: %s\n", path, std::strerror(errno));
-        return false;
+    written = out_.flush() && written;
+    progress_.hide();
+    if (!written) {
+        // A reader that went away (a closed pipe) needs no message; SIGPIPE usually ended the
+        // run before this.
+        if (out_.error() != EPIPE) std::fprintf(stderr, "cannot write to standard output: %s\n", std::strerror(out_.error()));
+        return 1;
     }
-    read_[len_] = '\0';
-    return true;
+    return failed_ ? 1 : 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     const char* prog = argv[0] ? argv[0] : "cuekit";
-    if (argc < 2) {
-        usage(prog);
-        return 2;
-    }
-    bool json = false;
-    int format = SUB_FORMAT_AUTO;
-    const char* encoding = nullptr;
-    const char* path = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view a = argv[i];
-        if (a == "--json") {
-            json = true;
-        } else if ((a == "--format" || a == "--encoding") && i + 1 < argc) {
-            if (a == "--format")
-                format = format_from_name(argv[++i]);
-            else
-                encoding = argv[++i];
-        } else if (a == "-h" || a == "--help") {
-            usage(prog);
-            return 0;
-        } else if (!a.empty() && a[0] == '-') {
-            std::fprintf(stderr, "unknown arg %s\n", argv[i]);
-            usage(prog);
-            return 2;
-        } else {
-            path = argv[i];
-        }
-    }
-    if (!path) {
-        usage(prog);
-        return 2;
-    }
-
-    FileBytes file;
-    if (!file.load(path)) return 1;
-    if (format == SUB_FORMAT_AUTO) format = sub_detect_format(file.data(), file.size(), path);
-    const int rc = sub_parse(file.data(), file.size(), format, encoding);
-    file.reset();
-    if (rc != SUB_OK) {
-        std::fprintf(stderr, "parse error %d: %s\n", rc, sub_last_error());
+    try {
+        Options o;
+        if (const int code = parse_args(argc, argv, prog, o); code >= 0) return code;
+        bool walked = false;
+        std::vector<tool::Input> inputs = tool::collect_inputs(o.paths, walked);
+        o.emit.prefix = o.paths.size() > 1 || walked;
+        Runner runner(o, std::move(inputs));
+        return runner.run(o.jobs ? o.jobs : processor_count());
+    } catch (const std::bad_alloc&) {
+        std::fputs("out of memory\n", stderr);
         return 1;
     }
-    if (json) {
-        std::fputs(sub_result_json(), stdout);
-        std::fputc('\n', stdout);
-    } else {
-        print_listing();
-    }
-    std::fflush(stdout);
-    for (int i = 0; i < sub_warning_count(); ++i) {
-        const char* w = sub_warning(i);
-        std::fprintf(stderr, "warning: %s\n", w ? w : "(no memory for the warning text)");
-    }
-    sub_clear();
-    return 0;
 }

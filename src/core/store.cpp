@@ -140,6 +140,32 @@ int cue_add_line(Store& st, int index, std::string_view s) {
     return -1;
 }
 
+namespace {
+// The first LF or CR at or after `from`, or npos.
+size_t next_break(std::string_view s, size_t from) {
+    for (size_t i = from; i < s.size(); ++i)
+        if (s[i] == '\n' || s[i] == '\r') return i;
+    return std::string_view::npos;
+}
+} // namespace
+
+int cue_add_text(Store& st, int index, std::string_view text) {
+    size_t brk = next_break(text, 0);
+    if (brk == std::string_view::npos) return cue_add_line(st, index, text) == 0 ? 1 : -1;
+    int stored = 0;
+    size_t from = 0;
+    for (;;) {
+        const size_t stop = brk == std::string_view::npos ? text.size() : brk;
+        if (const std::string_view piece = trim(text.substr(from, stop - from)); !piece.empty()) {
+            if (cue_add_line(st, index, piece) != 0) return -1;
+            ++stored;
+        }
+        if (brk == std::string_view::npos) return stored;
+        from = brk + 1;
+        brk = next_break(text, from);
+    }
+}
+
 void drop_last_cue(Store& st) { st.drop_last(); }
 
 uint32_t cue_line_count(const Store& st, int index) { return st.line_count(index); }

@@ -146,6 +146,11 @@ int cue_add(Store& st, int32_t start_ms, int32_t end_ms);
 // when it lies in the decoded text, copied into the arena otherwise. 0, or -1 for an index
 // that is not the last cue or a failed allocation.
 int cue_add_line(Store& st, int index, std::string_view s);
+// How every parser stores a cue's text: a text without a line break (LF, CR LF or CR) is one
+// line as it is; one with breaks is cut there, each piece trimmed and empty pieces dropped,
+// so that no stored line ever holds a break. The count of lines stored, or -1 when a line
+// could not be stored.
+int cue_add_text(Store& st, int index, std::string_view text);
 void drop_last_cue(Store& st);
 uint32_t cue_line_count(const Store& st, int index);
 

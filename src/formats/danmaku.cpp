@@ -45,7 +45,8 @@ bool add_danmaku(Store& st, int32_t start_ms, const DanmakuStyle& style, std::st
         count_store_refusal();
         return false;
     }
-    cue_add_line(st, idx, until_nul(text));
+    // A comment of nothing but line breaks is stored as an empty comment is.
+    if (cue_add_text(st, idx, until_nul(text)) == 0) cue_add_line(st, idx, "");
     return true;
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the tool on each case under tests/e2e/cases and compares stdout, stderr and the exit
 # code exactly. A case is a folder with `args` (one argument a line, paths relative to the
-# repository root), `stdout`, `stderr` and `code`. The tool runs under the name "cuekit".
+# repository root), `stdout`, `stderr` and `code`, and optionally `stdin`, which reaches the
+# tool through a pipe. The tool runs under the name "cuekit".
 set -u
 tool="$1"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -13,7 +14,11 @@ for dir in tests/e2e/cases/*/; do
   name="$(basename "$dir")"
   args=()
   if [ -s "$dir/args" ]; then mapfile -t args < "$dir/args"; fi
-  (exec -a cuekit "$tool" "${args[@]}") >"$tmp/out" 2>"$tmp/err"
+  if [ -f "$dir/stdin" ]; then
+    cat "$dir/stdin" | (exec -a cuekit "$tool" "${args[@]}") >"$tmp/out" 2>"$tmp/err"
+  else
+    (exec -a cuekit "$tool" "${args[@]}") </dev/null >"$tmp/out" 2>"$tmp/err"
+  fi
   code=$?
   ok=1
   cmp -s "$tmp/out" "$dir/stdout" || { ok=0; echo "[$name] stdout differs:"; diff "$dir/stdout" "$tmp/out" | head -20; }

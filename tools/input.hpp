@@ -1,0 +1,55 @@
+// The files the tool reads: paths and folders expanded into a list, and one file's bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tool {
+
+// One file to read: a path, or "-" for standard input. A folder that could not be listed is
+// carried as an input with the reason in `error`, so that it is reported in its place.
+struct Input {
+    std::string path;
+    std::string error;
+};
+
+// The paths in order, each folder replaced by the files under it whose extension names a
+// format: walked recursively, each folder's entries sorted by name (byte order), links to
+// folders not followed. `walked` tells whether any path was a folder.
+std::vector<Input> collect_inputs(const std::vector<std::string_view>& paths, bool& walked);
+
+// The whole of one file: a large regular file mapped (no copy through a read buffer),
+// anything else read into a buffer that is kept for the next file. A file whose size the
+// system does not tell (a pipe, a terminal, a character device) is read to its end.
+class FileBytes {
+public:
+    FileBytes() = default;
+    ~FileBytes() { reset(); }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+
+    const char* data() const { return mapped_ ? static_cast<const char*>(mapped_) : buf_.get(); }
+    std::size_t size() const { return len_; }
+    // Unmaps, and gives back a read buffer that grew large.
+    void reset();
+    // Reads `path` ("-": standard input). On failure returns false with the reason in `why`.
+    bool load(const std::string& path, std::string& why);
+
+private:
+    bool reserve(std::size_t n);
+    bool read_upto(int fd, std::size_t stop, std::string& why);
+
+    struct Free {
+        void operator()(char* p) const { std::free(p); }
+    };
+    void* mapped_ = nullptr;
+    std::unique_ptr<char, Free> buf_;
+    std::size_t cap_ = 0;
+    std::size_t len_ = 0;
+};
+
+} // namespace tool

@@ -1,0 +1,203 @@
+#include "output.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace tool {
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 16;
+
+// The length of the well-formed UTF-8 character at s[i] (2 to 4 bytes), or 0 with `bad` set
+// to the length of the ill-formed part that starts there (the lead byte and the continuation
+// bytes that could still have begun a character).
+std::size_t utf8_char(std::string_view s, std::size_t i, std::size_t& bad) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    std::size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF; // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) len = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) len = 3, lo = lead == 0xE0 ? 0xA0 : 0x80, hi = lead == 0xED ? 0x9F : 0xBF;
+    else if (lead >= 0xF0 && lead <= 0xF4) len = 4, lo = lead == 0xF0 ? 0x90 : 0x80, hi = lead == 0xF4 ? 0x8F : 0xBF;
+    for (std::size_t k = 1; k < len; ++k, lo = 0x80, hi = 0xBF) {
+        const auto c = i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
+        if (c < lo || c > hi) {
+            bad = k;
+            return 0;
+        }
+    }
+    bad = 1;
+    return len;
+}
+
+} // namespace
+
+Out::Out(int fd) : fd_(fd) {
+    if (fd_ >= 0) buf_.reserve(kBufferSize);
+}
+
+Out& Out::str(std::string_view s) {
+    if (fd_ >= 0 && buf_.size() + s.size() > kBufferSize) {
+        flush();
+        if (s.size() > kBufferSize) { // longer than the whole buffer: straight through
+            if (!error_ && !write_all(fd_, s)) error_ = errno;
+            return *this;
+        }
+    }
+    buf_.append(s);
+    return *this;
+}
+
+Out& Out::num(long long v) {
+    char tmp[24];
+    return str(std::string_view(tmp, static_cast<std::size_t>(std::to_chars(tmp, tmp + sizeof tmp, v).ptr - tmp)));
+}
+
+Out& Out::hex6(unsigned v) {
+    char tmp[16];
+    const auto n = static_cast<std::size_t>(std::to_chars(tmp, tmp + sizeof tmp, v, 16).ptr - tmp);
+    if (n < 6) str(std::string_view("000000", 6 - n));
+    return str(std::string_view(tmp, n));
+}
+
+Out& Out::size0(double v) {
+    if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 1e15) {
+        if (v == 0 && std::signbit(v)) return lit("-0");
+        return num(static_cast<long long>(v));
+    }
+    char tmp[512];
+    const int n = std::snprintf(tmp, sizeof tmp, "%.0f", v);
+    return str(std::string_view(tmp, n > 0 ? static_cast<std::size_t>(n) : 0));
+}
+
+Out& Out::json_string(std::string_view s) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    lit("\"");
+    std::size_t run = 0; // start of the bytes that go out as they are
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+            ++i;
+            continue;
+        }
+        std::size_t bad = 1;
+        if (c >= 0x80) {
+            if (const std::size_t len = utf8_char(s, i, bad)) {
+                i += len;
+                continue;
+            }
+        }
+        str(s.substr(run, i - run));
+        switch (c) {
+        case '"': lit("\\\""); break;
+        case '\\': lit("\\\\"); break;
+        case '\b': lit("\\b"); break;
+        case '\f': lit("\\f"); break;
+        case '\n': lit("\\n"); break;
+        case '\r': lit("\\r"); break;
+        case '\t': lit("\\t"); break;
+        default:
+            if (c < 0x20) {
+                const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+                str(std::string_view(esc, sizeof esc));
+            } else {
+                lit("\xEF\xBF\xBD");
+            }
+        }
+        i += bad;
+        run = i;
+    }
+    str(s.substr(run));
+    return lit("\"");
+}
+
+bool Out::flush() {
+    if (fd_ >= 0 && !buf_.empty() && !error_ && !write_all(fd_, buf_)) error_ = errno;
+    buf_.clear();
+    return error_ == 0;
+}
+
+bool write_all(int fd, std::string_view s) {
+    while (!s.empty()) {
+        const ssize_t n = ::write(fd, s.data(), s.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        s.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+namespace {
+
+void listing(const cuekit::Result& r, Out& out) {
+    out.lit("# format=").str(r.format_name()).lit(" cues=").num(static_cast<long long>(r.size())).lit("\n");
+    long long n = 0;
+    for (const cuekit::CueRef cue : r) {
+        out.num(++n).lit(") ").num(cue.start_ms()).lit(" --> ").num(cue.end_ms());
+        if (cue.is_danmu()) {
+            out.lit(" [danmu mode=").num(cue.mode()).lit(" color=#").hex6(cue.color());
+            out.lit(" size=").size0(static_cast<double>(cue.fontsize())).lit("]");
+        }
+        out.lit("\n");
+        for (std::size_t j = 0; j < cue.line_count(); ++j) out.lit("   ").str(cue.line(j)).lit("\n");
+    }
+}
+
+// A warning slot whose text could not be stored reads as empty.
+std::string_view warning_text(std::string_view w) { return w.empty() ? "(no memory for the warning text)" : w; }
+
+void json_line_error(const Report& r, int code, std::string_view message, Out& out) {
+    out.lit("{\"path\":").json_string(r.path).lit(",\"error\":{\"code\":").num(code);
+    out.lit(",\"message\":").json_string(message).lit("}}\n");
+}
+
+// The result document with the path in front and the warnings behind, on one line.
+bool json_line(const Report& r, Out& out) {
+    if (r.code != 0) {
+        json_line_error(r, r.code, r.message, out);
+        return false;
+    }
+    const std::string doc = r.result.json();
+    if (doc.size() < 2 || doc == "{}") { // the document could not be written
+        json_line_error(r, 4, "out of memory", out);
+        return false;
+    }
+    out.lit("{\"path\":").json_string(r.path).lit(",");
+    out.str(std::string_view(doc).substr(1, doc.size() - 2)).lit(",\"warnings\":[");
+    bool first = true;
+    for (const std::string_view w : r.result.warnings()) {
+        if (!first) out.lit(",");
+        first = false;
+        out.json_string(warning_text(w));
+    }
+    out.lit("]}\n");
+    return true;
+}
+
+} // namespace
+
+bool emit(const Report& r, const EmitOptions& o, Out& out, std::string& err) {
+    if (o.mode == Mode::Jsonl) return json_line(r, out);
+    const std::string prefix = o.prefix ? r.path + ": " : std::string();
+    if (r.code == kReadFailed) {
+        err.append(r.path).append(": ").append(r.message).append("\n");
+        return false;
+    }
+    if (r.code != 0) {
+        err.append(prefix).append("parse error ").append(std::to_string(r.code)).append(": ").append(r.message).append("\n");
+        return false;
+    }
+    if (o.mode == Mode::Json)
+        out.str(r.result.json()).lit("\n");
+    else
+        listing(r.result, out);
+    for (const std::string_view w : r.result.warnings()) err.append(prefix).append("warning: ").append(warning_text(w)).append("\n");
+    return true;
+}
+
+} // namespace tool
