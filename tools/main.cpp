@@ -238,7 +238,10 @@ tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file) const {
     const std::string_view bytes(file.data(), file.size());
     cuekit::Format format = o_.format;
     if (format == cuekit::Format::Auto) format = cuekit::detect_format(bytes, in.path == "-" ? nullptr : in.path.c_str());
-    r.result = cuekit::parse(bytes, format, o_.encoding);
+    // A mapped file stays mapped for as long as the result that points into it; a file read
+    // into the reused buffer is copied where the result needs it.
+    r.input = file.take_mapping();
+    r.result = r.input ? cuekit::parse_borrowed(bytes, format, o_.encoding) : cuekit::parse(bytes, format, o_.encoding);
     file.reset();
     r.code = r.result.code();
     if (r.code != 0) r.message = r.result.error();
