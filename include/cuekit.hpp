@@ -1,5 +1,14 @@
-// cuekit for C++: a reentrant interface over the same core as the C one. Each parse returns
-// an owning result and touches no global state, so any number of threads may parse at once.
+// cuekit for C++ (C++17 or later): a reentrant interface over the same core as the C one.
+//
+// - Each parse returns an owning Result and touches no global state (not g_sub either), so
+//   any number of threads may parse at once; one Result may be read by several threads at
+//   once, as long as none of them moves from or assigns to it.
+// - Views (CueRef, iterators, the string_views of lines and warnings) point into the Result
+//   they came from and are valid while it lives and is not assigned to; moving a Result hands
+//   them on to the Result moved to. After parse_borrowed() they may point into its input.
+// - Nothing here throws except std::bad_alloc from building a std::vector or std::string on
+//   request (lines(), warnings(), json()); parse() itself reports running out of memory as
+//   code SUB_ERR_NOMEM.
 #pragma once
 
 #include "cuekit.h"
@@ -14,7 +23,7 @@
 
 namespace cuekit {
 
-// Format identifiers, as the C interface numbers them.
+// Format identifiers, with the values of the C interface's SUB_FORMAT_* constants.
 enum class Format : int {
     Auto = SUB_FORMAT_AUTO,
     Srt = SUB_FORMAT_SRT,
@@ -61,14 +70,15 @@ struct Records {
 };
 } // namespace detail
 
-// A read-only view of one cue of a Result; valid as long as the Result lives (and, for a
-// borrowing parse, the input).
+// A read-only view of one cue of a Result; valid as long as the Result lives (and, after
+// parse_borrowed(), the input).
 class CueRef {
 public:
     CueRef(const detail::Records& r, std::size_t i) : r_(&r), i_(i) {}
     int32_t start_ms() const { return c().start_ms; }
     int32_t end_ms() const { return c().end_ms; }
     std::size_t line_count() const { return c().line_count; }
+    // Line j, for j < line_count() (not checked).
     std::string_view line(std::size_t j) const {
         const detail::LineRef& l = r_->lines[c().first_line + j];
         return {(l.in_arena ? r_->arena : r_->text) + l.off, l.len};
@@ -79,9 +89,11 @@ public:
         for (std::size_t j = 0; j < line_count(); ++j) out.push_back(line(j));
         return out;
     }
+    // The danmaku fields mean something only when is_danmu() (otherwise mode 0, colour 0,
+    // size 25, as in the C records).
     bool is_danmu() const { return r_->danmaku && r_->danmaku[i_].is_danmu != 0; }
     int32_t mode() const { return r_->danmaku ? r_->danmaku[i_].mode : 0; }
-    uint32_t color() const { return r_->danmaku ? r_->danmaku[i_].color : 0; }
+    uint32_t color() const { return r_->danmaku ? r_->danmaku[i_].color : 0; } // 0xRRGGBB
     float fontsize() const { return r_->danmaku ? r_->danmaku[i_].fontsize : 25.0f; }
 
 private:
@@ -92,7 +104,8 @@ private:
 
 class Store;
 
-// What one parse produced. Movable, not copyable; frees everything when destroyed.
+// What one parse produced. Movable, not copyable; frees everything when destroyed. A
+// default-constructed or moved-from Result is empty: code SUB_OK, no cues, format Auto.
 class Result {
 public:
     Result() noexcept = default;
@@ -102,21 +115,25 @@ public:
     Result(const Result&) = delete;
     Result& operator=(const Result&) = delete;
 
-    // 0 on success; 1 unknown format, 2 conversion failed, 3 empty input, 4 out of memory,
-    // 5 nothing usable found.
+    // SUB_OK on success; otherwise SUB_ERR_FORMAT, SUB_ERR_ENCODING, SUB_ERR_EMPTY,
+    // SUB_ERR_NOMEM or SUB_ERR_PARSE, as sub_parse() returns them.
     int code() const { return code_; }
     bool ok() const { return code_ == SUB_OK; }
     explicit operator bool() const { return ok(); }
-    // Why the parse failed (also a first parser's message after a successful second chance).
+    // Why the parse failed (also a first parser's message after a successful second chance);
+    // empty when there is nothing to say.
     std::string_view error() const;
 
+    // The format that was read (Format::Auto after a failure) and its name ("srt", "auto").
     Format format() const;
     std::string_view format_name() const;
 
     std::size_t size() const { return rec_->count; }
     bool empty() const { return rec_->count == 0; }
+    // Cue i, for i < size() (not checked).
     CueRef operator[](std::size_t i) const { return CueRef(*rec_, i); }
 
+    // A random-access iterator over the cues; it yields CueRef by value.
     class iterator {
     public:
         using iterator_category = std::random_access_iterator_tag;
@@ -124,26 +141,48 @@ public:
         using difference_type = std::ptrdiff_t;
         using pointer = void;
         using reference = CueRef;
+
         iterator() = default;
-        iterator(const detail::Records* r, std::size_t i) : r_(r), i_(i) {}
-        CueRef operator*() const { return CueRef(*r_, i_); }
+        iterator(const detail::Records* r, difference_type i) : r_(r), i_(i) {}
+
+        CueRef operator*() const { return CueRef(*r_, static_cast<std::size_t>(i_)); }
+        CueRef operator[](difference_type n) const { return CueRef(*r_, static_cast<std::size_t>(i_ + n)); }
+
         iterator& operator++() { ++i_; return *this; }
         iterator operator++(int) { iterator t = *this; ++i_; return t; }
-        bool operator==(const iterator& o) const { return i_ == o.i_ && r_ == o.r_; }
-        bool operator!=(const iterator& o) const { return !(*this == o); }
+        iterator& operator--() { --i_; return *this; }
+        iterator operator--(int) { iterator t = *this; --i_; return t; }
+        iterator& operator+=(difference_type n) { i_ += n; return *this; }
+        iterator& operator-=(difference_type n) { i_ -= n; return *this; }
+
+        friend iterator operator+(iterator it, difference_type n) { return it += n; }
+        friend iterator operator+(difference_type n, iterator it) { return it += n; }
+        friend iterator operator-(iterator it, difference_type n) { return it -= n; }
+        friend difference_type operator-(iterator a, iterator b) { return a.i_ - b.i_; }
+
+        friend bool operator==(iterator a, iterator b) { return a.i_ == b.i_; }
+        friend bool operator!=(iterator a, iterator b) { return a.i_ != b.i_; }
+        friend bool operator<(iterator a, iterator b) { return a.i_ < b.i_; }
+        friend bool operator>(iterator a, iterator b) { return a.i_ > b.i_; }
+        friend bool operator<=(iterator a, iterator b) { return a.i_ <= b.i_; }
+        friend bool operator>=(iterator a, iterator b) { return a.i_ >= b.i_; }
+
     private:
         const detail::Records* r_ = nullptr;
-        std::size_t i_ = 0;
+        difference_type i_ = 0;
     };
+    using const_iterator = iterator;
     iterator begin() const { return iterator(rec_, 0); }
-    iterator end() const { return iterator(rec_, rec_->count); }
+    iterator end() const { return iterator(rec_, static_cast<std::ptrdiff_t>(rec_->count)); }
 
+    // The warnings of the parse, in order (a text that could not be stored reads as empty).
     std::vector<std::string_view> warnings() const;
-    // The JSON result document, written on request ("{}" after a failure).
+    // The JSON result document, written on request ("{}" after a failure, or when memory
+    // runs out while writing it).
     std::string json() const;
-    // The same document written to `out` as it is made, never held whole; the stream is
-    // flushed at the end. False when a write failed or memory ran out: the document on `out`
-    // is then incomplete.
+    // The same document written to `out` as it is made, never held whole ("{}" after a
+    // failure); the stream is flushed at the end. False when a write failed or memory ran
+    // out: what reached `out` is then incomplete.
     bool write_json(std::FILE* out) const;
     // The same document handed to `sink` piece by piece, in order. A sink returning false
     // stops the writing, and so does running out of memory; both return false.
@@ -159,21 +198,23 @@ private:
     int code_ = 0;
 };
 
-// Parses one whole file. `encoding` null or empty means automatic detection (UTF-8, else
-// CP1252); "detect" runs the charset detector for files of unknown origin. The Result is
-// independent of `data`, which may be freed as soon as this returns.
+// Parses one whole file of `len` bytes at `data` (only read during the call: the Result
+// keeps its own copy of what it needs), as sub_parse() does: `format` Auto detects it;
+// `encoding` null or empty takes UTF-8 (else CP1252), "detect" runs the charset detector
+// for files of unknown origin. Never throws.
 Result parse(const void* data, std::size_t len, Format format = Format::Auto, const char* encoding = nullptr);
 
 inline Result parse(std::string_view bytes, Format format = Format::Auto, const char* encoding = nullptr) {
     return parse(bytes.data(), bytes.size(), format, encoding);
 }
 
-// Like parse, but the Result may keep pointing into `bytes` instead of copying them (a
-// mapped file, a buffer the caller keeps anyway): `bytes` must stay alive and unchanged as
-// long as the Result and any CueRef or line taken from it are used.
+// As parse(), but without the copy: lines that are unchanged slices of the input stay views
+// into `bytes` (a mapped file, a buffer the caller keeps anyway). `bytes` must stay alive
+// and unchanged for as long as the Result, or any CueRef or line taken from it, is used.
 Result parse_borrowed(std::string_view bytes, Format format = Format::Auto, const char* encoding = nullptr);
 
-// Guesses the format from content and, as a last resort, the file name's extension.
+// Guesses the format from content and, as a last resort, the extension of `filename` (may be
+// null); Format::Auto when neither tells. As sub_detect_format(); touches no state.
 inline Format detect_format(std::string_view bytes, const char* filename = nullptr) {
     return static_cast<Format>(sub_detect_format(bytes.data(), bytes.size(), filename));
 }
