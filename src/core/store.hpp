@@ -116,6 +116,19 @@ public:
     void drop_last();
     uint32_t line_count(int index) const { return index >= 0 && static_cast<size_t>(index) < count() ? cues_[index].line_count : 0; }
     bool set_danmaku(int index, const DanmakuRecord& d);
+    // Keeps, in order, the cues for which `keep(record)` is true; it may change their times.
+    template <typename F>
+    void keep_cues(F keep) {
+        size_t kept = 0;
+        for (size_t i = 0; i < cues_.size(); ++i) {
+            if (!keep(cues_[i])) continue;
+            cues_[kept] = cues_[i];
+            if (danmaku_.size()) danmaku_[kept] = danmaku_[i];
+            ++kept;
+        }
+        cues_.shrink_to(kept);
+        danmaku_.shrink_to(kept);
+    }
 
     int32_t format = -1;
     char error[512] = {0};
