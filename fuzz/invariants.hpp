@@ -17,8 +17,8 @@ namespace cuekit_invariants {
 
 // The encoding names the tool accepts, plus one that no converter knows.
 inline constexpr const char* kEncodings[] = {
-    nullptr,   "utf-8",     "utf-16le", "utf-16be", "utf-16", "cp1251", "cp1252",
-    "latin1",  "gbk",       "gb18030",  "big5",     "shift_jis", "koi8-r", "foo",
+    nullptr, "utf-8", "utf-16le", "utf-16be",  "utf-16", "cp1251", "cp1252", "latin1",
+    "gbk",   "gb18030", "big5",   "shift_jis", "koi8-r", "detect", "foo",
 };
 inline constexpr int kEncodingCount = static_cast<int>(sizeof kEncodings / sizeof kEncodings[0]);
 

@@ -84,7 +84,9 @@ typedef int32_t sub_format;
 extern sub_state g_sub;
 
 /* Main entry. Returns 0 on success; 1 bad format identifier, 2 conversion failed,
- * 3 empty buffer, 4 out of memory, 5 parsing failed (see sub_last_error()). */
+ * 3 empty buffer, 4 out of memory, 5 parsing failed (see sub_last_error()).
+ * `encoding`: NULL or "" for UTF-8 with CP1252 as the fallback, "detect" (any case) to have
+ * the charset detected, or a name the converter knows. */
 int sub_parse(const void *data, size_t len, int format, const char *encoding);
 int sub_detect_format(const void *data, size_t len, const char *filename);
 

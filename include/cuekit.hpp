@@ -101,7 +101,8 @@ private:
     int code_ = 0;
 };
 
-// Parses one whole file. `encoding` null or empty means automatic detection.
+// Parses one whole file. `encoding` null or empty means automatic detection (UTF-8, else
+// CP1252); "detect" runs the charset detector for files of unknown origin.
 Result parse(const void* data, std::size_t len, Format format = Format::Auto, const char* encoding = nullptr);
 
 inline Result parse(std::string_view bytes, Format format = Format::Auto, const char* encoding = nullptr) {

@@ -30,7 +30,7 @@ void usage(const char* prog) {
     std::fprintf(stderr,
                  "Usage: %s <file> [--json] [--format FMT] [--encoding ENC]\n"
                  "  FMT: auto|srt|vtt|ass|ssa|microdvd|subviewer|ttml|ytxml|lrc|sami|bilibili|acfun\n"
-                 "  ENC: utf-8|utf-16le|cp1251|cp1252|gbk|big5|shift_jis|latin1|...\n"
+                 "  ENC: detect|utf-8|utf-16le|cp1251|cp1252|gbk|big5|shift_jis|latin1|...\n"
                  "  Also: <file|folder|->... [--jsonl] [-j|--jobs N] [--no-progress] [--version]\n",
                  prog);
 }

@@ -24,6 +24,11 @@ int cue_add(sub_state& st, int32_t start_ms, int32_t end_ms);
 // Appends a private copy of `s` (which must hold no NUL) to cue `index`. 0, or -1 for an
 // index out of range or a failed allocation.
 int cue_add_line(sub_state& st, int index, std::string_view s);
+// How every parser stores a cue's text: a text without a line break (LF, CR LF or CR) is one
+// line as it is; one with breaks is cut there, each piece trimmed and empty pieces dropped,
+// so that no stored line ever holds a break. The count of lines stored, or -1 when a line
+// could not be stored.
+int cue_add_text(sub_state& st, int index, std::string_view text);
 // Removes the last cue with its lines (parsers that find the cue they just added empty).
 void drop_last_cue(sub_state& st);
 // Frees every cue with its lines and the cue array: what the driver does between attempts.

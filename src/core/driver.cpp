@@ -64,6 +64,7 @@ int decode_into(sub_state& st, const void* data, size_t len, const char* encodin
     std::free(st.text);
     st.text = d.text.release();
     st.text_len = d.len;
+    if (d.detected[0]) warn(st, "encoding: detected %s", d.detected.data());
     for (size_t i = 0; i < d.warning_count; ++i) warn(st, "%s", d.warnings[i]);
     return SUB_OK;
 }

@@ -95,6 +95,24 @@ int cue_add_line(sub_state& st, int index, std::string_view s) {
     return strlist_push(st.cues[index].lines, s);
 }
 
+int cue_add_text(sub_state& st, int index, std::string_view text) {
+    constexpr std::string_view kBreaks = "\r\n";
+    size_t brk = text.find_first_of(kBreaks);
+    if (brk == std::string_view::npos) return cue_add_line(st, index, text) == 0 ? 1 : -1;
+    int stored = 0;
+    size_t from = 0;
+    for (;;) {
+        const size_t stop = brk == std::string_view::npos ? text.size() : brk;
+        if (const std::string_view piece = trim(text.substr(from, stop - from)); !piece.empty()) {
+            if (cue_add_line(st, index, piece) != 0) return -1;
+            ++stored;
+        }
+        if (brk == std::string_view::npos) return stored;
+        from = brk + 1;
+        brk = text.find_first_of(kBreaks, from);
+    }
+}
+
 void drop_last_cue(sub_state& st) {
     if (st.count <= 0) return;
     strlist_free(st.cues[st.count - 1].lines);

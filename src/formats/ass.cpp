@@ -85,10 +85,10 @@ void ass_split_text_lines(sub_state& st, int index, std::string_view text) {
         const size_t brk = ass_next_break(text, begin);
         const size_t stop = brk == std::string_view::npos ? text.size() : brk;
         if (stop - begin >= kTextMax && begin + kTextMax < text.size()) {
-            cue_add_line(st, index, text.substr(begin, kTextMax));
+            cue_add_text(st, index, text.substr(begin, kTextMax));
             return;
         }
-        if (stop > begin) cue_add_line(st, index, text.substr(begin, stop - begin));
+        if (stop > begin) cue_add_text(st, index, text.substr(begin, stop - begin));
         if (brk == std::string_view::npos) return;
         begin = brk + 2;
     }

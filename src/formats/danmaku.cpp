@@ -45,7 +45,8 @@ bool add_danmaku(sub_state& st, int32_t start_ms, const DanmakuStyle& style, std
     c.mode = style.mode;
     c.color = style.color; // already the low 24 bits (danmaku_color)
     c.fontsize = style.fontsize;
-    cue_add_line(st, idx, until_nul(text));
+    // A comment of nothing but line breaks is stored as an empty comment is.
+    if (cue_add_text(st, idx, until_nul(text)) == 0) cue_add_line(st, idx, "");
     return true;
 }
 

@@ -45,9 +45,17 @@ struct AttrValue {
 };
 AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_len);
 
+// What a format's character data makes of line structure: whether a br element (any case,
+// any prefix) becomes a line feed, and whether runs of whitespace (space, tab, CR, LF)
+// collapse into one space before entities are decoded.
+struct TextRules {
+    bool br_breaks = false;
+    bool collapse_space = false;
+};
+
 // The character data of range: tags removed, at most kTextMax bytes kept, entities decoded,
 // trimmed. The result points into `buf`, which is reused from call to call.
-std::string_view xml_text_decode(std::string_view range, std::string& buf);
+std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules = {});
 
 // Walks the elements of one name through a markup text, front to back: each start tag (from
 // its '<' through its first '>'), and on request the text up to the element's closing tag.
@@ -82,8 +90,15 @@ private:
 
 // Reads a timing line; true with both outs written when `line` is one.
 bool srt_try_tc(std::string_view line, int32_t& start, int32_t& end);
+// How the SubRip and WebVTT block scanners differ.
+struct BlockRules {
+    // Exempts lines (WebVTT keywords) from the timing-line test outside a cue.
+    bool (*never_timing)(std::string_view trimmed) = nullptr;
+    // Only a line without any character ends a cue; a line of blanks inside one is skipped.
+    bool only_empty_line_ends_cue = false;
+};
 // Blank-line separated blocks, first timing line opens a cue, the block's later lines are its
-// text. `never_timing` exempts lines (WebVTT keywords) from the timing-line test.
-int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing)(std::string_view trimmed));
+// text, except that a strict timing line inside the text starts the next cue.
+int parse_timed_blocks(sub_state& st, std::string_view text, const BlockRules& rules);
 
 } // namespace cuekit

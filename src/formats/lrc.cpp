@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <numeric>
 #include <vector>
 
 namespace cuekit {
@@ -69,63 +68,25 @@ void read_line(std::string_view line, std::vector<Entry>& entries, double& offse
     for (size_t i = 0; i < times.count; ++i) entries.push_back({times.times[i], lyric});
 }
 
-// Counts of marked positions below a bound.
-class Fenwick {
-public:
-    explicit Fenwick(size_t n) : tree_(n + 1, 0) {}
-    void mark(size_t pos) {
-        for (size_t i = pos + 1; i < tree_.size(); i += i & (~i + 1)) ++tree_[i];
-    }
-    // Marked positions in [0, end).
-    uint32_t below(size_t end) const {
-        uint32_t sum = 0;
-        for (size_t i = end; i > 0; i -= i & (~i + 1)) sum += tree_[i];
-        return sum;
-    }
-
-private:
-    std::vector<uint32_t> tree_;
-};
-
-// The ordering is that of an in-place exchange sort (for each slot, swap in every later entry
-// that is strictly smaller), which is not stable. Only the first entry of each run of equal
-// times makes a cue, so only that choice matters, and it follows from the input alone:
-// walking the entries of time <= v in input order, an entry of time v joins the back of a
-// queue and each smaller entry met while the queue is non-empty moves its front to the back;
-// the final front comes first. Smaller entries between two entries of time v act as one
-// rotation, so the queue is followed backwards from its final front in O(k) per run, with
-// the smaller entries counted by a Fenwick tree: O(n log n) in all, instead of the quadratic
-// sort. The unit tests check this against the literal exchange sort.
-void emit_cues(sub_state& st, const std::vector<Entry>& entries) {
+// One cue per distinct time, holding the lyrics of every entry at that time in file order
+// (a translated file gives the original and its translation); an empty lyric counts only
+// when all at that time are empty. A cue lasts until the next later time.
+void emit_cues(sub_state& st, std::vector<Entry>& entries) {
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.time < b.time; });
     const size_t n = entries.size();
-    std::vector<uint32_t> order(n);
-    std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](uint32_t a, uint32_t b) { return entries[a].time < entries[b].time; });
-
-    Fenwick smaller(n);
     for (size_t g = 0; g < n;) {
-        const int32_t time = entries[order[g]].time;
+        const int32_t time = entries[g].time;
         size_t h = g + 1;
-        while (h < n && entries[order[h]].time == time) ++h;
-        const size_t k = h - g; // order[g..h) are the run's input positions, increasing
-
-        uint32_t first = order[g];
-        size_t idx = 0;
-        for (size_t j = k; j >= 1; --j) {
-            const size_t pos = order[g + j - 1];
-            const size_t next = j < k ? order[g + j] : n;
-            const size_t moves = smaller.below(next) - smaller.below(pos + 1);
-            idx = (idx + moves) % j;
-            if (idx == j - 1) {
-                first = order[g + j - 1];
-                break;
-            }
+        while (h < n && entries[h].time == time) ++h;
+        const int32_t end = h < n ? entries[h].time : add_sat(time, kLastDuration);
+        const int cue = cue_add(st, time, end);
+        bool any = false;
+        for (size_t i = g; i < h; ++i) {
+            if (entries[i].text.empty()) continue;
+            cue_add_text(st, cue, entries[i].text);
+            any = true;
         }
-        for (size_t i = g; i < h; ++i) smaller.mark(order[i]);
-
-        const int32_t end = (k == 1 && h < n) ? entries[order[h]].time : add_sat(time, kLastDuration);
-        cue_add_line(st, cue_add(st, time, end), entries[first].text);
+        if (!any) cue_add_text(st, cue, "");
         g = h;
     }
 }

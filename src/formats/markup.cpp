@@ -27,24 +27,35 @@ AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_l
     return {};
 }
 
-std::string_view xml_text_decode(std::string_view range, std::string& buf) {
+namespace {
+
+// Whether the inside of a tag (between '<' and '>') is a br start tag, whatever its prefix.
+bool is_br_tag(std::string_view inside) {
+    size_t n = 0;
+    while (n < inside.size() && !is_space(static_cast<unsigned char>(inside[n])) && inside[n] != '/') ++n;
+    std::string_view name = inside.substr(0, n);
+    if (const size_t colon = name.rfind(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
+    return ieq(name, "br");
+}
+
+} // namespace
+
+std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules) {
     buf.resize(kTextMax + 1);
     char* out = buf.data();
     size_t w = 0;
-    bool in_markup = false;
     const char* p = range.data();
     const char* const end = p + range.size();
     while (p < end && w < kTextMax) {
-        if (in_markup) {
-            const void* gt = std::memchr(p, '>', static_cast<size_t>(end - p));
-            if (!gt) break;
-            p = static_cast<const char*>(gt) + 1;
-            in_markup = false;
-            continue;
-        }
         const char c = *p++;
         if (c == '<') {
-            in_markup = true;
+            const void* gt = std::memchr(p, '>', static_cast<size_t>(end - p));
+            if (!gt) break;
+            const auto* close = static_cast<const char*>(gt);
+            if (rules.br_breaks && is_br_tag(std::string_view(p, static_cast<size_t>(close - p)))) out[w++] = '\n';
+            p = close + 1;
+        } else if (rules.collapse_space && is_space(static_cast<unsigned char>(c))) {
+            if (w == 0 || out[w - 1] != ' ') out[w++] = ' ';
         } else if (c != '>') {
             out[w++] = c;
         }

@@ -80,7 +80,7 @@ int32_t mdvd_ms(int32_t frame, float rate) {
 void mdvd_text_lines(sub_state& st, int index, std::string_view t, std::string& buf) {
     buf.clear();
     auto flush = [&] {
-        if (!buf.empty()) cue_add_line(st, index, buf);
+        if (!buf.empty()) cue_add_text(st, index, buf);
         buf.clear();
     };
     size_t i = 0;

@@ -251,16 +251,7 @@ int parse_sami(sub_state& st, std::string_view text) {
         } else {
             end = add_sat(e.start, reading_ms(t));
         }
-        const int cue = cue_add(st, e.start, end);
-        size_t from = 0;
-        for (;;) {
-            const size_t lf = t.find('\n', from);
-            const size_t len = lf == std::string_view::npos ? std::string_view::npos : lf - from;
-            const std::string_view piece = trim(t.substr(from, len));
-            if (!piece.empty()) cue_add_line(st, cue, piece);
-            if (lf == std::string_view::npos) break;
-            from = lf + 1;
-        }
+        cue_add_text(st, cue_add(st, e.start, end), t);
     }
 
     return finish_parse(st, SUB_FORMAT_SAMI, "no SAMI cues");

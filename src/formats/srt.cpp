@@ -26,10 +26,40 @@ bool srt_try_tc(std::string_view line, int32_t& start, int32_t& end) {
     return false;
 }
 
-int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing)(std::string_view)) {
+namespace {
+
+// A timing line that can stand inside a cue's text and still start the next cue: full
+// "H:MM:SS,mmm" stamps on both sides of "-->", settings allowed after a space. Looser lines
+// ("->", minutes and seconds only) stay text, so dialogue such as "at 10:30 -> 11:45" is
+// never cut.
+bool is_strict_timing_line(std::string_view line) {
+    size_t n = full_stamp_length(line);
+    if (n == 0) return false;
+    std::string_view rest = trim_left(line.substr(n));
+    if (!rest.starts_with("-->")) return false;
+    rest = trim_left(rest.substr(3));
+    n = full_stamp_length(rest);
+    return n != 0 && (n == rest.size() || rest[n] == ' ' || rest[n] == '\t');
+}
+
+bool is_bare_number(std::string_view line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return is_digit(static_cast<unsigned char>(c)); });
+}
+
+} // namespace
+
+int parse_timed_blocks(sub_state& st, std::string_view text, const BlockRules& rules) {
     bool timing = false;
     int cue = -1;
+    // A bare number in a cue's text is held back: before a timing line it is the next cue's
+    // identifier, not text.
+    std::string_view number;
+    auto add_held_number = [&] {
+        if (!number.empty()) cue_add_text(st, cue, number);
+        number = {};
+    };
     auto close_block = [&] {
+        add_held_number();
         // A timing line without any text line gives no cue.
         if (cue >= 0 && st.cues[cue].lines.count == 0) drop_last_cue(st);
         timing = false;
@@ -38,17 +68,33 @@ int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing
     LineReader reader(text);
     std::string_view raw;
     while (reader.next(raw)) {
-        const std::string_view line = trim(until_nul(raw));
+        const std::string_view full = until_nul(raw);
+        const std::string_view line = trim(full);
+        int32_t s = 0, e = 0;
         if (line.empty()) {
+            if (timing && rules.only_empty_line_ends_cue && !full.empty()) {
+                add_held_number();
+                continue;
+            }
             close_block();
             continue;
         }
         if (timing) {
-            if (cue >= 0) cue_add_line(st, cue, line);
+            if (is_strict_timing_line(line) && srt_try_tc(line, s, e)) {
+                number = {};
+                close_block();
+                timing = true;
+                cue = cue_add(st, s, e);
+                continue;
+            }
+            add_held_number();
+            if (is_bare_number(line))
+                number = line;
+            else
+                cue_add_text(st, cue, line);
             continue;
         }
-        if (never_timing && never_timing(line)) continue;
-        int32_t s = 0, e = 0;
+        if (rules.never_timing && rules.never_timing(line)) continue;
         if (srt_try_tc(line, s, e)) {
             timing = true;
             cue = cue_add(st, s, e);
@@ -61,7 +107,7 @@ int parse_timed_blocks(sub_state& st, std::string_view text, bool (*never_timing
 bool probe_srt(std::string_view t) { return contains(t, "-->") || contains(t, "- >") || contains(t, "->"); }
 
 int parse_srt(sub_state& st, std::string_view text) {
-    parse_timed_blocks(st, text, nullptr);
+    parse_timed_blocks(st, text, {});
     return finish_parse(st, SUB_FORMAT_SRT, "no SRT cues");
 }
 

@@ -7,16 +7,8 @@ namespace {
 
 constexpr int kFirstCueWindow = 20; // lines after the header that may hold the first timing line
 
-bool is_subviewer_ts(std::string_view l) {
-    // Two "DD:DD:DD.DD" stamps joined by a comma, from the line's first byte.
-    constexpr std::string_view kPattern = "DD:DD:DD.DD,DD:DD:DD.DD";
-    if (l.size() < kPattern.size()) return false;
-    for (size_t i = 0; i < kPattern.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(l[i]);
-        if (kPattern[i] == 'D' ? !is_digit(c) : c != static_cast<unsigned char>(kPattern[i])) return false;
-    }
-    return true;
-}
+// Two "DD:DD:DD.DD" stamps joined by a comma, from the line's first byte.
+bool is_subviewer_ts(std::string_view l) { return starts_with_shape(l, "DD:DD:DD.DD,DD:DD:DD.DD"); }
 
 // Adds each trimmed, non-empty piece between "[br]" or "[BR]" markers as a line.
 void subviewer_add_lines(sub_state& st, int index, std::string_view text) {
@@ -28,11 +20,11 @@ void subviewer_add_lines(sub_state& st, int index, std::string_view text) {
             continue;
         }
         if (const std::string_view piece = trim(text.substr(begin, at - begin)); !piece.empty())
-            cue_add_line(st, index, piece);
+            cue_add_text(st, index, piece);
         at += 4;
         begin = at;
     }
-    if (const std::string_view piece = trim(text.substr(begin)); !piece.empty()) cue_add_line(st, index, piece);
+    if (const std::string_view piece = trim(text.substr(begin)); !piece.empty()) cue_add_text(st, index, piece);
 }
 
 } // namespace

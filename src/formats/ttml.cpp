@@ -1,6 +1,8 @@
-// TTML (also DFXP): a forward scanner over tt, div and p tags, not an XML parser. Every p
-// with usable timing and text becomes one cue; enclosing divs shift paragraph times by their
-// begin, and tick and frame units follow the document's timing parameters.
+// TTML (also DFXP): a forward scanner over tt, div and p tags (with any namespace prefix),
+// not an XML parser. Every p with usable timing and text becomes one cue; enclosing divs
+// shift paragraph times by their begin, and tick and frame units follow the document's timing
+// parameters. Paragraph text reads as TTML's default whitespace handling has it: br breaks
+// the line, and line breaks in the source are mere whitespace.
 #include "formats/formats.hpp"
 
 #include <algorithm>
@@ -48,6 +50,23 @@ struct TtmlParse {
 
 double read_double(std::string_view v) { return strtod_fast(ValueCopy(v).c_str(), nullptr); }
 
+// The rate of frames or ticks: the document's parameter (frames times the multiplier), or
+// without one the default, announced once per parse. False when the parameter is unusable.
+bool unit_rate(TtmlParse& ps, bool frames, double& rate) {
+    const bool given = frames ? ps.frame_given : ps.tick_given;
+    const double param = frames ? ps.frame_rate : ps.tick_rate;
+    rate = frames ? kDefaultFrameRate : kDefaultTickRate;
+    if (given) {
+        if (!(param > 0)) return false;
+        rate = frames ? param * ps.frame_mult : param;
+    } else if (bool& once = frames ? ps.g_tt_warn_frame : ps.g_tt_warn_tick; once) {
+        once = false;
+        warn(ps.st, "%s",
+             frames ? "ttml: ttp:frameRate missing, defaulting to 25" : "ttml: ttp:tickRate missing, defaulting to 10000");
+    }
+    return true;
+}
+
 // Offset time ("1.5s", "1h30m", "250ms", "30f", "10000t", a bare number of seconds), or -1.
 // Components are truncated one by one; NaN makes the value invalid and out-of-range
 // components and sums saturate, so no input reaches an undefined conversion.
@@ -89,22 +108,9 @@ int32_t ttml_offset_ms(std::string_view value, TtmlParse& ps) {
                 break;
             case 'f':
             case 't': {
-                // Frames or ticks at the document's rate; without the parameter the default
-                // applies, announced once per parse.
                 if (p[1] != '\0') return -1;
-                const bool frames = *p == 'f';
-                const bool given = frames ? ps.frame_given : ps.tick_given;
-                const double param = frames ? ps.frame_rate : ps.tick_rate;
-                double rate = frames ? kDefaultFrameRate : kDefaultTickRate;
-                if (given) {
-                    if (!(param > 0)) return -1;
-                    rate = frames ? param * ps.frame_mult : param;
-                } else if (bool& once = frames ? ps.g_tt_warn_frame : ps.g_tt_warn_tick; once) {
-                    once = false;
-                    warn(ps.st, "%s",
-                         frames ? "ttml: ttp:frameRate missing, defaulting to 25"
-                                : "ttml: ttp:tickRate missing, defaulting to 10000");
-                }
+                double rate = 0;
+                if (!unit_rate(ps, *p == 'f', rate)) return -1;
                 ms = x / rate * 1000;
                 ++p;
                 break;
@@ -121,9 +127,21 @@ int32_t ttml_offset_ms(std::string_view value, TtmlParse& ps) {
     return static_cast<int32_t>(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
 }
 
-// begin and end values: a clock time first, an offset time second.
+// A clock time whose last field counts frames ("00:00:01:12") at the effective frame rate,
+// or -1. Truncated toward zero like every other time.
+int32_t ttml_frames_clock_ms(int32_t clock_ms, int64_t frames, TtmlParse& ps) {
+    double rate = 0;
+    if (!unit_rate(ps, true, rate)) return -1;
+    const double ms = static_cast<double>(frames) / rate * 1000;
+    if (std::isnan(ms)) return -1;
+    return add_sat(clock_ms, saturate_i32(ms));
+}
+
+// begin, end and dur values: a clock time first, an offset time second.
 int32_t ttml_time_ms(std::string_view value, TtmlParse& ps) {
-    const int32_t clock = parse_hms_ms(value, false);
+    int32_t clock = 0;
+    if (int64_t frames = 0; parse_hms_frames(value, clock, frames)) return ttml_frames_clock_ms(clock, frames, ps);
+    clock = parse_hms_ms(value, false);
     return clock >= 0 ? clock : ttml_offset_ms(value, ps);
 }
 
@@ -202,76 +220,130 @@ void add_paragraph(std::string_view tag, std::string_view body, TtmlParse& ps) {
         }
     }
     if (!has_end && dur_attr.found) {
-        const int32_t d = ttml_offset_ms(dur_attr.value, ps);
+        const int32_t d = ttml_time_ms(dur_attr.value, ps);
         if (d >= 0) {
             end = add_sat(start, d);
             has_end = true;
         }
     }
     if (!has_end || end <= start || body.empty()) return;
-    cue_add_line(ps.st, cue_add(ps.st, start, end), body);
+    cue_add_text(ps.st, cue_add(ps.st, start, end), body);
 }
 
-enum Kind : size_t { kTt, kDiv, kDivEnd, kPara, kKinds };
-constexpr std::array<std::string_view, kKinds> kTagNames{"<tt", "<div", "</div", "<p"};
+// The elements the scanner acts on, by local name (any namespace prefix removed).
+enum class Kind { other, tt, div, div_end, para };
 
-// A start tag name must end here; otherwise the match is a longer or prefixed name.
+// A start tag's name must end at one of these; "<p/>" and "<div/>" are not taken.
 constexpr bool ends_name(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '>'; }
+
+struct TagName {
+    bool end_tag = false;
+    std::string_view local; // the name without its prefix
+    size_t name_end = 0;    // first byte after the qualified name
+};
+
+// The name of the tag opening at text[at] ('<'). A name stops at a blank, '/', '>' or '<',
+// so each byte is read at most once per scan.
+TagName read_tag_name(std::string_view text, size_t at) {
+    size_t p = at + 1;
+    const bool end_tag = p < text.size() && text[p] == '/';
+    if (end_tag) ++p;
+    size_t q = p;
+    while (q < text.size() && !ends_name(text[q]) && text[q] != '/' && text[q] != '<') ++q;
+    std::string_view local = text.substr(p, q - p);
+    if (const size_t colon = local.rfind(':'); colon != std::string_view::npos) local.remove_prefix(colon + 1);
+    return {end_tag, local, q};
+}
+
+Kind kind_of(const TagName& t, std::string_view text) {
+    if (t.end_tag) return ieq(t.local, "div") ? Kind::div_end : Kind::other;
+    if (t.name_end >= text.size() || !ends_name(text[t.name_end])) return Kind::other;
+    if (ieq(t.local, "tt")) return Kind::tt;
+    if (ieq(t.local, "div")) return Kind::div;
+    if (ieq(t.local, "p")) return Kind::para;
+    return Kind::other;
+}
+
+// The next paragraph end tag ("</p>", "</tt:p>", any prefix or case) at or after a position
+// that only moves forward. A found tag is kept until the position passes it, and once none
+// is left none is searched for again, so the whole scan reads the text once.
+class ParaEndFinder {
+public:
+    explicit ParaEndFinder(std::string_view text) : text_(text), opens_(text, "</", true) {}
+    // Where the end tag starts, with `after` set past its '>'; npos when there is none.
+    size_t next(size_t from, size_t& after) {
+        if (at_ == std::string_view::npos || at_ < from) {
+            if (none_) return std::string_view::npos;
+            at_ = std::string_view::npos;
+            for (size_t p = opens_.next(from); p != std::string_view::npos; p = opens_.next(p + 2)) {
+                const TagName t = read_tag_name(text_, p);
+                if (ieq(t.local, "p") && t.name_end < text_.size() && text_[t.name_end] == '>') {
+                    at_ = p;
+                    after_ = t.name_end + 1;
+                    break;
+                }
+            }
+            none_ = at_ == std::string_view::npos;
+        }
+        after = after_;
+        return at_;
+    }
+
+private:
+    std::string_view text_;
+    ForwardFinder opens_;
+    size_t at_ = std::string_view::npos;
+    size_t after_ = 0;
+    bool none_ = false;
+};
 
 } // namespace
 
+// A tt element whatever its prefix ("<tt:tt ", as EBU-TT-D and many IMSC documents write it),
+// the TTML namespace, or an unprefixed timed paragraph.
 bool probe_ttml(std::string_view t) {
-    return icontains(t, "<tt ") || icontains(t, "<tt>") || icontains(t, "ttml") || icontains(t, "<p begin=");
+    if (icontains(t, "ttml") || icontains(t, "<p begin=")) return true;
+    for (size_t at = t.find('<'); at != std::string_view::npos; at = t.find('<', at + 1))
+        if (kind_of(read_tag_name(t, at), t) == Kind::tt) return true;
+    return false;
 }
 
 int parse_ttml(sub_state& st, std::string_view text) {
     text = until_nul(text);
     TtmlParse ps{st};
-    // Each tag kind remembers its next occurrence, so the scan reads the text once per kind.
-    std::array<ForwardFinder, kKinds> finders{
-        ForwardFinder(text, kTagNames[kTt]), ForwardFinder(text, kTagNames[kDiv]),
-        ForwardFinder(text, kTagNames[kDivEnd]), ForwardFinder(text, kTagNames[kPara])};
-    ForwardFinder para_close(text, "</p>");
+    ParaEndFinder para_end(text);
     std::string text_buf;
 
     size_t pos = 0;
-    for (;;) {
-        size_t at = std::string_view::npos;
-        size_t kind = kKinds;
-        for (size_t k = 0; k < kKinds; ++k) {
-            const size_t a = finders[k].next(pos);
-            if (a < at) {
-                at = a;
-                kind = k;
-            }
-        }
-        if (kind == kKinds) break;
-
-        const size_t name_end = at + kTagNames[kind].size();
-        if (kind != kDivEnd && (name_end >= text.size() || !ends_name(text[name_end]))) {
+    for (size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', pos)) {
+        const TagName name = read_tag_name(text, at);
+        const Kind kind = kind_of(name, text);
+        if (kind == Kind::other) {
             pos = at + 1;
             continue;
         }
-        const size_t gt = text.find('>', name_end);
+        const size_t gt = text.find('>', name.name_end);
         if (gt == std::string_view::npos) break;
         const std::string_view tag = text.substr(at, gt + 1 - at);
         pos = gt + 1;
 
-        if (kind == kPara) {
+        if (kind == Kind::para) {
             // A self-closing paragraph is empty; it must not take the next paragraph's text.
             if (text[gt - 1] == '/') continue;
-            const size_t close = para_close.next(gt + 1);
+            size_t after = 0;
+            const size_t close = para_end.next(gt + 1, after);
             if (close == std::string_view::npos) continue;
-            const std::string_view body = xml_text_decode(text.substr(gt + 1, close - gt - 1), text_buf);
+            const std::string_view body =
+                xml_text_decode(text.substr(gt + 1, close - gt - 1), text_buf, {.br_breaks = true, .collapse_space = true});
             add_paragraph(tag.substr(0, kParaTagMax), body, ps);
-            pos = close + 4;
+            pos = after;
             continue;
         }
         const std::string_view copy = tag.substr(0, kWrapTagMax);
         read_parameters(copy, ps);
-        if (kind == kDiv)
+        if (kind == Kind::div)
             open_div(copy, ps);
-        else if (kind == kDivEnd)
+        else if (kind == Kind::div_end)
             close_div(ps);
     }
 

@@ -1,5 +1,6 @@
 // WebVTT: the SubRip block scanner, except that header, comment, style and region lines
-// are never taken for timing lines.
+// are never taken for timing lines, and only a line without any character ends a cue (a
+// line of spaces inside one, as auto-captions write, is no blank line).
 #include "formats/formats.hpp"
 
 namespace cuekit {
@@ -18,7 +19,7 @@ bool vtt_is_keyword_line(std::string_view trimmed) {
 bool probe_vtt(std::string_view t) { return t.starts_with("WEBVTT"); }
 
 int parse_vtt(sub_state& st, std::string_view text) {
-    parse_timed_blocks(st, text, vtt_is_keyword_line);
+    parse_timed_blocks(st, text, {vtt_is_keyword_line, true});
     return finish_parse(st, SUB_FORMAT_VTT, "no VTT cues");
 }
 

@@ -1,6 +1,7 @@
-// YouTube timed text: `text` elements with `start` and `dur` in seconds, the caption as
-// character data. Times are computed in single precision (32-bit floats), so that values such
-// as 1.005 s give 1005 ms.
+// YouTube timed text in its two forms. The older has `text` elements with `start` and `dur`
+// in seconds, computed in single precision (32-bit floats), so that values such as 1.005 s
+// give 1005 ms. The newer (root `<timedtext format="3">`) has `p` elements with `t` and `d`
+// in milliseconds. In both, a line feed or a br element in the caption separates lines.
 #include "formats/formats.hpp"
 
 #include <algorithm>
@@ -29,29 +30,83 @@ int32_t float_ms(float seconds) {
     return saturate_i32(static_cast<double>(ms));
 }
 
-} // namespace
-
-bool probe_ytxml(std::string_view t) { return contains(t, "<text ") && contains(t, "start=") && contains(t, "dur="); }
-
-int parse_ytxml(sub_state& st, std::string_view text) {
-    text = until_nul(text);
-    std::string buf;
+// The older form: `text` elements, times in seconds.
+void read_text_elements(sub_state& st, std::string_view text, std::string& buf) {
     ElementScanner elements(text, kOpen, kClose, false, true);
     std::string_view tag;
     while (elements.next_tag(tag, kTagMax)) {
         std::string_view inner;
         if (elements.self_closing() || !elements.body(inner)) continue; // no caption
-        const std::string_view caption = xml_text_decode(inner, buf);
+        const std::string_view caption = xml_text_decode(inner, buf, {.br_breaks = true});
 
         const float s = seconds_value(xml_get_attr(tag, "start", kValueMax).value);
         const float d = seconds_value(xml_get_attr(tag, "dur", kValueMax).value);
         const int32_t start = float_ms(s);
         const int32_t end = float_ms(s + d);
-        if (start < end && !caption.empty()) {
-            const int idx = cue_add(st, start, end);
-            cue_add_line(st, idx, caption);
-        }
+        if (start < end && !caption.empty()) cue_add_text(st, cue_add(st, start, end), caption);
     }
+}
+
+int32_t ms_value(std::string_view tag, std::string_view name) {
+    return atoi_sat(CStringCopy<kValueMax>(xml_get_attr(tag, name, kValueMax).value).c_str());
+}
+
+// The newer form: `p` elements with `t` and `d` in milliseconds, the text possibly split
+// into `s` word segments, which join as written.
+void read_paragraphs(sub_state& st, std::string_view text, std::string& buf) {
+    ElementScanner elements(text, "<p", "</p>", false, true);
+    std::string_view tag;
+    while (elements.next_tag(tag, kTagMax)) {
+        std::string_view inner;
+        if (elements.self_closing() || !elements.body(inner)) continue;
+        const std::string_view caption = xml_text_decode(inner, buf, {.br_breaks = true});
+        const int32_t start = ms_value(tag, "t");
+        const int32_t end = add_sat(start, ms_value(tag, "d"));
+        if (start < end && !caption.empty()) cue_add_text(st, cue_add(st, start, end), caption);
+    }
+}
+
+// Whether the document is the newer form: its root is `<timedtext format="3">`.
+bool is_format3(std::string_view text) {
+    // The root element comes after the declaration, comments and a document type.
+    size_t p = 0;
+    for (;;) {
+        p = text.find('<', p);
+        if (p == std::string_view::npos) return false;
+        const std::string_view rest = text.substr(p);
+        if (rest.starts_with("<!--")) {
+            p = text.find("-->", p + 4);
+        } else if (rest.starts_with("<?") || rest.starts_with("<!")) {
+            p = text.find('>', p + 2);
+        } else {
+            break;
+        }
+        if (p == std::string_view::npos) return false;
+    }
+    constexpr std::string_view kRoot = "<timedtext";
+    const std::string_view root = text.substr(p);
+    if (!root.starts_with(kRoot) || root.size() == kRoot.size()) return false;
+    const char after = root[kRoot.size()];
+    if (!is_space(static_cast<unsigned char>(after)) && after != '>') return false;
+    const size_t gt = root.find('>');
+    const AttrValue format = xml_get_attr(root.substr(0, gt == std::string_view::npos ? root.size() : gt + 1),
+                                          "format", kValueMax);
+    return format.found && format.value == "3";
+}
+
+} // namespace
+
+bool probe_ytxml(std::string_view t) {
+    return is_format3(t) || (contains(t, "<text ") && contains(t, "start=") && contains(t, "dur="));
+}
+
+int parse_ytxml(sub_state& st, std::string_view text) {
+    text = until_nul(text);
+    std::string buf;
+    if (is_format3(text))
+        read_paragraphs(st, text, buf);
+    else
+        read_text_elements(st, text, buf);
     return finish_parse(st, SUB_FORMAT_YTXML, "no YouTube XML cues");
 }
 

@@ -1,12 +1,15 @@
-// Input bytes to UTF-8: byte-order marks first, then a named encoding, then (nearly) valid
-// UTF-8 as it is, with CP1252 and ISO-8859-1 as the fallbacks for anything else.
+// Input bytes to UTF-8: byte-order marks first, then a named encoding (or, on request, one a
+// charset detector chooses), then (nearly) valid UTF-8 as it is, with CP1252 and ISO-8859-1
+// as the fallbacks for anything else.
 #include "text/text.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
 #include <memory>
+#include <uchardet.h>
 
 namespace cuekit {
 namespace {
@@ -160,11 +163,54 @@ bool copy_verbatim(std::string_view in, Converted& out) {
     return out.text != nullptr;
 }
 
+// UTF-16 without a byte-order mark, told by its zero bytes: the high byte of every ASCII
+// character, which subtitle files hold plenty of (times, digits, spaces, line breaks). The
+// other half of the pairs holds a zero only for the rare characters U+xx00. Nullptr when
+// the pattern is not there.
+const char* utf16_by_zero_bytes(std::string_view b) {
+    constexpr size_t kSample = 4096;
+    const size_t n = std::min(b.size(), kSample) & ~size_t{1};
+    size_t even = 0, odd = 0;
+    for (size_t i = 0; i < n; i += 2) {
+        even += b[i] == '\0';
+        odd += b[i + 1] == '\0';
+    }
+    const size_t enough = std::max<size_t>(2, n / 32); // one ASCII character in 16
+    if (odd >= enough && even * 4 <= odd) return "UTF-16LE";
+    if (even >= enough && odd * 4 <= even) return "UTF-16BE";
+    return nullptr;
+}
+
+struct DetectorFree {
+    void operator()(uchardet_t d) const { uchardet_delete(d); }
+};
+
+// The charset the detector names for the bytes ("" when it names none), or nullptr when it
+// ran out of memory.
+// - The detector reports some failed allocations only through errno (ENOMEM, as malloc
+//   sets it): its answer would then be a guess, so that counts as no memory.
+// - Each thread keeps one detector and resets it for every use. The detector builds its
+//   probers on first use and, when one of its own allocations fails, leaks those it had
+//   already built: building them once per thread keeps that to one time at most.
+const char* detected_charset(std::string_view b) {
+    thread_local std::unique_ptr<uchardet, DetectorFree> detector;
+    errno = 0;
+    if (!detector) detector.reset(uchardet_new());
+    if (!detector) return nullptr;
+    uchardet_reset(detector.get());
+    const int rc = uchardet_handle_data(detector.get(), b.data(), b.size());
+    uchardet_data_end(detector.get());
+    const char* name = uchardet_get_charset(detector.get());
+    if (rc != 0 || errno == ENOMEM) return nullptr;
+    return name ? name : "";
+}
+
 } // namespace
 
 Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
     const std::string_view b(static_cast<const char*>(data), data ? len : 0);
-    const char* conv = (encoding && *encoding) ? converter_name(encoding) : nullptr;
+    const bool detect = encoding && ieq(encoding, "detect");
+    const char* conv = (encoding && *encoding && !detect) ? converter_name(encoding) : nullptr;
     Decoded result;
     Converted out;
     bool replaced = false;
@@ -190,6 +236,27 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         case Conversion::ok: return done();
         case Conversion::no_memory: return fail(SUB_ERR_NOMEM);
         case Conversion::refused: return fail(SUB_ERR_ENCODING);
+        }
+    }
+    if (detect) {
+        // Valid UTF-8 is taken as it is; UTF-16 is told before the detector, which does not
+        // know it without a mark. A charset the detector does not name, or that cannot be
+        // converted, leaves the bytes to the fallbacks below.
+        const char* name = utf16_by_zero_bytes(b);
+        if (!name && count_invalid_utf8(b, 1) == 0) {
+            if (!copy_verbatim(b, out)) return fail(SUB_ERR_NOMEM);
+            return done();
+        }
+        if (!name) name = detected_charset(b);
+        if (!name) return fail(SUB_ERR_NOMEM);
+        if (*name) {
+            switch (iconv_convert(name, b, out, replaced)) {
+            case Conversion::ok:
+                std::snprintf(result.detected.data(), result.detected.size(), "%s", name);
+                return done();
+            case Conversion::no_memory: return fail(SUB_ERR_NOMEM);
+            case Conversion::refused: replaced = false; break;
+            }
         }
     }
     if (conv && !ieq(conv, "UTF-8")) {

@@ -46,6 +46,9 @@ std::string_view trim_left(std::string_view s);
 std::string_view until_nul(std::string_view s);
 bool ieq(std::string_view a, std::string_view b);
 bool istarts_with(std::string_view s, std::string_view prefix);
+// Whether `s` begins with the shape: 'D' stands for a digit, 'F' for a fraction separator
+// ('.' or ','), any other byte for itself.
+bool starts_with_shape(std::string_view s, std::string_view shape);
 // First case-insensitive occurrence of `needle` at or after `from`, or npos. An empty needle
 // matches at `from` (when from <= hay.size()).
 size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0);
@@ -142,6 +145,12 @@ uint32_t strtou32_sat(const char* s);
 // Timestamps (text/timestamp.cpp). The end of the view acts as the string's end.
 
 int32_t parse_hms_ms(std::string_view s, bool strict);
+// A clock time with a frames field, "H:M:S:F", found the way parse_hms_ms finds its clock (a
+// sub-frame part or anything else after the frames is ignored): the clock part in
+// milliseconds and the frame count. False for any other form or a clock part out of range.
+bool parse_hms_frames(std::string_view s, int32_t& clock_ms, int64_t& frames);
+// Length of a full "H:MM:SS,mmm" or "H:MM:SS.mmm" stamp at the start of `s`, or 0.
+size_t full_stamp_length(std::string_view s);
 int32_t parse_ssa_time(std::string_view s);
 
 // ---------------------------------------------------------------------------------------
@@ -165,7 +174,11 @@ struct Decoded {
     const char* refused = nullptr;
     std::array<const char*, 2> warnings{};
     size_t warning_count = 0;
+    // The charset that encoding "detect" chose (announced before the warnings), or "".
+    std::array<char, 48> detected{};
 };
+// `encoding`: null or "" for UTF-8 with the CP1252 fallbacks, "detect" (any case) for a
+// charset detector's choice, or a converter's name.
 Decoded decode_to_utf8(const void* data, size_t len, const char* encoding);
 
 } // namespace cuekit

@@ -82,6 +82,34 @@ int32_t parse_hms_ms(std::string_view s, bool strict) {
     return checked(0, x, y, 0);
 }
 
+bool parse_hms_frames(std::string_view s, int32_t& clock_ms, int64_t& frames) {
+    Cursor c(s);
+    while (c.peek() && !c.at_digit()) c.skip();
+    if (!c.at_digit()) return false;
+    std::array<int64_t, 4> field{};
+    field[0] = c.digits();
+    for (size_t i = 1; i < field.size(); ++i) {
+        if (c.peek() != ':' || !c.at_digit(1)) return false;
+        c.skip();
+        field[i] = c.digits();
+    }
+    const int32_t ms = checked(field[0], field[1], field[2], 0);
+    if (ms < 0) return false;
+    clock_ms = ms;
+    frames = field[3];
+    return true;
+}
+
+size_t full_stamp_length(std::string_view s) {
+    // Hours of any width, then fixed widths: minutes, seconds and a three-digit fraction.
+    constexpr std::string_view kRest = ":DD:DDFDDD";
+    size_t i = 0;
+    while (i < s.size() && is_digit(static_cast<unsigned char>(s[i]))) ++i;
+    if (i == 0 || !starts_with_shape(s.substr(i), kRest)) return 0;
+    i += kRest.size();
+    return i < s.size() && is_digit(static_cast<unsigned char>(s[i])) ? 0 : i;
+}
+
 int32_t parse_ssa_time(std::string_view s) {
     Cursor c(s);
     while (c.peek() == ' ' || c.peek() == '\t') c.skip();

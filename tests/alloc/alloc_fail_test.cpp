@@ -118,6 +118,11 @@ std::vector<Input> inputs() {
     for (const char c : std::string("1\n00:00:01,000 --> 00:00:02,000\nwide\n")) u16 += std::string{c, '\0'};
     all.push_back({"utf16-bom", u16, -1, nullptr});
     all.push_back({"cp1251-named", "1\n00:00:01,000 --> 00:00:02,000\n\xCF\xF0\xE8\xE2\xE5\xF2\n", 0, "cp1251"});
+    // The charset detector, and UTF-16 told by its zero bytes.
+    all.push_back({"cp1251-detected",
+                   "1\n00:00:01,000 --> 00:00:02,000\n\xCF\xF0\xE8\xE2\xE5\xF2, \xEA\xE0\xEA \xE4\xE5\xEB\xE0?\n", 0,
+                   "detect"});
+    all.push_back({"utf16-detected", u16.substr(2), 0, "detect"});
     all.push_back({"cp1252-fallback", "1\n00:00:01,000 --> 00:00:02,000\n\xE9\xE9 \xE9 \xE9 \xE9 \xE9 \xE9 \xE9 \xE9 \x80\n", 0,
                    nullptr});
     // Content detection sees nothing in UTF-16 without a mark: the whole fallback order runs.
@@ -146,7 +151,9 @@ TEST(AllocationFailure, EveryPointOfEveryInput) {
             sub_clear();
             const long leaked = alloc_hook::live_blocks();
             alloc_hook::disarm();
-            EXPECT_EQ(leaked, 0) << "allocation " << k << " failed: blocks leaked";
+            // Below zero: the run freed blocks from before it (the charset detector each thread
+            // keeps replaces parts of itself), which is no leak.
+            EXPECT_LE(leaked, 0) << "allocation " << k << " failed: blocks leaked";
             if (!failed) {
                 EXPECT_EQ(judge(got, ref), "") << "normal run after " << k - 1 << " failure points";
                 EXPECT_EQ(got.rc, ref.rc);

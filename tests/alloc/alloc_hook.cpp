@@ -15,6 +15,7 @@
 // executable, which is why the hook lives only here).
 #include "alloc_hook.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 
@@ -76,6 +77,11 @@ void* new_aligned(size_t n, std::align_val_t a) {
     return counted(p);
 }
 
+void* no_memory() {
+    errno = ENOMEM;
+    return nullptr;
+}
+
 void release(void* p) noexcept {
     if (p && g_armed) --g_live;
     real_free(p);
@@ -110,12 +116,13 @@ long seen() { return g_seen; }
 
 extern "C" {
 
-void* malloc(size_t n) noexcept { return fail_now() ? nullptr : counted(real_malloc(n)); }
-void* calloc(size_t n, size_t s) noexcept { return fail_now() ? nullptr : counted(real_calloc(n, s)); }
+// A failure sets errno to ENOMEM, as the C library's own does.
+void* malloc(size_t n) noexcept { return fail_now() ? no_memory() : counted(real_malloc(n)); }
+void* calloc(size_t n, size_t s) noexcept { return fail_now() ? no_memory() : counted(real_calloc(n, s)); }
 void free(void* p) noexcept { release(p); }
 
 void* realloc(void* p, size_t n) noexcept {
-    if (fail_now()) return nullptr; // the old block stays valid, as after a real failure
+    if (fail_now()) return no_memory(); // the old block stays valid, as after a real failure
     void* q = real_realloc(p, n);
     if (g_armed) {
         if (!p && q) ++g_live;

@@ -70,17 +70,20 @@ TEST(Acfun, OnlyTheFirst511BytesAreSplit) {
 TEST(Acfun, MessageIsKeptAsTheJsonStringHoldsIt) {
     const struct {
         const char* m;
-        std::string want;
+        std::vector<std::string> want;
     } cases[] = {
-        {"two\\nlines", "two\nlines"},
-        {"", ""},
-        {"  <b>&amp;</b>  ", "  <b>&amp;</b>  "},
-        {"\\ud83d\\ude00 \\u00e9", "\xF0\x9F\x98\x80 \xC3\xA9"},
-        {"a\\u0000b", "a"}, // a C string ends at its zero byte
+        // A line break in a comment separates lines; a comment of nothing else stays empty.
+        {"two\\nlines", {"two", "lines"}},
+        {" two \\r\\n\\r\\n lines ", {"two", "lines"}},
+        {"\\n \\r", {""}},
+        {"", {""}},
+        {"  <b>&amp;</b>  ", {"  <b>&amp;</b>  "}},
+        {"\\ud83d\\ude00 \\u00e9", {"\xF0\x9F\x98\x80 \xC3\xA9"}},
+        {"a\\u0000b", {"a"}}, // a C string ends at its zero byte
     };
     for (const auto& c : cases) {
         ASSERT_EQ(parse_ac("[" + obj("1", c.m) + "]"), 0) << c.m;
-        EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 4000, {c.want}}})) << c.m;
+        EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 4000, c.want}})) << c.m;
     }
 }
 

@@ -26,6 +26,14 @@ TEST(Detect, Content) {
         {"<i><d p =\"1\">x</d>", SUB_FORMAT_BILIBILI},
         {"1\n00:00:01,000 --> 00:00:02,000\nabout TTML\n", SUB_FORMAT_TTML},
         {"<P BEGIN=\"1s\">", SUB_FORMAT_TTML},
+        // Any prefix on the tt element, without the namespace text to give it away.
+        {"<?xml version=\"1.0\"?>\n<tt:tt\n xmlns:tt=\"urn:x\"><tt:body><tt:p begin=\"1s\">", SUB_FORMAT_TTML},
+        {"<ebu:TT>", SUB_FORMAT_TTML},
+        {"<tt:ttx><tt:tt/>", SUB_FORMAT_AUTO},
+        // YouTube's newer form: the root decides, whatever the document holds.
+        {"<?xml version=\"1.0\" encoding=\"utf-8\" ?><timedtext format=\"3\">\n<body><p t=\"0\" d=\"1\">x</p>",
+         SUB_FORMAT_YTXML},
+        {"<timedtext format=\"2\"><body><p t=\"0\" d=\"1\">x</p>", SUB_FORMAT_AUTO},
         {"<transcript><text start=\"1\" dur=\"2\">x</text>", SUB_FORMAT_YTXML},
         {"<text start=\"1\">x</text>", SUB_FORMAT_AUTO},
         {"[00:12.00]Hello", SUB_FORMAT_LRC},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -56,12 +57,16 @@ TEST(Lrc, Lyrics) {
              return v;
          }()},
         {"sorted by time", "[00:05.00]two\n[00:01.00]one", {{1000, 5000, {"one"}}, {5000, 8000, {"two"}}}},
-        {"equal times keep one",
+        // One cue per time, its lyrics in file order: the original and its translation.
+        {"equal times share one cue",
          "[00:05.00]first\n[00:05.00]second\n[00:09.00]after",
-         {{5000, 8000, {"first"}}, {9000, 12000, {"after"}}}},
-        {"exchange sort order",
+         {{5000, 9000, {"first", "second"}}, {9000, 12000, {"after"}}}},
+        {"lines in file order",
          "[00:05.00]one\n[00:05.00]two\n[00:03.00]three",
-         {{3000, 5000, {"three"}}, {5000, 8000, {"two"}}}},
+         {{3000, 5000, {"three"}}, {5000, 8000, {"one", "two"}}}},
+        {"empty lyric kept only alone",
+         "[00:01.00]\n[00:01.00]a\n[00:02.00]\n[00:02.00]\n[00:03.00]b",
+         {{1000, 2000, {"a"}}, {2000, 3000, {""}}, {3000, 6000, {"b"}}}},
         {"offset earlier", "[offset:500]\n[00:01.50]x", {{1000, 4000, {"x"}}}},
         {"offset later, any case", "[Offset:-500]\n[00:01.50]x", {{2000, 5000, {"x"}}}},
         {"offset below zero", "[offset:500]\n[00:00.30]x", {{-200, 2800, {"x"}}}},
@@ -95,18 +100,19 @@ TEST(Lrc, NothingToSing) {
     }
 }
 
-// The exchange sort exactly as written: for every slot, swap in each later entry that is
-// strictly smaller. The parser must reach the same cues without its quadratic cost.
-std::vector<Cue> exchange_sort_cues(std::vector<std::pair<int, std::string>> e) {
-    for (size_t i = 0; i + 1 < e.size(); ++i)
-        for (size_t k = i + 1; k < e.size(); ++k)
-            if (e[k].first < e[i].first) std::swap(e[i], e[k]);
+// The cues straight from the rule: entries grouped by time in ascending order, each group's
+// non-empty lyrics in file order (or one empty line), ending at the next time.
+std::vector<Cue> reference_cues(const std::vector<std::pair<int, std::string>>& e) {
+    std::map<int, std::vector<std::string>> by_time;
+    for (const auto& [time, text] : e) by_time[time].push_back(text);
     std::vector<Cue> out;
-    for (size_t i = 0; i < e.size(); ++i) {
-        if (i > 0 && e[i].first == e[i - 1].first) continue;
-        const int end =
-            (i + 1 < e.size() && e[i + 1].first > e[i].first) ? e[i + 1].first : e[i].first + 3000;
-        out.push_back({e[i].first, end, {e[i].second}});
+    for (auto it = by_time.begin(); it != by_time.end(); ++it) {
+        const auto next = std::next(it);
+        Cue c{it->first, next != by_time.end() ? next->first : it->first + 3000, {}};
+        for (const std::string& t : it->second)
+            if (!t.empty()) c.lines.push_back(t);
+        if (c.lines.empty()) c.lines.emplace_back();
+        out.push_back(std::move(c));
     }
     return out;
 }
@@ -125,8 +131,7 @@ void check_random_files(std::mt19937& rng, int files, int max_lines, int distinc
         if (offset != 0) text += "[offset:" + std::to_string(offset) + "]\n";
         std::vector<std::pair<int, std::string>> entries;
         for (int l = 0; l < lines; ++l) {
-            std::string lyric = "L";
-            lyric += std::to_string(l);
+            std::string lyric = rng() % 5 == 0 ? "" : "L" + std::to_string(l);
             const int tags = 1 + static_cast<int>(rng() % 3);
             for (int t = 0; t < tags; ++t) {
                 const int ms = static_cast<int>(rng() % static_cast<unsigned>(distinct_times)) * 500;
@@ -136,15 +141,15 @@ void check_random_files(std::mt19937& rng, int files, int max_lines, int distinc
             text += lyric + "\n";
         }
         ASSERT_EQ(parse(text, kLrc), 0) << text;
-        ASSERT_EQ(cues(), exchange_sort_cues(entries)) << text;
+        ASSERT_EQ(cues(), reference_cues(entries)) << text;
     }
 }
 
-TEST(Lrc, OrderMatchesExchangeSortOnRandomFiles) {
+TEST(Lrc, CuesMatchTheRuleOnRandomFiles) {
     std::mt19937 rng(20240607);
     check_random_files(rng, 4000, 24, 4);  // long runs of equal times
     check_random_files(rng, 2000, 60, 12); // mixed
-    check_random_files(rng, 10, 1500, 6);  // big runs, many rotations
+    check_random_files(rng, 10, 1500, 6);  // big runs
 }
 
 } // namespace

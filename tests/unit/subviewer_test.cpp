@@ -37,13 +37,13 @@ INSTANTIATE_TEST_SUITE_P(
         SvCase{"TimingThenTimingDropsFirst", kHead + "00:00:01.00,00:00:02.00\n00:00:03.00,00:00:04.00\nx",
                {{3000, 4000, {"x"}}}},
         SvCase{"TimingAsLastLine", kHead + "00:00:01.00,00:00:02.00\nx\n00:00:03.00,00:00:04.00", {{1000, 2000, {"x"}}}},
-        SvCase{"EmptyLinesJoinWithLf", kHead + "00:00:01.00,00:00:02.00\nHello\n\n\nWorld", {{1000, 2000, {"Hello\nWorld"}}}},
+        SvCase{"EmptyLinesJoinWithLf", kHead + "00:00:01.00,00:00:02.00\nHello\n\n\nWorld", {{1000, 2000, {"Hello", "World"}}}},
         SvCase{"BreakAtLineEndTrimsLf", kHead + "00:00:01.00,00:00:02.00\nHello[br]\nWorld", {{1000, 2000, {"Hello", "World"}}}},
         SvCase{"UpperBreakAndEmptyPieces", kHead + "00:00:01.00,00:00:02.00\n[BR] a [br][BR] b [br]", {{1000, 2000, {"a", "b"}}}},
         SvCase{"MixedCaseMarkersStay", kHead + "00:00:01.00,00:00:02.00\na[Br]b[bR]c[br", {{1000, 2000, {"a[Br]b[bR]c[br"}}}},
         SvCase{"BracketBeforeMarker", kHead + "00:00:01.00,00:00:02.00\na[[br]b", {{1000, 2000, {"a[", "b"}}}},
         SvCase{"SpacesOnlyGivesEmptyCue", kHead + "00:00:01.00,00:00:02.00\n   ", {{1000, 2000, {}}}},
-        SvCase{"TrailerJoinsLastCue", kHead + "00:00:01.00,00:00:02.00\nx\n[END]", {{1000, 2000, {"x\n[END]"}}}},
+        SvCase{"TrailerJoinsLastCue", kHead + "00:00:01.00,00:00:02.00\nx\n[END]", {{1000, 2000, {"x", "[END]"}}}},
         SvCase{"WindowNoLongerAppliesLater",
                kHead + "00:00:01.00,00:00:02.00\na\n" + std::string(30, '\n') + "00:00:03.00,00:00:04.00\nb",
                {{1000, 2000, {"a"}}, {3000, 4000, {"b"}}}},
@@ -92,7 +92,7 @@ TEST(SubViewer, JoinLimit) {
     // The joined text keeps its first 65535 bytes; the LF between lines counts.
     const std::string a(65530, 'a');
     ASSERT_EQ(run_parser(sub_parse_subviewer, kHead + "00:00:01.00,00:00:02.00\n" + a + "\nbbbbbbbbbb\ncc"), 0);
-    EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, {a + "\nbbbb"}}}));
+    EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, {a, "bbbb"}}}));
 }
 
 TEST(SubViewer, ManyMarkersStayLinear) {

@@ -51,10 +51,10 @@ TEST(Ttml, ReadsClockAndOffsetTimes) {
                                 {R"(end="2s")", 0, 2000},
                                 {R"(begin="soon" end="2s")", 0, 2000},
                                 {R"(begin="1h s" end="2s")", 0, 2000},
-                                // An unreadable end falls back to dur; dur is never a clock time.
+                                // An unreadable end falls back to dur, read as begin and end are.
                                 {R"(begin="1s" end="2.5s " dur="1s")", 1000, 2000},
                                 {R"(begin="1s" end="2.5s ")", -1, 0},
-                                {R"(begin="0" dur="00:00:02.000")", -1, 0},
+                                {R"(begin="1s" dur="00:00:02.500")", 1000, 3500},
                                 {R"(begin="1s" end="2s" dur="10s")", 1000, 2000},
                                 {R"(begin="2s" end="2s")", -1, 0},
                                 {R"(begin="1s")", -1, 0},
@@ -108,6 +108,12 @@ TEST(Ttml, TickAndFrameParameters) {
         {R"( ttp:frameRate="nan")", R"(begin="25f" end="2s")", 0, 2000, nullptr},
         // A zero product of rate and multiplier divides by zero: 0/0 is unreadable.
         {R"( ttp:frameRate="30" ttp:frameRateMultiplier="0")", R"(begin="0f" end="2s")", 0, 2000, nullptr},
+        // Frames in a clock time count at the same effective rate; a sub-frame part is ignored.
+        {R"( ttp:frameRate="24")", R"(begin="00:00:01:12" end="00:00:02:23.9")", 1500, 2958, nullptr},
+        {R"( ttp:frameRate="30" ttp:frameRateMultiplier="1000 1001")", R"(begin="0:0:1:15" dur="00:00:01:00")",
+         1500, 2500, nullptr},
+        {"", R"(begin="00:00:01:12" end="00:00:02:00")", 1480, 2000, "ttml: ttp:frameRate missing, defaulting to 25"},
+        {R"( ttp:frameRate="0")", R"(begin="00:00:01:12" end="2s")", 0, 2000, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.tt_attrs) + " / " + c.attrs);
@@ -203,25 +209,31 @@ TEST(Ttml, DivisionsBeyondTheStackDoNotPopTrackedOffsets) {
 TEST(Ttml, ParagraphText) {
     struct Case {
         const char* text;
-        const char* line; // nullptr: no cue
+        std::vector<std::string> lines; // none: no cue
     };
+    // Tags go, br splits, whitespace collapses, entities are decoded, and a line feed an
+    // entity brings splits again.
     const Case cases[] = {
-        {"Hello", "Hello"},
-        {"Line one<br/>Line two", "Line oneLine two"},
-        {"Line one<br/>\n      Line two", "Line one\n      Line two"},
-        {R"(<span tts:color="red">Red</span> &amp; &lt;b&gt;)", "Red & <b>"},
-        {"   \n  ", nullptr},
-        {"<span></span><br/>", nullptr},
+        {"Hello", {"Hello"}},
+        {"container<br/>fell", {"container", "fell"}},
+        {"Line one<br/>\n      Line two", {"Line one", "Line two"}},
+        {"a <tt:br></tt:br> b <BR /> <br xml:id=\"x\"/>c", {"a", "b", "c"}},
+        {"one\n  long\r\n\tline", {"one long line"}},
+        {"<span>no </span>  <span> gap</span>", {"no gap"}},
+        {"kept&#32;&#32;spaces&#10; split ", {"kept  spaces", "split"}},
+        {R"(<span tts:color="red">Red</span> &amp; &lt;b&gt;)", {"Red & <b>"}},
+        {"   \n  ", {}},
+        {"<span></span><br/>", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         const int rc = parse(doc(para(R"(begin="1s" end="2s")", c.text)), kTtml);
-        if (!c.line) {
+        if (c.lines.empty()) {
             EXPECT_EQ(rc, 5);
             continue;
         }
         ASSERT_EQ(rc, 0);
-        EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, {c.line}}}));
+        EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, c.lines}}));
     }
 }
 
@@ -233,7 +245,10 @@ TEST(Ttml, TagRecognition) {
     };
     const Case cases[] = {
         {"capitals", doc(R"(<P BEGIN="1s" END="2s">Loud</P>)"), {{1000, 2000, {"Loud"}}}},
-        {"prefixed names", R"(<tt:tt><tt:body><tt:p begin="1s" end="2s">x</tt:p></tt:body></tt:tt>)", {}},
+        {"prefixed names",
+         R"(<tt:tt ttp:frameRate="24"><tt:body><tt:div begin="10s"><tt:p begin="1s" end="2s">x</tt:p>)"
+         R"(<ebu:p begin="00:00:01:12" end="00:00:02:00">y<tt:br/>z</ebu:p></tt:div></tt:body></tt:tt>)",
+         {{11000, 12000, {"x"}}, {11500, 12000, {"y", "z"}}}},
         {"longer names", doc(R"(<param begin="1s" end="2s">x</param><pre begin="1s" end="2s">y</pre>)"), {}},
         {"no paragraph", doc("<div begin=\"1s\"></div>"), {}},
         {"p at the very end", "<tt><p", {}},

@@ -45,7 +45,10 @@ INSTANTIATE_TEST_SUITE_P(
                 {{1000, 2000, {"NOTE this is said", "WEBVTT"}}}},
         VttCase{"VoiceTagKept", "00:01.000 --> 00:02.000\n<v Anna>Hej &amp; hallo</v>",
                 {{1000, 2000, {"<v Anna>Hej &amp; hallo</v>"}}}},
-        VttCase{"LinesTrimmedAndSpaceLineEndsBlock", "00:01.000 --> 00:02.000\n\t a \n   \nb", {{1000, 2000, {"a"}}}},
+        // Only a line without any character ends a cue; one of blanks adds no line.
+        VttCase{"LinesTrimmedAndSpaceLineStaysInCue", "00:01.000 --> 00:02.000\n\t a \n   \nb\n\nc", {{1000, 2000, {"a", "b"}}}},
+        VttCase{"AutoCaptionSpaceFirstLine", "00:01.000 --> 00:02.000 align:start\n \nword\n\n00:02.000 --> 00:03.000\n \n",
+                {{1000, 2000, {"word"}}}},
         VttCase{"TimingWithoutText", "WEBVTT\n\n00:01.000 --> 00:02.000\n\n00:03.000 --> 00:04.000\nZ",
                 {{3000, 4000, {"Z"}}}},
         VttCase{"ReversedKept", "00:05.000 --> 00:01.000\nback", {{5000, 1000, {"back"}}}},

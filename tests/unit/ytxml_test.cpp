@@ -80,8 +80,8 @@ struct DocCase {
 
 TEST(YtXml, Elements) {
     const DocCase cases[] = {
-        {"entities and a line break element", el("1", "1", "it&#39;s<br/>fine &amp; dandy"), {{1000, 2000, {"it'sfine & dandy"}}}},
-        {"source line break stays in the line", el("1", "1", "two\nwords"), {{1000, 2000, {"two\nwords"}}}},
+        {"entities and a line break element", el("1", "1", "it&#39;s<br/>fine &amp; dandy"), {{1000, 2000, {"it's", "fine & dandy"}}}},
+        {"source line break separates lines", el("1", "1", " two \n\n words<BR>&#10;"), {{1000, 2000, {"two", "words"}}}},
         {"emoji references", el("1", "1", "&#x1F600;&#128512;"), {{1000, 2000, {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80"}}}},
         {"invalid references replaced", el("1", "1", "a&#0;b&#xD800;c"), {{1000, 2000, {"a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c"}}}},
         {"self-closing skipped, next read",
@@ -149,3 +149,29 @@ TEST(YtXml, UnterminatedElementsStayLinear) {
 }
 
 } // namespace
+
+TEST(YtXml, NewerForm) {
+    const std::string head = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<!-- srv3 -->\n<timedtext format=\"3\">\n<head>"
+                             "<pen id=\"1\"/><wp id=\"0\"/></head><body>";
+    const struct {
+        const char* name;
+        std::string text;
+        std::vector<Cue> want; // none: "no YouTube XML cues"
+    } cases[] = {
+        {"segments join as written, line feeds and br separate lines",
+         head + "<p t=\"1200\" d=\"2300\" w=\"1\"><s ac=\"0\">so</s><s t=\"400\"> we&#39;re</s><s t=\"900\"> here</s></p>"
+                "<p t=\"3400\" d=\"80\" w=\"1\" a=\"1\">\n</p><p t=\"3500\" d=\"1000\">top\nbottom<br/>last</p></body></timedtext>",
+         {{1200, 3500, {"so we're here"}}, {3500, 4500, {"top", "bottom", "last"}}}},
+        {"text elements are not read in this form", head + "<text start=\"1\" dur=\"1\">x</text></body></timedtext>", {}},
+        {"no duration, no cue", head + "<p t=\"100\">x</p><p t=\"200\" d=\"0\">y</p></body></timedtext>", {}},
+        // In any other document a p is no caption.
+        {"other root", "<timedtext format=\"2\"><p t=\"1\" d=\"2\">x</p></timedtext>", {}},
+        {"root not first", "<transcript><timedtext format=\"3\"><p t=\"1\" d=\"2\">x</p></timedtext></transcript>", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int rc = parse_yt(c.text);
+        EXPECT_EQ(rc, c.want.empty() ? 5 : 0) << sub_last_error();
+        EXPECT_EQ(cues(), c.want);
+    }
+}
