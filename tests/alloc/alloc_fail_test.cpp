@@ -195,4 +195,12 @@ TEST(AllocationFailure, SplitLinesIsAllOrNothing) {
     }
 }
 
+// Name lookups allocate nothing, so no failing allocation can change their answer.
+TEST(AllocationFailure, FormatNamesNeedNoMemory) {
+    alloc_hook::arm(1);
+    for (int id = 0; id < SUB_FORMAT_COUNT; ++id) EXPECT_EQ(sub_format_from_name(sub_format_name(id)), id);
+    EXPECT_EQ(sub_format_from_name("smi"), SUB_FORMAT_SAMI);
+    EXPECT_FALSE(alloc_hook::disarm());
+}
+
 } // namespace
