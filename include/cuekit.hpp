@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -38,6 +39,24 @@ enum class Format : int {
     Bilibili = SUB_FORMAT_BILIBILI,
     AcFun = SUB_FORMAT_ACFUN,
 };
+
+// How Result::write writes; the defaults are the tool's. The canvas, font and scale apply to
+// every ASS script, the rest to danmaku laid out as ASS.
+struct WriteOptions {
+    bool strip = false; // text without markup
+    int canvas_width = 1920;
+    int canvas_height = 1080;
+    std::string font{}; // empty: the default
+    double font_scale = 1.0;
+    double opacity = 1.0;     // 0 transparent to 1 opaque
+    double scroll_time = 8.0; // seconds
+    double fixed_time = 4.0;  // seconds
+    double lanes = 0.8;       // share of the height scrolling comments may use
+    bool danmaku_overlap = false;
+};
+
+// Takes written text piece by piece; false when it cannot (the write then fails with 6).
+using Sink = std::function<bool(std::string_view)>;
 
 // A read-only view of one cue of a Result; valid as long as the Result lives.
 class CueRef {
@@ -134,6 +153,23 @@ public:
     // The JSON result document, written on request ("{}" after a failure, or when memory
     // runs out while writing it).
     std::string json() const;
+
+    // Writes the cues as `target` ("srt", "vtt", "ass", "ttml", "lrc", "txt", "json"; or
+    // the Format of one of the first five) to `sink`. 0; 1 unknown target or an option out of
+    // range; 4 out of memory; 5 a failed parse; 6 the sink refused. What the writer leaves out
+    // (danmaku it cannot lay out) is described in `notes` when given.
+    int write_to(std::string_view target, const Sink& sink, const WriteOptions& options = {},
+                 std::vector<std::string>* notes = nullptr) const;
+    int write_to(Format target, const Sink& sink, const WriteOptions& options = {},
+                 std::vector<std::string>* notes = nullptr) const;
+    // The same into a string; std::invalid_argument for results 1 and 5, std::bad_alloc for 4.
+    std::string write(std::string_view target, const WriteOptions& options = {}) const;
+    std::string write(Format target, const WriteOptions& options = {}) const;
+
+    // Scales every time by fps_from / fps_to (both 0: no scaling), then shifts by shift_ms;
+    // with a shift, times below 0 become 0 and cues ending at or before 0 are removed (a
+    // warning gives the count). 0, or 1 for a ratio that is not two positive finite numbers.
+    int retime(int32_t shift_ms, double fps_from = 0, double fps_to = 0);
 
 private:
     friend Result parse(const void*, std::size_t, Format, const char*);
