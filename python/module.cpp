@@ -39,8 +39,12 @@ pyb::str text(std::string_view s) {
     return pyb::reinterpret_steal<pyb::str>(o);
 }
 
-[[noreturn]] void raise(pyb::handle exception) {
+void set_error(pyb::handle exception) {
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
+}
+
+[[noreturn]] void raise(pyb::handle exception) {
+    set_error(exception);
     throw pyb::error_already_set();
 }
 
@@ -304,7 +308,7 @@ PyObject* guarded(Body&& body) noexcept { // NOLINT(bugprone-exception-escape)
 // The Result, or nullptr with the exception `value` set.
 PyObject* result_or_raise(pyb::object value) {
     if (PyExceptionInstance_Check(value.ptr())) {
-        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr())), value.ptr());
+        set_error(value);
         return nullptr;
     }
     return value.release().ptr();
