@@ -10,7 +10,6 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <deque>
 #include <optional>
 #include <string>
@@ -55,9 +54,8 @@ pyb::object parse_failure(int code, std::string_view message) {
 pyb::object outcome(FileParse&& fp, pyb::handle filename) {
     if (fp.no_memory) return steal_or_throw(PyObject_CallFunction(PyExc_MemoryError, "s", "out of memory"));
     if (fp.sys_error != 0) {
-        const char* why = fp.sys_message ? fp.sys_message : std::strerror(fp.sys_error);
         // OSError picks the subclass from the errno: FileNotFoundError, IsADirectoryError, ...
-        return steal_or_throw(PyObject_CallFunction(PyExc_OSError, "isO", fp.sys_error, why, filename.ptr()));
+        return steal_or_throw(PyObject_CallFunction(PyExc_OSError, "isO", fp.sys_error, fp.sys_message.c_str(), filename.ptr()));
     }
     if (!fp.result) return parse_failure(fp.result.code(), fp.result.error());
     return pyb::cast(std::make_shared<cuekit::Result>(std::move(fp.result)));
@@ -349,9 +347,26 @@ PyObject* parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
         FileParse fp;
         {
             const pyb::gil_scoped_release nogil;
-            fp = cuekit::py::parse_path(bytes, o.format, o.encoding_or_null());
+            thread_local tool::FileBytes file(false); // its read buffer serves the thread's next file
+            fp = cuekit::py::parse_path(bytes, o.format, o.encoding_or_null(), file);
         }
         return result_or_raise(outcome(std::move(fp), name));
+    });
+}
+
+PyObject* detect_format(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"data", "filename", nullptr};
+    PyObject* data = nullptr;
+    PyObject* filename = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "S|O:detect_format", const_cast<char**>(keywords), &data, &filename))
+        return nullptr;
+    return guarded([&] {
+        std::string name;
+        if (filename != Py_None) name = fs_path(filename).first;
+        const std::string_view bytes(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+        const cuekit::Format f = cuekit::detect_format(bytes, filename != Py_None ? name.c_str() : nullptr);
+        if (f == cuekit::Format::Auto) Py_RETURN_NONE;
+        return text(sub_format_name(static_cast<int>(f))).release().ptr();
     });
 }
 
@@ -444,6 +459,13 @@ does not stop the others. Paths are taken from the iterable only a few files
 ahead of the consumer, so any number of paths runs in bounded memory. An item
 that is not a path (TypeError), or an error raised by the iterable, ends the
 generator with that exception after the files before it.)doc";
+
+constexpr const char* kDetectDoc = R"doc(detect_format($module, /, data, filename=None)
+--
+
+The name of the format parse would read `data` (bytes) as, or None when neither
+the content nor the file name's extension tells. With empty data, the extension
+alone decides: detect_format(b"", "a.srt") == "srt".)doc";
 
 constexpr const char* kParseErrorSource = R"doc(
 class ParseError(Exception):
@@ -561,6 +583,7 @@ PYBIND11_MODULE(cuekit, m) {
         {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse)), METH_VARARGS | METH_KEYWORDS, parse_doc.c_str()},
         {"parse_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_file)), METH_VARARGS | METH_KEYWORDS, parse_file_doc.c_str()},
         {"parse_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_many)), METH_VARARGS | METH_KEYWORDS, kParseManyDoc},
+        {"detect_format", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detect_format)), METH_VARARGS | METH_KEYWORDS, kDetectDoc},
         {nullptr, nullptr, 0, nullptr},
     };
     if (PyModule_AddFunctions(m.ptr(), functions) != 0) throw pyb::error_already_set();

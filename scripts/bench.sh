@@ -4,6 +4,8 @@
 #
 #   scripts/bench.sh [SIZE_MIB...]      default sizes: 1 16 64 256 (or $BENCH_SIZES)
 #   scripts/bench.sh --batch [FILES]    many small files instead (default 10000, or $BENCH_FILES)
+#   scripts/bench.sh --python [FILES]   the Python module next to Python readers, on the same
+#                                       corpus and on large files ($BENCH_LARGE_MIB, default 16)
 #
 # Environment: BENCH_SIZES="1 16" (quick mode), BENCH_SHAPES="srt vtt ..." (default: every
 # shape the generator knows), BENCH_RUNS (runs per figure, median taken; default 3),
@@ -19,7 +21,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 batch=0
-if [ "${1:-}" = --batch ]; then batch=1; shift; fi
+python=0
+if [ "${1:-}" = --batch ]; then batch=1; shift; elif [ "${1:-}" = --python ]; then python=1; shift; fi
 if [ $# -gt 0 ]; then sizes=("$@"); else read -r -a sizes <<<"${BENCH_SIZES:-1 16 64 256}"; fi
 runs="${BENCH_RUNS:-3}"
 timeout_s="${BENCH_TIMEOUT:-60}"
@@ -87,6 +90,20 @@ if [ "${BENCH_PEERS:-1}" = 0 ]; then have_ffmpeg=0; peer_libass=""; fi
 baseline="${BENCH_BASELINE:-}"
 
 # --- many small files ----------------------------------------------------------------------
+# The batch corpus of $1 files under $data, written when missing or older than the generator.
+# Sets corpus (its folder) and list (its files, sorted, one a line).
+make_corpus() {
+  corpus="$data/corpus-$1"
+  list="$data/corpus-$1.list"
+  mkdir -p "$data"
+  if [ ! -f "$list" ] || [ "$gen" -nt "$list" ]; then
+    log "writing a corpus of $1 files to $corpus"
+    rm -rf "$corpus" "$list"
+    "$gen" corpus "$corpus" "$1"
+    find "$corpus" -type f | LC_ALL=C sort >"$list.tmp" && mv "$list.tmp" "$list"
+  fi
+}
+
 # A corpus of generated files (every format, 5-200 KiB, a few encodings) read by one process
 # (--jsonl, one thread and all of them), by one process per file (a shell loop of the tool,
 # ffmpeg on the formats it reads) and by a Python loop over pysubs2 on the formats it reads.
@@ -95,15 +112,9 @@ baseline="${BENCH_BASELINE:-}"
 # same files. Environment as above: BENCH_RUNS, BENCH_TIMEOUT, BENCH_PEERS=0.
 batch_bench() {
   local files="${sizes[0]:-${BENCH_FILES:-10000}}" sample_size="${BENCH_SAMPLE:-500}"
-  local corpus="$data/corpus-$files" list="$data/corpus-$files.list" cores
+  local corpus list cores
   cores="$(nproc 2>/dev/null || echo 2)"
-  mkdir -p "$data"
-  if [ ! -f "$list" ] || [ "$gen" -nt "$list" ]; then
-    log "writing a corpus of $files files to $corpus"
-    rm -rf "$corpus" "$list"
-    "$gen" corpus "$corpus" "$files"
-    find "$corpus" -type f | LC_ALL=C sort >"$list.tmp" && mv "$list.tmp" "$list"
-  fi
+  make_corpus "$files"
   local all=() sample=() ff=() py=() step
   mapfile -t all <"$list"
   step=$(((${#all[@]} + sample_size - 1) / sample_size))
@@ -193,7 +204,28 @@ batch_bench() {
   echo "left out of its files."
 }
 
+# --- the Python module -----------------------------------------------------------------------
+# bench/python_bench.py in one interpreter: cuekit.parse_file in a loop, parse_many, Python
+# threads, and pysubs2, srt and webvtt-py on the files they read, on the batch corpus; then the
+# same readers on one large file of each of SubRip, WebVTT and ASS.
+python_bench() {
+  local corpus list large=() shape e f mib="${BENCH_LARGE_MIB:-16}"
+  ninja -C "$build" -j2 cuekit_python >/dev/null
+  make_corpus "${1:-${BENCH_FILES:-10000}}"
+  for shape in srt vtt ass; do
+    e="$("$gen" --list | awk -v s="$shape" '$1 == s { print $2 }')"
+    f="$data/$shape-${mib}M$e"
+    if [ ! -f "$f" ] || [ "$gen" -nt "$f" ]; then "$gen" "$shape" "${mib}M" "$f"; fi
+    large+=("$f")
+  done
+  PYTHONPATH="$build/python" /usr/bin/python3 bench/python_bench.py --runs "$runs" --jobs 2 "$corpus" "${large[@]}"
+}
+
 # --- measuring -----------------------------------------------------------------------------
+if [ "$python" = 1 ]; then
+  python_bench "$@"
+  exit 0
+fi
 if [ "$batch" = 1 ]; then
   batch_bench
   exit 0

@@ -74,6 +74,15 @@ using ParserFn = int (*)(sub_state& st, std::string_view text);
 // Whether a sample of the raw input (left-trimmed, cut at its first NUL) looks like the format.
 using ProbeFn = bool (*)(std::string_view sample);
 
+// How the text of a line carries its styling, as a source and as a writer's target.
+enum class Markup {
+    Plain, // text only, no escapes (LRC, txt; and every source whose text is decoded already)
+    Html,  // SubRip tags, no character references
+    Vtt,   // the same tags, with character references
+    Ass,   // override blocks, \N \h and \{ \} escapes
+    Xml,   // text only, with character references (TTML)
+};
+
 struct FormatInfo {
     sub_format id;
     const char* name;                            // as sub_format_name() gives it
@@ -84,6 +93,8 @@ struct FormatInfo {
     int detect_rank;   // 1 is probed first; the first probe that says yes names the format
     int fallback_rank; // 1 is tried first on text that detection cannot name
     sub_format retry_as; // the second chance when this parser fails, or SUB_FORMAT_AUTO
+    Markup markup = Markup::Plain; // how the text of its lines carries styling
+    bool danmaku = false;          // comments a danmaku player lays out over the picture
 };
 
 // The one table of formats, indexed by identifier 0 to SUB_FORMAT_COUNT - 1.

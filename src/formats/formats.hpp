@@ -8,7 +8,8 @@
 namespace cuekit {
 
 // ---------------------------------------------------------------------------------------
-// One parser and one probe per format, each in the format's own file.
+// One parser and one probe per format, each in the format's own file. A probe gets the
+// detection sample `t` (see ProbeFn).
 
 int parse_srt(sub_state& st, std::string_view text);
 int parse_vtt(sub_state& st, std::string_view text);
@@ -22,17 +23,17 @@ int parse_sami(sub_state& st, std::string_view text);
 int parse_bilibili(sub_state& st, std::string_view text);
 int parse_acfun(sub_state& st, std::string_view text);
 
-bool probe_srt(std::string_view sample);
-bool probe_vtt(std::string_view sample);
-bool probe_ass(std::string_view sample);
-bool probe_microdvd(std::string_view sample);
-bool probe_subviewer(std::string_view sample);
-bool probe_ttml(std::string_view sample);
-bool probe_ytxml(std::string_view sample);
-bool probe_lrc(std::string_view sample);
-bool probe_sami(std::string_view sample);
-bool probe_bilibili(std::string_view sample);
-bool probe_acfun(std::string_view sample);
+bool probe_srt(std::string_view t);
+bool probe_vtt(std::string_view t);
+bool probe_ass(std::string_view t);
+bool probe_microdvd(std::string_view t);
+bool probe_subviewer(std::string_view t);
+bool probe_ttml(std::string_view t);
+bool probe_ytxml(std::string_view t);
+bool probe_lrc(std::string_view t);
+bool probe_sami(std::string_view t);
+bool probe_bilibili(std::string_view t);
+bool probe_acfun(std::string_view t);
 
 // ---------------------------------------------------------------------------------------
 // Markup scanning (formats/markup.cpp)

@@ -1,4 +1,5 @@
 """The Python module against the tool: same documents, same warnings, same failures."""
+import errno
 import gc
 import json
 import os
@@ -94,10 +95,19 @@ def test_parse_errors(data, kwargs, code):
     assert (type(copy), copy.code, copy.message) == (cuekit.ParseError, code, e.value.message)
 
 
-def test_file_errors_name_the_path(tmp_path):
+def test_file_errors_name_the_path(tmp_path, monkeypatch):
     with pytest.raises(FileNotFoundError) as e:
         cuekit.parse_file(tmp_path / "missing.srt")
     assert e.value.filename == str(tmp_path / "missing.srt")
+    huge = tmp_path / "huge.srt"
+    with open(huge, "wb") as f:
+        f.truncate(2**31)  # sparse: refused by its size, as the tool refuses it
+    with pytest.raises(OSError) as e:
+        cuekit.parse_file(huge)
+    assert e.value.errno == errno.EFBIG and e.value.strerror == "file too large (2 GiB or more)"
+    monkeypatch.chdir(tmp_path)  # "-" names a file here, not standard input
+    with pytest.raises(FileNotFoundError):
+        cuekit.parse_file("-")
     empty = tmp_path / "empty.srt"
     empty.write_bytes(b"")
     with pytest.raises(cuekit.ParseError) as e:
@@ -112,6 +122,14 @@ def test_the_extension_decides_only_when_the_content_says_nothing(tmp_path):
         path = tmp_path / os.fsdecode(name)
         path.write_bytes(data)
         assert cuekit.parse_file(path).to_json() == cuekit.parse(data).to_json()
+
+
+@pytest.mark.parametrize(
+    "data, filename, expected",
+    [(b"", "a.srt", "srt"), (b"", "b.SMI", "sami"), (b"", "c.txt", None), (b"WEBVTT\n", "d.srt", "vtt"), (b"", None, None)],
+)
+def test_detect_format(data, filename, expected):
+    assert cuekit.detect_format(data, filename) == expected
 
 
 def test_cue_sequence():

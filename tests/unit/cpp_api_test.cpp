@@ -39,6 +39,35 @@ TEST(CppApi, ResultOwnsItsCues) {
     EXPECT_EQ(n, 3);
 }
 
+static_assert(std::random_access_iterator<cuekit::Result::iterator>);
+
+TEST(CppApi, IteratorIsRandomAccess) {
+    const cuekit::Result r = cuekit::parse(kSrt + "\n3\n00:00:05,000 --> 00:00:06,000\nLast\n");
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(std::distance(r.begin(), r.end()), 3);
+    const std::vector<cuekit::CueRef> copy(r.begin(), r.end());
+    ASSERT_EQ(copy.size(), 3u);
+    EXPECT_EQ(copy[2].start_ms(), 5000);
+
+    auto it = r.begin();
+    EXPECT_EQ(it[2].line(0), "Last");
+    EXPECT_EQ((*(it + 2)).start_ms(), 5000);
+    it += 2;
+    EXPECT_EQ((*it).end_ms(), 6000);
+    EXPECT_EQ((*(it - 1)).start_ms(), 3000);
+    EXPECT_EQ(it - r.begin(), 2);
+    EXPECT_TRUE(r.begin() < it && it < r.end() && it <= it && r.end() > it && r.end() >= it);
+    EXPECT_EQ(--it, r.begin() + 1);
+    EXPECT_EQ(1 + r.begin(), it);
+    // Backwards through the standard algorithms.
+    std::vector<int32_t> starts;
+    std::transform(std::make_reverse_iterator(r.end()), std::make_reverse_iterator(r.begin()),
+                   std::back_inserter(starts), [](cuekit::CueRef c) { return c.start_ms(); });
+    EXPECT_EQ(starts, (std::vector<int32_t>{5000, 3000, 1000}));
+    EXPECT_EQ(std::lower_bound(r.begin(), r.end(), 3000, [](cuekit::CueRef c, int32_t t) { return c.end_ms() <= t; }),
+              r.begin() + 1);
+}
+
 TEST(CppApi, Failures) {
     cuekit::Result empty = cuekit::parse(std::string_view());
     EXPECT_EQ(empty.code(), 3);
