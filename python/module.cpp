@@ -567,6 +567,36 @@ PYBIND11_MODULE(cuekit, m) {
             for (std::size_t i = 0; i < r.size(); ++i) PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), cue_dict(r[i]).release().ptr());
             return out;
         }, "to_dicts() -> list[dict]\n\nThe cues as the JSON document has them: json.loads(r.to_json())[\"cues\"].")
+        .def("write", [](const cuekit::Result& r, const std::string& target, bool strip, std::pair<int, int> canvas,
+                         const std::string& font, double font_scale, double opacity, double scroll_time,
+                         double fixed_time, double lanes, bool danmaku_overlap) {
+            cuekit::WriteOptions o;
+            o.strip = strip;
+            o.canvas_width = canvas.first;
+            o.canvas_height = canvas.second;
+            o.font = font;
+            o.font_scale = font_scale;
+            o.opacity = opacity;
+            o.scroll_time = scroll_time;
+            o.fixed_time = fixed_time;
+            o.lanes = lanes;
+            o.danmaku_overlap = danmaku_overlap;
+            std::string out;
+            int rc = 0;
+            {
+                const pyb::gil_scoped_release unlocked;
+                rc = r.write_to(target, [&](std::string_view s) { out.append(s); return true; }, o);
+            }
+            if (rc == 4) throw std::bad_alloc();
+            if (rc != 0) throw pyb::value_error("unknown target " + target + " or an option out of range");
+            return text(out);
+        }, pyb::arg("target"), pyb::kw_only(), pyb::arg("strip") = false, pyb::arg("canvas") = std::pair<int, int>(1920, 1080),
+           pyb::arg("font") = "", pyb::arg("font_scale") = 1.0, pyb::arg("opacity") = 1.0, pyb::arg("scroll_time") = 8.0,
+           pyb::arg("fixed_time") = 4.0, pyb::arg("lanes") = 0.8, pyb::arg("danmaku_overlap") = false,
+           "write(target, *, strip=False, canvas=(1920, 1080), font='', font_scale=1.0, opacity=1.0,\n"
+           "      scroll_time=8.0, fixed_time=4.0, lanes=0.8, danmaku_overlap=False) -> str\n\n"
+           "The cues written as target: 'srt', 'vtt', 'ass', 'ttml', 'lrc', 'txt' or 'json', as `cuekit --to`\n"
+           "writes them. ValueError for an unknown target or an option out of range.")
         .def("__repr__", [](const cuekit::Result& r) {
             return "<cuekit.Result format=" + std::string(r.format_name()) + " cues=" + std::to_string(r.size()) +
                    " warnings=" + std::to_string(r.warnings().size()) + ">";

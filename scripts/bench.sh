@@ -6,6 +6,8 @@
 #   scripts/bench.sh --batch [FILES]    many small files instead (default 10000, or $BENCH_FILES)
 #   scripts/bench.sh --python [FILES]   the Python module next to Python readers, on the same
 #                                       corpus and on large files ($BENCH_LARGE_MIB, default 16)
+#   scripts/bench.sh --convert [MIB]    converting a SubRip file (default 64 MiB) to SubRip and
+#                                       ASS, next to ffmpeg and pysubs2 converting the same file
 #
 # Environment: BENCH_SIZES="1 16" (quick mode), BENCH_SHAPES="srt vtt ..." (default: every
 # shape the generator knows), BENCH_RUNS (runs per figure, median taken; default 3),
@@ -22,8 +24,19 @@ cd "$root"
 
 batch=0
 python=0
-if [ "${1:-}" = --batch ]; then batch=1; shift; elif [ "${1:-}" = --python ]; then python=1; shift; fi
-if [ $# -gt 0 ]; then sizes=("$@"); else read -r -a sizes <<<"${BENCH_SIZES:-1 16 64 256}"; fi
+convert=0
+case "${1:-}" in
+  --batch) batch=1; shift ;;
+  --python) python=1; shift ;;
+  --convert) convert=1; shift ;;
+esac
+if [ $# -gt 0 ]; then
+  sizes=("$@")
+elif [ "$batch" = 1 ] || [ "$python" = 1 ]; then
+  sizes=("${BENCH_FILES:-10000}")
+else
+  read -r -a sizes <<<"${BENCH_SIZES:-1 16 64 256}"
+fi
 runs="${BENCH_RUNS:-3}"
 timeout_s="${BENCH_TIMEOUT:-60}"
 build=build-bench
@@ -111,7 +124,7 @@ make_corpus() {
 # files, default 500), and the tool with one thread runs on each sample too, for ratios on the
 # same files. Environment as above: BENCH_RUNS, BENCH_TIMEOUT, BENCH_PEERS=0.
 batch_bench() {
-  local files="${sizes[0]:-${BENCH_FILES:-10000}}" sample_size="${BENCH_SAMPLE:-500}"
+  local files="${sizes[0]}" sample_size="${BENCH_SAMPLE:-500}"
   local corpus list cores
   cores="$(nproc 2>/dev/null || echo 2)"
   make_corpus "$files"
@@ -221,7 +234,50 @@ python_bench() {
   PYTHONPATH="$build/python" /usr/bin/python3 bench/python_bench.py --runs "$runs" --jobs 2 "$corpus" "${large[@]}"
 }
 
+# --- converting ----------------------------------------------------------------------------
+# One realistic SubRip file of $1 MiB (default 64) written as SubRip and as ASS: the tool
+# (parse and write, --to), ffmpeg (-i in.srt out.ass) and pysubs2 (load, save), each whole
+# process, median of $runs runs, output to /dev/null.
+convert_bench() {
+  local mib="${1:-64}" e f bytes have_py=0
+  e="$("$gen" --list | awk '$1 == "srt" { print $2 }')"
+  f="$data/srt-${mib}M$e"
+  mkdir -p "$data"
+  if [ ! -f "$f" ] || [ "$gen" -nt "$f" ]; then "$gen" srt "${mib}M" "$f"; fi
+  bytes="$(wc -c <"$f")"
+  cat "$f" >/dev/null
+  [ "${BENCH_PEERS:-1}" != 0 ] && /usr/bin/python3 -c 'import pysubs2' 2>/dev/null && have_py=1
+  local cfmt='%-8s %12s %9s %12s %9s %12s %9s %8s\n'
+  printf "$cfmt" target cuekit_s MB/s ffmpeg_s MB/s pysubs2_s MB/s x_best
+  # seconds CMD...: the median seconds, or "-" when the command fails or times out.
+  seconds() {
+    local st secs kib
+    read -r st secs kib < <("$usage" "$runs" "$timeout_s" "$@")
+    if [ "$st" = ok ]; then echo "$secs"; else echo "-"; fi
+  }
+  mbps() { awk -v b="$bytes" -v s="$1" 'BEGIN { if (s + 0 > 0) printf "%.1f", b / s / 1e6; else printf "-" }'; }
+  local target ours ff py best
+  for target in srt ass; do
+    ours="$(seconds "$tool" "$f" --to "$target")"
+    ff="-"
+    [ "$have_ffmpeg" = 1 ] && ff="$(seconds ffmpeg -nostdin -v error -i "$f" -f "$target" -y /dev/null)"
+    py="-"
+    [ "$have_py" = 1 ] && py="$(seconds /usr/bin/python3 bench/peer_pysubs2_convert.py "$f" "$target" /dev/null)"
+    best="$(awk -v o="$ours" -v a="$ff" -v b="$py" 'BEGIN {
+      m = 0; if (a != "-") m = a; if (b != "-" && (m == 0 || b < m)) m = b
+      if (m > 0 && o != "-" && o > 0) printf "%.1f", m / o; else printf "-" }')"
+    printf "$cfmt" "$target" "$ours" "$(mbps "$ours")" "$ff" "$(mbps "$ff")" "$py" "$(mbps "$py")" "$best"
+  done
+  echo
+  echo "$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1e6 }') MB of SubRip ($f). Whole processes, median of $runs runs, output to"
+  echo "/dev/null. x_best: the faster peer's seconds over cuekit's."
+}
+
 # --- measuring -----------------------------------------------------------------------------
+if [ "$convert" = 1 ]; then
+  convert_bench "$@"
+  exit 0
+fi
 if [ "$python" = 1 ]; then
   python_bench "$@"
   exit 0

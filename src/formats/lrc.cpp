@@ -73,7 +73,7 @@ void read_line(std::string_view line, std::vector<Entry>& entries, double& offse
 // (a translated file gives the original and its translation); an empty lyric counts only
 // when all at that time are empty. A cue lasts until the next later time. Positions are
 // sorted rather than the entries, which are six times their size.
-void emit_cues(sub_state& st, const std::vector<Entry>& entries) {
+void emit_cues(Store& st, const std::vector<Entry>& entries) {
     const size_t n = entries.size();
     std::vector<uint32_t> order(n);
     std::iota(order.begin(), order.end(), 0u);
@@ -106,7 +106,7 @@ bool probe_lrc(std::string_view t) {
     return tagged && contains(t, "]") && (contains(t, "[0") || contains(t, "[1") || contains(t, "[ti"));
 }
 
-int parse_lrc(sub_state& st, std::string_view text) {
+int parse_lrc(Store& st, std::string_view text) {
     std::vector<Entry> entries;
     double offset = 0;
     LineReader reader(text);

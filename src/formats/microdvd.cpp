@@ -77,7 +77,7 @@ int32_t mdvd_ms(int32_t frame, float rate) {
 }
 
 // Splits the cue text at "|" into lines and removes brace codes of up to 32 bytes.
-void mdvd_text_lines(sub_state& st, int index, std::string_view t, std::string& buf) {
+void mdvd_text_lines(Store& st, int index, std::string_view t, std::string& buf) {
     buf.clear();
     auto flush = [&] {
         if (!buf.empty()) cue_add_text(st, index, buf);
@@ -117,7 +117,7 @@ bool probe_microdvd(std::string_view t) {
            (is_digit(static_cast<unsigned char>(t[1])) || t[1] == '-');
 }
 
-int parse_microdvd(sub_state& st, std::string_view text) {
+int parse_microdvd(Store& st, std::string_view text) {
     float rate = kDefaultRate;
     bool rate_open = true;
     std::string buf;

@@ -243,3 +243,18 @@ def test_parse_many_abandoned_midway_stops_its_threads():
         next(gen)
         del gen  # joins its threads; a hang or crash here fails the run
     assert list(cuekit.parse_many([])) == []
+
+
+@pytest.mark.parametrize("target", ["srt", "vtt", "ass", "ttml", "lrc", "txt", "json"])
+@pytest.mark.parametrize("name", ["sample.srt", "sample.ass", "sample.bilibili.xml"])
+def test_write_is_what_the_tool_writes(tool, name, target):
+    path = ROOT / "examples" / name
+    run = run_tool(tool, path, "--to", target, "--strip", "--canvas", "1280x720", "--lanes", "0.5")
+    assert cuekit.parse_file(path).write(target, strip=True, canvas=(1280, 720), lanes=0.5) == run.stdout.decode()
+
+
+def test_write_refuses_bad_requests():
+    r = cuekit.parse(b"1\n00:00:01,000 --> 00:00:02,000\nx\n")
+    for call in (lambda: r.write("docx"), lambda: r.write("ass", opacity=2), lambda: r.write("ass", canvas=(0, 0))):
+        with pytest.raises(ValueError):
+            call()
