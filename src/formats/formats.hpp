@@ -55,7 +55,8 @@ struct TextRules {
 };
 
 // The character data of range: tags removed, at most kTextMax bytes kept, entities decoded,
-// trimmed. The result points into `buf`, which is reused from call to call.
+// trimmed. The result points into `buf`, which is reused from call to call, or into `range`
+// when nothing but trimming was needed.
 std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules = {});
 
 // Walks the elements of one name through a markup text, front to back: each start tag (from
