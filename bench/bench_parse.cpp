@@ -1,13 +1,20 @@
-// Microbenchmarks of sub_parse, one per generated shape, reporting bytes per second. The input
-// is generated in-process (deterministically), so the numbers do not depend on files on disk.
-// The plain formats run on a few MiB; the adversarial shapes on less, because they exist to
-// expose super-linear paths, which would otherwise make a run take minutes.
+// Microbenchmarks of sub_parse (parse/SHAPE: the C interface with its records and JSON text)
+// and of the C++ interface (lean/SHAPE: a borrowing parse that reads every line, and
+// json/SHAPE: the same with the document streamed to a sink that only counts), one per
+// generated shape, reporting bytes per second. The input is generated in-process
+// (deterministically), so the numbers do not depend on files on disk. The plain formats run
+// on a few MiB (CUEKIT_BENCH_MIB overrides it); the adversarial shapes on less, because they
+// exist to expose super-linear paths, which would otherwise make a run take minutes.
 #include "generator.hpp"
 
 #include <cuekit.h>
+#ifdef CUEKIT_BENCH_LEAN
+#include <cuekit.hpp>
+#endif
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -22,7 +29,9 @@ const std::string& input(const cuekit::bench::Shape& shape) {
     static std::map<std::string_view, std::string> cache;
     auto it = cache.find(shape.name);
     if (it == cache.end()) {
-        size_t size = shape.adversarial ? kAdversarialSize : kPlainSize;
+        const char* mib = std::getenv("CUEKIT_BENCH_MIB");
+        const size_t plain = mib && std::atoi(mib) > 0 ? static_cast<size_t>(std::atoi(mib)) << 20 : kPlainSize;
+        size_t size = shape.adversarial ? kAdversarialSize : plain;
         it = cache.emplace(shape.name, cuekit::bench::generate(shape.name, size)).first;
     }
     return it->second;
@@ -47,12 +56,47 @@ void bm_parse(benchmark::State& state, const cuekit::bench::Shape* shape) {
     state.counters["MiB"] = static_cast<double>(data.size()) / (1u << 20);
 }
 
+#ifdef CUEKIT_BENCH_LEAN
+// The C++ interface as the tool uses it: a borrowing parse, then every line read (listing)
+// or the document streamed (json).
+void bm_lean(benchmark::State& state, const cuekit::bench::Shape* shape, bool json) {
+    const std::string& data = input(*shape);
+    size_t cues = 0;
+    for (auto _ : state) {
+        const cuekit::Result r =
+            cuekit::parse_borrowed(data, static_cast<cuekit::Format>(shape->format), nullptr);
+        if (!r && shape->parses) {
+            state.SkipWithError(std::string(r.error()).c_str());
+            break;
+        }
+        size_t bytes = 0;
+        if (json) {
+            r.write_json([](void* context, const char*, size_t size) { *static_cast<size_t*>(context) += size; return true; },
+                         &bytes);
+        } else {
+            for (const cuekit::CueRef c : r)
+                for (size_t j = 0; j < c.line_count(); ++j) bytes += c.line(j).size();
+        }
+        benchmark::DoNotOptimize(bytes);
+        cues = r.size();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.size()));
+    state.counters["cues"] = static_cast<double>(cues);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
     for (const auto& shape : cuekit::bench::shapes()) {
         std::string name = "parse/" + std::string(shape.name);
         benchmark::RegisterBenchmark(name.c_str(), bm_parse, &shape)->Unit(benchmark::kMillisecond);
+#ifdef CUEKIT_BENCH_LEAN
+        for (const bool json : {false, true}) {
+            const std::string lean = (json ? "json/" : "lean/") + std::string(shape.name);
+            benchmark::RegisterBenchmark(lean.c_str(), bm_lean, &shape, json)->Unit(benchmark::kMillisecond);
+        }
+#endif
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -30,7 +30,13 @@ case "${1:-}" in
   --python) python=1; shift ;;
   --convert) convert=1; shift ;;
 esac
-if [ $# -gt 0 ]; then sizes=("$@"); else read -r -a sizes <<<"${BENCH_SIZES:-1 16 64 256}"; fi
+if [ $# -gt 0 ]; then
+  sizes=("$@")
+elif [ "$batch" = 1 ] || [ "$python" = 1 ]; then
+  sizes=("${BENCH_FILES:-10000}")
+else
+  read -r -a sizes <<<"${BENCH_SIZES:-1 16 64 256}"
+fi
 runs="${BENCH_RUNS:-3}"
 timeout_s="${BENCH_TIMEOUT:-60}"
 build=build-bench
@@ -118,7 +124,7 @@ make_corpus() {
 # files, default 500), and the tool with one thread runs on each sample too, for ratios on the
 # same files. Environment as above: BENCH_RUNS, BENCH_TIMEOUT, BENCH_PEERS=0.
 batch_bench() {
-  local files="${sizes[0]:-${BENCH_FILES:-10000}}" sample_size="${BENCH_SAMPLE:-500}"
+  local files="${sizes[0]}" sample_size="${BENCH_SAMPLE:-500}"
   local corpus list cores
   cores="$(nproc 2>/dev/null || echo 2)"
   make_corpus "$files"

@@ -93,6 +93,15 @@ std::vector<Input> collect_inputs(const std::vector<std::string_view>& paths, bo
     return out;
 }
 
+std::shared_ptr<const void> FileBytes::take_mapping() {
+    if (!mapped_) return nullptr;
+    const std::size_t len = len_;
+    std::shared_ptr<const void> owner(mapped_, [len](const void* p) { munmap(const_cast<void*>(p), len); });
+    mapped_ = nullptr;
+    len_ = 0;
+    return owner;
+}
+
 void FileBytes::reset() {
     if (mapped_) munmap(mapped_, len_);
     mapped_ = nullptr;

@@ -38,6 +38,10 @@ public:
     std::size_t size() const { return len_; }
     // Unmaps, and gives back a read buffer that grew large.
     void reset();
+    // The mapping, handed over to an owner that unmaps it when the last copy goes (a result
+    // that borrows the bytes keeps them this way); null when the file was read, not mapped.
+    // The bytes stay where they are; this object then holds nothing.
+    std::shared_ptr<const void> take_mapping();
     // Reads `path` ("-": standard input). On failure returns false with the reason in `why`.
     bool load(const std::string& path, std::string& why);
     // The errno of the last failure: EFBIG for a file too large, ENOMEM when memory ran out.

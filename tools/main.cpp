@@ -45,7 +45,7 @@ cuekit::Format format_from_name(const char* name) {
     return static_cast<cuekit::Format>(id == SUB_FORMAT_UNKNOWN ? SUB_FORMAT_AUTO : id);
 }
 
-// At most this many parsing threads, whatever -j asks for.
+// The largest job count -j accepts.
 constexpr unsigned kMaxJobs = 1024;
 
 struct Options {
@@ -240,6 +240,9 @@ private:
     std::vector<Slot> slots_;
     std::size_t next_ = 0;    // the next input a worker takes
     std::size_t written_ = 0; // inputs written so far
+    // Who waits: a wake-up costs a system call, so it goes only to a thread that sleeps.
+    bool writer_waits_ = false;
+    unsigned workers_wait_ = 0;
     bool stop_ = false;
     std::vector<std::thread> threads_; // last: started after everything they use
 };
@@ -257,7 +260,10 @@ tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file) const {
     const std::string_view bytes(file.data(), file.size());
     cuekit::Format format = o_.format;
     if (format == cuekit::Format::Auto) format = cuekit::detect_format(bytes, in.path == "-" ? nullptr : in.path.c_str());
-    r.result = cuekit::parse(bytes, format, o_.encoding);
+    // A mapped file stays mapped for as long as the result that points into it; a file read
+    // into the reused buffer is copied where the result needs it.
+    r.input = file.take_mapping();
+    r.result = r.input ? cuekit::parse_borrowed(bytes, format, o_.encoding) : cuekit::parse(bytes, format, o_.encoding);
     file.reset();
     r.code = r.result.code();
     if (r.code != 0) r.message = r.result.error();
@@ -295,18 +301,25 @@ void Runner::worker() {
         std::size_t i = 0;
         {
             std::unique_lock lock(m_);
-            work_cv_.wait(lock, [&] { return stop_ || next_ >= inputs_.size() || next_ < written_ + slots_.size(); });
+            const auto can_go = [&] { return stop_ || next_ >= inputs_.size() || next_ < written_ + slots_.size(); };
+            if (!can_go()) {
+                ++workers_wait_;
+                work_cv_.wait(lock, can_go);
+                --workers_wait_;
+            }
             if (stop_ || next_ >= inputs_.size()) return;
             i = next_++;
         }
         Done d = work(i, file);
+        bool wake = false;
         {
             const std::lock_guard lock(m_);
             Slot& s = slots_[i % slots_.size()];
             s.done = std::move(d);
             s.ready = true;
+            wake = writer_waits_ && i == written_;
         }
-        done_cv_.notify_one();
+        if (wake) done_cv_.notify_one();
     }
 }
 
@@ -359,6 +372,7 @@ int Runner::run(unsigned jobs) {
         } else {
             std::unique_lock lock(m_);
             Slot& s = slots_[i % slots_.size()];
+            writer_waits_ = true;
             while (!s.ready) {
                 if (progress_.on()) {
                     done_cv_.wait_for(lock, std::chrono::milliseconds(100));
@@ -367,11 +381,13 @@ int Runner::run(unsigned jobs) {
                     done_cv_.wait(lock);
                 }
             }
+            writer_waits_ = false;
             d = std::move(s.done);
             s.ready = false;
             ++written_;
+            const bool wake = workers_wait_ > 0; // one more input may start
             lock.unlock();
-            work_cv_.notify_all();
+            if (wake) work_cv_.notify_one();
         }
         written = deliver(d);
         progress_.update(i + 1, bytes_done_);

@@ -2,47 +2,88 @@
 // place that changes times or removes cues after a parse.
 #include "core/retime.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 
 namespace cuekit {
 
-int retime(sub_state& st, const Retime& r) {
-    const bool scale = r.fps_from != 0 || r.fps_to != 0;
-    if (scale && !(std::isfinite(r.fps_from) && std::isfinite(r.fps_to) && r.fps_from > 0 && r.fps_to > 0)) return 1;
-    if (!scale && r.shift_ms == 0) return 0;
-    const double factor = scale ? r.fps_from / r.fps_to : 1.0;
-    size_t clamped = 0, dropped = 0;
-    auto adjust = [&](int32_t t) {
-        const double scaled = scale ? std::round(t * factor) : t;
-        const double moved = scaled + r.shift_ms;
+namespace {
+
+// The new times of one cue: scaled, shifted, clamped to the int32 range; with a shift, cut
+// at 0, and a cue that then ends at or before 0 goes. Counts what it clamps and drops.
+class TimeMap {
+public:
+    explicit TimeMap(const Retime& r) : r_(r), scale_(r.fps_from != 0 || r.fps_to != 0) {}
+    bool valid() const {
+        return !scale_ || (std::isfinite(r_.fps_from) && std::isfinite(r_.fps_to) && r_.fps_from > 0 && r_.fps_to > 0);
+    }
+    bool identity() const { return !scale_ && r_.shift_ms == 0; }
+    // False when the cue is to be dropped.
+    bool apply(int32_t& start, int32_t& end) {
+        start = adjust(start);
+        end = adjust(end);
+        if (r_.shift_ms != 0) {
+            // A shift moves cues off the start of the timeline: what ends there is gone.
+            if (end <= 0) {
+                ++dropped_;
+                return false;
+            }
+            start = std::max(start, int32_t{0});
+        }
+        return true;
+    }
+    template <typename State>
+    void report(State& st) const {
+        if (dropped_)
+            warn(st, "shift: %zu cue%s ended at or before 0 and %s dropped", dropped_, dropped_ == 1 ? "" : "s",
+                 dropped_ == 1 ? "was" : "were");
+        if (clamped_) warn(st, "retime: %zu time%s beyond the time range clamped", clamped_, clamped_ == 1 ? "" : "s");
+    }
+
+private:
+    int32_t adjust(int32_t t) {
+        const double scaled = scale_ ? std::round(t * (r_.fps_from / r_.fps_to)) : t;
+        const double moved = scaled + r_.shift_ms;
         if (moved > INT32_MAX || moved < INT32_MIN) {
-            ++clamped;
+            ++clamped_;
             return moved > 0 ? INT32_MAX : INT32_MIN;
         }
         return static_cast<int32_t>(moved);
-    };
+    }
+    Retime r_;
+    bool scale_;
+    size_t clamped_ = 0, dropped_ = 0;
+};
+
+} // namespace
+
+int retime(sub_state& st, const Retime& r) {
+    TimeMap map(r);
+    if (!map.valid()) return 1;
+    if (map.identity()) return 0;
     int32_t kept = 0;
     for (int32_t i = 0; i < st.count; ++i) {
         sub_cue c = st.cues[i];
-        c.start_ms = adjust(c.start_ms);
-        c.end_ms = adjust(c.end_ms);
-        if (r.shift_ms != 0) {
-            // A shift moves cues off the start of the timeline: what ends there is gone.
-            if (c.end_ms <= 0) {
-                strlist_free(c.lines);
-                ++dropped;
-                continue;
-            }
-            c.start_ms = std::max(c.start_ms, int32_t{0});
+        if (!map.apply(c.start_ms, c.end_ms)) {
+            strlist_free(c.lines);
+            continue;
         }
         st.cues[kept++] = c;
     }
     st.count = kept;
-    if (dropped) warn(st, "shift: %zu cue%s ended at or before 0 and %s dropped", dropped, dropped == 1 ? "" : "s", dropped == 1 ? "was" : "were");
-    if (clamped) warn(st, "retime: %zu time%s beyond the time range clamped", clamped, clamped == 1 ? "" : "s");
+    map.report(st);
     if (st.json) build_json(st); // the document follows the cues it describes
+    return 0;
+}
+
+int retime(Store& st, const Retime& r) {
+    TimeMap map(r);
+    if (!map.valid()) return 1;
+    if (map.identity()) return 0;
+    st.keep_cues([&](CueRecord& c) { return map.apply(c.start_ms, c.end_ms); });
+    map.report(st);
     return 0;
 }
 

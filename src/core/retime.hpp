@@ -14,5 +14,6 @@ struct Retime {
     double fps_to = 0;
 };
 int retime(sub_state& st, const Retime& r);
+int retime(Store& st, const Retime& r);
 
 } // namespace cuekit

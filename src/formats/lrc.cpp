@@ -71,7 +71,7 @@ void read_line(std::string_view line, std::vector<Entry>& entries, double& offse
 // One cue per distinct time, holding the lyrics of every entry at that time in file order
 // (a translated file gives the original and its translation); an empty lyric counts only
 // when all at that time are empty. A cue lasts until the next later time.
-void emit_cues(sub_state& st, std::vector<Entry>& entries) {
+void emit_cues(Store& st, std::vector<Entry>& entries) {
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.time < b.time; });
     const size_t n = entries.size();
     for (size_t g = 0; g < n;) {
@@ -100,7 +100,7 @@ bool probe_lrc(std::string_view t) {
     return tagged && contains(t, "]") && (contains(t, "[0") || contains(t, "[1") || contains(t, "[ti"));
 }
 
-int parse_lrc(sub_state& st, std::string_view text) {
+int parse_lrc(Store& st, std::string_view text) {
     std::vector<Entry> entries;
     double offset = 0;
     LineReader reader(text);

@@ -27,7 +27,7 @@ using ValueCopy = CStringCopy<kAttrMax>;
 
 // Everything one parse knows; nothing outlives the call.
 struct TtmlParse {
-    sub_state& st;
+    Store& st;
     bool tick_given = false;
     double tick_rate = 0;
     bool frame_given = false;
@@ -308,7 +308,7 @@ bool probe_ttml(std::string_view t) {
     return false;
 }
 
-int parse_ttml(sub_state& st, std::string_view text) {
+int parse_ttml(Store& st, std::string_view text) {
     text = until_nul(text);
     TtmlParse ps{st};
     ParaEndFinder para_end(text);

@@ -11,7 +11,7 @@ namespace {
 
 class ResultView final : public CueView {
 public:
-    ResultView(const Result& r, const sub_state& st) : r_(r), st_(st) {}
+    ResultView(const Result& r, const Store& st) : r_(r), st_(st) {}
     size_t size() const override { return r_.size(); }
     CueData cue(size_t i) const override {
         const CueRef c = r_[i];
@@ -19,11 +19,13 @@ public:
     }
     std::string_view line(size_t i, size_t j) const override { return r_[i].line(j); }
     int source_format() const override { return static_cast<int>(r_.format()); }
-    char* json(bool strip) const override { return StateView(st_).json(strip); }
+    char* json(bool strip) const override {
+        return !strip || source_markup(st_.format) == Markup::Plain ? write_json(st_) : stripped_json(*this);
+    }
 
 private:
     const Result& r_;
-    const sub_state& st_;
+    const Store& st_;
 };
 
 WriteSettings settings_of(const WriteOptions& o) {
@@ -53,9 +55,9 @@ std::string_view target_of(Format f) {
 int Result::write_to(std::string_view target, const Sink& sink, const WriteOptions& options,
                   std::vector<std::string>* notes) const {
     if (!find_target(target)) return 1;
-    if (!ok()) return 5;
+    if (!ok() || !store_) return 5;
     Notes kept;
-    const int rc = write_cues(ResultView(*this, st_), target, settings_of(options), call_sink,
+    const int rc = write_cues(ResultView(*this, *store_), target, settings_of(options), call_sink,
                               const_cast<Sink*>(&sink), kept);
     if (notes) *notes = std::move(kept);
     return rc;
@@ -76,7 +78,11 @@ std::string Result::write(std::string_view target, const WriteOptions& options) 
 std::string Result::write(Format target, const WriteOptions& options) const { return write(target_of(target), options); }
 
 int Result::retime(int32_t shift_ms, double fps_from, double fps_to) {
-    return guard_oom([&] { return cuekit::retime(st_, Retime{shift_ms, fps_from, fps_to}); });
+    Store none; // an empty result still checks its arguments
+    Store& st = store_ ? *store_ : none;
+    const int rc = guard_oom([&] { return cuekit::retime(st, Retime{shift_ms, fps_from, fps_to}); });
+    if (store_) rec_ = &store_->refresh_view();
+    return rc;
 }
 
 } // namespace cuekit

@@ -97,37 +97,37 @@ void CueLines::split_breaks() {
     lines_.swap(split_);
 }
 
-char* StateView::json(bool strip) const {
-    if (!strip || source_markup(st_.format) == Markup::Plain) return write_json(st_);
-    // A copy of the state whose lines are the text alone.
+char* stripped_json(const CueView& view) {
+    // A copy of the cues whose lines are the text alone.
     sub_state copy = make_empty_state();
-    copy.format = st_.format;
-    std::memcpy(copy.error, st_.error, sizeof copy.error);
+    copy.format = view.source_format();
     char* doc = nullptr;
     const int rc = guard_oom([&] {
-        StateView view(st_);
         WriteSettings ws;
         ws.strip = true;
         CueLines lines(view, Markup::Plain, ws);
-        for (size_t i = 0; i < size(); ++i) {
-            const sub_cue& c = st_.cues[i];
+        for (size_t i = 0; i < view.size(); ++i) {
+            const CueData c = view.cue(i);
             const int k = cue_add(copy, c.start_ms, c.end_ms);
             if (k < 0) return 4;
             sub_cue& d = copy.cues[k];
-            d.is_danmu = c.is_danmu;
+            d.is_danmu = c.danmu ? 1 : 0;
             d.mode = c.mode;
             d.color = c.color;
             d.fontsize = c.fontsize;
             for (const std::string& line : lines.of(i))
                 if (cue_add_line(copy, k, line) != 0) return 4;
         }
-        for (int32_t w = 0; w < st_.warning_count; ++w)
-            if (st_.warnings[w]) warn(copy, "%s", st_.warnings[w]);
         return 0;
     });
     if (rc == 0) doc = write_json(copy);
     state_reset(copy);
     return doc;
+}
+
+char* StateView::json(bool strip) const {
+    if (!strip || source_markup(st_.format) == Markup::Plain) return write_json(st_);
+    return stripped_json(*this);
 }
 
 void write_json_target(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {

@@ -53,6 +53,10 @@ private:
     const sub_state& st_;
 };
 
+// The result document of `view` with every line reduced to its text, as a malloc'd text;
+// nullptr when it cannot be made.
+char* stripped_json(const CueView& view);
+
 // Where written bytes go: false from the sink means it could not take them.
 using SinkFn = bool (*)(void* ctx, const char* data, size_t len);
 
