@@ -35,4 +35,5 @@ def main():
     print(loaded, failed, events)
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -175,6 +175,38 @@ const char *sub_format_name(int id);
  * match: the names are lower case. */
 int sub_format_from_name(const char *name);
 
+/* ---- Writing and time operations ([g_sub]) ----------------------------------------- */
+
+/* Options of sub_write(). sub_write_options_init() sets the defaults; zero values are not
+ * defaults. The canvas, font and scale apply to every ASS script; the rest to danmaku. */
+typedef struct sub_write_options {
+    int32_t strip;           /* non-zero: text without markup, character references decoded */
+    int32_t canvas_width;    /* ASS canvas, default 1920 x 1080 */
+    int32_t canvas_height;
+    const char *font;        /* ASS font name; NULL or "" for the default */
+    double font_scale;       /* default 1 */
+    double opacity;          /* 0 (transparent) to 1 (opaque), default 1 */
+    double scroll_time;      /* seconds a scrolling comment takes to cross, default 8 */
+    double fixed_time;       /* seconds a top or bottom comment stays, default 4 */
+    double lanes;            /* share of the height scrolling comments may use, default 0.8 */
+    int32_t danmaku_overlap; /* non-zero: a comment without a free lane is kept, stacked */
+} sub_write_options;
+
+void sub_write_options_init(sub_write_options *opts);
+
+/* Writes the cues of the last successful parse as `target`: "srt", "vtt", "ass", "ttml",
+ * "lrc", "txt" or "json". *out receives a malloc'd NUL-terminated text (free() it) and
+ * *out_len its length. opts NULL means the defaults. Returns 0; 1 unknown target or an
+ * option out of range; 4 out of memory; 5 no parse result. What the writer leaves out
+ * (danmaku it cannot lay out) is reported as warnings (sub_warning). */
+int sub_write(const char *target, const sub_write_options *opts, char **out, size_t *out_len);
+
+/* Changes the times of the last parse: every time is scaled by fps_from / fps_to (both 0:
+ * no scaling), then moved by shift_ms. With a shift, times below 0 become 0 and cues that
+ * end at or before 0 are removed; a warning gives the count. The JSON document follows.
+ * Returns 0, or 1 for a ratio that is not two positive finite numbers. */
+int sub_retime(int shift_ms, double fps_from, double fps_to);
+
 /* ---- Building blocks ----------------------------------------------------------------
  * What the parsers are made of, for callers that assemble a result themselves. All of them
  * work on g_sub ([g_sub]) except sub_strlist_push/sub_strlist_free, which work on the list

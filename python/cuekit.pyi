@@ -68,6 +68,10 @@ class Result:
         """The JSON result document, exactly as `cuekit --json` prints it."""
     def to_dicts(self) -> list[dict[str, Any]]:
         """The cues as the JSON document has them."""
+    def write(self, target: str, *, strip: bool = False, canvas: tuple[int, int] = (1920, 1080), font: str = "",
+              font_scale: float = 1.0, opacity: float = 1.0, scroll_time: float = 8.0, fixed_time: float = 4.0,
+              lanes: float = 0.8, danmaku_overlap: bool = False) -> str:
+        """The cues written as target ('srt', 'vtt', 'ass', 'ttml', 'lrc', 'txt' or 'json'), as `cuekit --to` writes them."""
 
 class ParseMany(Iterator[tuple[Any, Result | Exception]]):
     def __next__(self) -> tuple[Any, Result | Exception]: ...
@@ -75,6 +79,7 @@ class ParseMany(Iterator[tuple[Any, Result | Exception]]):
 
 def parse(data: bytes, format: str | None = None, encoding: str | None = None) -> Result: ...
 def parse_file(path: _Path, format: str | None = None, encoding: str | None = None) -> Result: ...
+def detect_format(data: bytes, filename: _Path | None = None) -> str | None: ...
 def parse_many(
     paths: Iterable[_Path], jobs: int | None = None, format: str | None = None, encoding: str | None = None
 ) -> ParseMany: ...

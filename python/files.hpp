@@ -2,6 +2,8 @@
 // the interpreter lock released, on the caller's thread or on a pool thread.
 #pragma once
 
+#include "input.hpp"
+
 #include <cuekit.hpp>
 
 #include <string>
@@ -12,14 +14,14 @@ namespace cuekit::py {
 // could not be read or parsed at all.
 struct FileParse {
     Result result;
-    int sys_error = 0;              // errno when the file could not be read
-    const char* sys_message = nullptr; // said instead of strerror(sys_error) when set
-    bool no_memory = false;         // memory ran out before the parser could say so
+    int sys_error = 0;       // errno when the file could not be read
+    std::string sys_message; // and the tool's words for it
+    bool no_memory = false;  // memory ran out before the parser could say so
 };
 
-// Reads the file at `path` (file-system bytes) the way the tool does and parses it. With
-// `format` Auto the format is detected from the content and the file name's extension.
+// Reads the file at `path` (file-system bytes) into `file` as the tool does, and parses it.
+// With `format` Auto the format is detected from the content and the file name's extension.
 // `encoding` null means automatic detection.
-FileParse parse_path(const std::string& path, Format format, const char* encoding) noexcept;
+FileParse parse_path(const std::string& path, Format format, const char* encoding, tool::FileBytes& file) noexcept;
 
 } // namespace cuekit::py

@@ -10,7 +10,6 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <deque>
 #include <optional>
 #include <string>
@@ -55,9 +54,8 @@ pyb::object parse_failure(int code, std::string_view message) {
 pyb::object outcome(FileParse&& fp, pyb::handle filename) {
     if (fp.no_memory) return steal_or_throw(PyObject_CallFunction(PyExc_MemoryError, "s", "out of memory"));
     if (fp.sys_error != 0) {
-        const char* why = fp.sys_message ? fp.sys_message : std::strerror(fp.sys_error);
         // OSError picks the subclass from the errno: FileNotFoundError, IsADirectoryError, ...
-        return steal_or_throw(PyObject_CallFunction(PyExc_OSError, "isO", fp.sys_error, why, filename.ptr()));
+        return steal_or_throw(PyObject_CallFunction(PyExc_OSError, "isO", fp.sys_error, fp.sys_message.c_str(), filename.ptr()));
     }
     if (!fp.result) return parse_failure(fp.result.code(), fp.result.error());
     return pyb::cast(std::make_shared<cuekit::Result>(std::move(fp.result)));
@@ -349,9 +347,26 @@ PyObject* parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
         FileParse fp;
         {
             const pyb::gil_scoped_release nogil;
-            fp = cuekit::py::parse_path(bytes, o.format, o.encoding_or_null());
+            thread_local tool::FileBytes file(false); // its read buffer serves the thread's next file
+            fp = cuekit::py::parse_path(bytes, o.format, o.encoding_or_null(), file);
         }
         return result_or_raise(outcome(std::move(fp), name));
+    });
+}
+
+PyObject* detect_format(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"data", "filename", nullptr};
+    PyObject* data = nullptr;
+    PyObject* filename = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "S|O:detect_format", const_cast<char**>(keywords), &data, &filename))
+        return nullptr;
+    return guarded([&] {
+        std::string name;
+        if (filename != Py_None) name = fs_path(filename).first;
+        const std::string_view bytes(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+        const cuekit::Format f = cuekit::detect_format(bytes, filename != Py_None ? name.c_str() : nullptr);
+        if (f == cuekit::Format::Auto) Py_RETURN_NONE;
+        return text(sub_format_name(static_cast<int>(f))).release().ptr();
     });
 }
 
@@ -444,6 +459,13 @@ does not stop the others. Paths are taken from the iterable only a few files
 ahead of the consumer, so any number of paths runs in bounded memory. An item
 that is not a path (TypeError), or an error raised by the iterable, ends the
 generator with that exception after the files before it.)doc";
+
+constexpr const char* kDetectDoc = R"doc(detect_format($module, /, data, filename=None)
+--
+
+The name of the format parse would read `data` (bytes) as, or None when neither
+the content nor the file name's extension tells. With empty data, the extension
+alone decides: detect_format(b"", "a.srt") == "srt".)doc";
 
 constexpr const char* kParseErrorSource = R"doc(
 class ParseError(Exception):
@@ -545,6 +567,36 @@ PYBIND11_MODULE(cuekit, m) {
             for (std::size_t i = 0; i < r.size(); ++i) PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), cue_dict(r[i]).release().ptr());
             return out;
         }, "to_dicts() -> list[dict]\n\nThe cues as the JSON document has them: json.loads(r.to_json())[\"cues\"].")
+        .def("write", [](const cuekit::Result& r, const std::string& target, bool strip, std::pair<int, int> canvas,
+                         const std::string& font, double font_scale, double opacity, double scroll_time,
+                         double fixed_time, double lanes, bool danmaku_overlap) {
+            cuekit::WriteOptions o;
+            o.strip = strip;
+            o.canvas_width = canvas.first;
+            o.canvas_height = canvas.second;
+            o.font = font;
+            o.font_scale = font_scale;
+            o.opacity = opacity;
+            o.scroll_time = scroll_time;
+            o.fixed_time = fixed_time;
+            o.lanes = lanes;
+            o.danmaku_overlap = danmaku_overlap;
+            std::string out;
+            int rc = 0;
+            {
+                const pyb::gil_scoped_release unlocked;
+                rc = r.write_to(target, [&](std::string_view s) { out.append(s); return true; }, o);
+            }
+            if (rc == 4) throw std::bad_alloc();
+            if (rc != 0) throw pyb::value_error("unknown target " + target + " or an option out of range");
+            return text(out);
+        }, pyb::arg("target"), pyb::kw_only(), pyb::arg("strip") = false, pyb::arg("canvas") = std::pair<int, int>(1920, 1080),
+           pyb::arg("font") = "", pyb::arg("font_scale") = 1.0, pyb::arg("opacity") = 1.0, pyb::arg("scroll_time") = 8.0,
+           pyb::arg("fixed_time") = 4.0, pyb::arg("lanes") = 0.8, pyb::arg("danmaku_overlap") = false,
+           "write(target, *, strip=False, canvas=(1920, 1080), font='', font_scale=1.0, opacity=1.0,\n"
+           "      scroll_time=8.0, fixed_time=4.0, lanes=0.8, danmaku_overlap=False) -> str\n\n"
+           "The cues written as target: 'srt', 'vtt', 'ass', 'ttml', 'lrc', 'txt' or 'json', as `cuekit --to`\n"
+           "writes them. ValueError for an unknown target or an option out of range.")
         .def("__repr__", [](const cuekit::Result& r) {
             return "<cuekit.Result format=" + std::string(r.format_name()) + " cues=" + std::to_string(r.size()) +
                    " warnings=" + std::to_string(r.warnings().size()) + ">";
@@ -561,6 +613,7 @@ PYBIND11_MODULE(cuekit, m) {
         {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse)), METH_VARARGS | METH_KEYWORDS, parse_doc.c_str()},
         {"parse_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_file)), METH_VARARGS | METH_KEYWORDS, parse_file_doc.c_str()},
         {"parse_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_many)), METH_VARARGS | METH_KEYWORDS, kParseManyDoc},
+        {"detect_format", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detect_format)), METH_VARARGS | METH_KEYWORDS, kDetectDoc},
         {nullptr, nullptr, 0, nullptr},
     };
     if (PyModule_AddFunctions(m.ptr(), functions) != 0) throw pyb::error_already_set();

@@ -43,6 +43,7 @@ bool Pool::wait(const Job& job, std::chrono::milliseconds timeout) {
 
 void Pool::run() {
     const char* encoding = encoding_.empty() ? nullptr : encoding_.c_str();
+    tool::FileBytes file(false); // its read buffer serves every file of this thread
     std::unique_lock lock(mu_);
     while (true) {
         work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -50,7 +51,7 @@ void Pool::run() {
         const std::shared_ptr<Job> job = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
-        FileParse out = parse_path(job->path, format_, encoding);
+        FileParse out = parse_path(job->path, format_, encoding, file);
         lock.lock();
         job->out = std::move(out);
         job->done = true;

@@ -4,6 +4,10 @@
 #
 #   scripts/bench.sh [SIZE_MIB...]      default sizes: 1 16 64 256 (or $BENCH_SIZES)
 #   scripts/bench.sh --batch [FILES]    many small files instead (default 10000, or $BENCH_FILES)
+#   scripts/bench.sh --python [FILES]   the Python module next to Python readers, on the same
+#                                       corpus and on large files ($BENCH_LARGE_MIB, default 16)
+#   scripts/bench.sh --convert [MIB]    converting a SubRip file (default 64 MiB) to SubRip and
+#                                       ASS, next to ffmpeg and pysubs2 converting the same file
 #
 # Environment: BENCH_SIZES="1 16" (quick mode), BENCH_SHAPES="srt vtt ..." (default: every
 # shape the generator knows), BENCH_RUNS (runs per figure, median taken; default 3),
@@ -19,8 +23,20 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 batch=0
-if [ "${1:-}" = --batch ]; then batch=1; shift; fi
-if [ $# -gt 0 ]; then sizes=("$@"); else read -r -a sizes <<<"${BENCH_SIZES:-1 16 64 256}"; fi
+python=0
+convert=0
+case "${1:-}" in
+  --batch) batch=1; shift ;;
+  --python) python=1; shift ;;
+  --convert) convert=1; shift ;;
+esac
+if [ $# -gt 0 ]; then
+  sizes=("$@")
+elif [ "$batch" = 1 ] || [ "$python" = 1 ]; then
+  sizes=("${BENCH_FILES:-10000}")
+else
+  read -r -a sizes <<<"${BENCH_SIZES:-1 16 64 256}"
+fi
 runs="${BENCH_RUNS:-3}"
 timeout_s="${BENCH_TIMEOUT:-60}"
 build=build-bench
@@ -87,6 +103,20 @@ if [ "${BENCH_PEERS:-1}" = 0 ]; then have_ffmpeg=0; peer_libass=""; fi
 baseline="${BENCH_BASELINE:-}"
 
 # --- many small files ----------------------------------------------------------------------
+# The batch corpus of $1 files under $data, written when missing or older than the generator.
+# Sets corpus (its folder) and list (its files, sorted, one a line).
+make_corpus() {
+  corpus="$data/corpus-$1"
+  list="$data/corpus-$1.list"
+  mkdir -p "$data"
+  if [ ! -f "$list" ] || [ "$gen" -nt "$list" ]; then
+    log "writing a corpus of $1 files to $corpus"
+    rm -rf "$corpus" "$list"
+    "$gen" corpus "$corpus" "$1"
+    find "$corpus" -type f | LC_ALL=C sort >"$list.tmp" && mv "$list.tmp" "$list"
+  fi
+}
+
 # A corpus of generated files (every format, 5-200 KiB, a few encodings) read by one process
 # (--jsonl, one thread and all of them), by one process per file (a shell loop of the tool,
 # ffmpeg on the formats it reads) and by a Python loop over pysubs2 on the formats it reads.
@@ -94,16 +124,10 @@ baseline="${BENCH_BASELINE:-}"
 # files, default 500), and the tool with one thread runs on each sample too, for ratios on the
 # same files. Environment as above: BENCH_RUNS, BENCH_TIMEOUT, BENCH_PEERS=0.
 batch_bench() {
-  local files="${sizes[0]:-${BENCH_FILES:-10000}}" sample_size="${BENCH_SAMPLE:-500}"
-  local corpus="$data/corpus-$files" list="$data/corpus-$files.list" cores
+  local files="${sizes[0]}" sample_size="${BENCH_SAMPLE:-500}"
+  local corpus list cores
   cores="$(nproc 2>/dev/null || echo 2)"
-  mkdir -p "$data"
-  if [ ! -f "$list" ] || [ "$gen" -nt "$list" ]; then
-    log "writing a corpus of $files files to $corpus"
-    rm -rf "$corpus" "$list"
-    "$gen" corpus "$corpus" "$files"
-    find "$corpus" -type f | LC_ALL=C sort >"$list.tmp" && mv "$list.tmp" "$list"
-  fi
+  make_corpus "$files"
   local all=() sample=() ff=() py=() step
   mapfile -t all <"$list"
   step=$(((${#all[@]} + sample_size - 1) / sample_size))
@@ -193,7 +217,71 @@ batch_bench() {
   echo "left out of its files."
 }
 
+# --- the Python module -----------------------------------------------------------------------
+# bench/python_bench.py in one interpreter: cuekit.parse_file in a loop, parse_many, Python
+# threads, and pysubs2, srt and webvtt-py on the files they read, on the batch corpus; then the
+# same readers on one large file of each of SubRip, WebVTT and ASS.
+python_bench() {
+  local corpus list large=() shape e f mib="${BENCH_LARGE_MIB:-16}"
+  ninja -C "$build" -j2 cuekit_python >/dev/null
+  make_corpus "${1:-${BENCH_FILES:-10000}}"
+  for shape in srt vtt ass; do
+    e="$("$gen" --list | awk -v s="$shape" '$1 == s { print $2 }')"
+    f="$data/$shape-${mib}M$e"
+    if [ ! -f "$f" ] || [ "$gen" -nt "$f" ]; then "$gen" "$shape" "${mib}M" "$f"; fi
+    large+=("$f")
+  done
+  PYTHONPATH="$build/python" /usr/bin/python3 bench/python_bench.py --runs "$runs" --jobs 2 "$corpus" "${large[@]}"
+}
+
+# --- converting ----------------------------------------------------------------------------
+# One realistic SubRip file of $1 MiB (default 64) written as SubRip and as ASS: the tool
+# (parse and write, --to), ffmpeg (-i in.srt out.ass) and pysubs2 (load, save), each whole
+# process, median of $runs runs, output to /dev/null.
+convert_bench() {
+  local mib="${1:-64}" e f bytes have_py=0
+  e="$("$gen" --list | awk '$1 == "srt" { print $2 }')"
+  f="$data/srt-${mib}M$e"
+  mkdir -p "$data"
+  if [ ! -f "$f" ] || [ "$gen" -nt "$f" ]; then "$gen" srt "${mib}M" "$f"; fi
+  bytes="$(wc -c <"$f")"
+  cat "$f" >/dev/null
+  [ "${BENCH_PEERS:-1}" != 0 ] && /usr/bin/python3 -c 'import pysubs2' 2>/dev/null && have_py=1
+  local cfmt='%-8s %12s %9s %12s %9s %12s %9s %8s\n'
+  printf "$cfmt" target cuekit_s MB/s ffmpeg_s MB/s pysubs2_s MB/s x_best
+  # seconds CMD...: the median seconds, or "-" when the command fails or times out.
+  seconds() {
+    local st secs kib
+    read -r st secs kib < <("$usage" "$runs" "$timeout_s" "$@")
+    if [ "$st" = ok ]; then echo "$secs"; else echo "-"; fi
+  }
+  mbps() { awk -v b="$bytes" -v s="$1" 'BEGIN { if (s + 0 > 0) printf "%.1f", b / s / 1e6; else printf "-" }'; }
+  local target ours ff py best
+  for target in srt ass; do
+    ours="$(seconds "$tool" "$f" --to "$target")"
+    ff="-"
+    [ "$have_ffmpeg" = 1 ] && ff="$(seconds ffmpeg -nostdin -v error -i "$f" -f "$target" -y /dev/null)"
+    py="-"
+    [ "$have_py" = 1 ] && py="$(seconds /usr/bin/python3 bench/peer_pysubs2_convert.py "$f" "$target" /dev/null)"
+    best="$(awk -v o="$ours" -v a="$ff" -v b="$py" 'BEGIN {
+      m = 0; if (a != "-") m = a; if (b != "-" && (m == 0 || b < m)) m = b
+      if (m > 0 && o != "-" && o > 0) printf "%.1f", m / o; else printf "-" }')"
+    printf "$cfmt" "$target" "$ours" "$(mbps "$ours")" "$ff" "$(mbps "$ff")" "$py" "$(mbps "$py")" "$best"
+  done
+  echo
+  echo "$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1e6 }') MB of SubRip ($f). Whole processes, median of $runs runs, output to"
+  echo "/dev/null. x_best: the faster peer's seconds over cuekit's."
+}
+
 # --- measuring -----------------------------------------------------------------------------
+if [ "$convert" = 1 ]; then
+  convert_bench "$@"
+  exit 0
+fi
+if [ "$python" = 1 ]; then
+  python_bench "$@"
+  exit 0
+fi
 if [ "$batch" = 1 ]; then
   batch_bench
   exit 0

@@ -9,7 +9,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 need=()
 for p in g++ clang clang-tidy cppcheck libclang-rt-14-dev cmake ninja-build pkg-config libgtest-dev libbenchmark-dev make \
          python3 python3-jsonschema python3-dev pybind11-dev python3-pytest python3-dask python3-distributed \
-         python3-srt python3-webvtt libuchardet-dev; do
+         python3-srt python3-webvtt libuchardet-dev ffmpeg fonts-dejavu-core; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
 # Not in bookworm; trixie's packages install cleanly.

@@ -93,6 +93,15 @@ std::vector<Input> collect_inputs(const std::vector<std::string_view>& paths, bo
     return out;
 }
 
+std::shared_ptr<const void> FileBytes::take_mapping() {
+    if (!mapped_) return nullptr;
+    const std::size_t len = len_;
+    std::shared_ptr<const void> owner(mapped_, [len](const void* p) { munmap(const_cast<void*>(p), len); });
+    mapped_ = nullptr;
+    len_ = 0;
+    return owner;
+}
+
 void FileBytes::reset() {
     if (mapped_) munmap(mapped_, len_);
     mapped_ = nullptr;
@@ -114,31 +123,28 @@ bool FileBytes::reserve(std::size_t n) {
     return true;
 }
 
+bool FileBytes::fail(int err, std::string& why, std::string text) {
+    errno_ = err;
+    why = std::move(text);
+    return false;
+}
+
 bool FileBytes::load(const std::string& path, std::string& why) {
     reset();
+    errno_ = 0;
     const Descriptor fd(path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
+    if (fd.get() < 0) return fail(errno, why, std::strerror(errno));
     struct stat info {};
     const bool have_info = fstat(fd.get(), &info) == 0;
-    if (have_info && S_ISDIR(info.st_mode)) {
-        why = std::strerror(EISDIR);
-        return false;
-    }
+    if (have_info && S_ISDIR(info.st_mode)) return fail(EISDIR, why, std::strerror(EISDIR));
     if (!have_info || !S_ISREG(info.st_mode) || info.st_size <= 0) {
         // One byte past the limit tells that the input exceeds it.
         if (!read_upto(fd.get(), kMaxInput + 1, why)) return false;
-        if (len_ > kMaxInput) why = kTooLarge;
-        return len_ <= kMaxInput;
+        return len_ <= kMaxInput || fail(EFBIG, why, kTooLarge);
     }
-    if (static_cast<uint64_t>(info.st_size) > kMaxInput) {
-        why = kTooLarge;
-        return false;
-    }
+    if (static_cast<uint64_t>(info.st_size) > kMaxInput) return fail(EFBIG, why, kTooLarge);
     const auto size = static_cast<std::size_t>(info.st_size);
-    if (size >= kMapFrom) {
+    if (size >= kMapFrom && map_large_) {
         void* m = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
         if (m != MAP_FAILED) {
             mapped_ = m;
@@ -146,26 +152,18 @@ bool FileBytes::load(const std::string& path, std::string& why) {
             return true;
         }
     }
-    if (!reserve(size + 1)) {
-        why = "out of memory";
-        return false;
-    }
+    if (!reserve(size + 1)) return fail(ENOMEM, why, "out of memory");
     return read_upto(fd.get(), size, why); // a file that shrank meanwhile gives what it still has
 }
 
 // Reads until the end of the input or `stop` bytes, growing the buffer as it fills.
 bool FileBytes::read_upto(int fd, std::size_t stop, std::string& why) {
     while (len_ < stop) {
-        if (len_ + 1 >= cap_ && !reserve(std::min(std::max<std::size_t>(cap_ * 2, std::size_t{64} << 10), stop + 1))) {
-            why = "out of memory";
-            return false;
-        }
+        if (len_ + 1 >= cap_ && !reserve(std::min(std::max<std::size_t>(cap_ * 2, std::size_t{64} << 10), stop + 1)))
+            return fail(ENOMEM, why, "out of memory");
         const ssize_t n = ::read(fd, buf_.get() + len_, std::min(cap_ - len_ - 1, stop - len_));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            why = std::string("cannot read the file: ") + std::strerror(errno);
-            return false;
-        }
+        if (n < 0) return fail(errno, why, std::string("cannot read the file: ") + std::strerror(errno));
         if (n == 0) break;
         len_ += static_cast<std::size_t>(n);
     }

@@ -27,7 +27,9 @@ std::vector<Input> collect_inputs(const std::vector<std::string_view>& paths, bo
 // system does not tell (a pipe, a terminal, a character device) is read to its end.
 class FileBytes {
 public:
-    FileBytes() = default;
+    // A process that must outlive a file truncated while it reads it (a language binding)
+    // passes false: a mapping would turn that into SIGBUS.
+    explicit FileBytes(bool map_large = true) : map_large_(map_large) {}
     ~FileBytes() { reset(); }
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
@@ -36,16 +38,25 @@ public:
     std::size_t size() const { return len_; }
     // Unmaps, and gives back a read buffer that grew large.
     void reset();
+    // The mapping, handed over to an owner that unmaps it when the last copy goes (a result
+    // that borrows the bytes keeps them this way); null when the file was read, not mapped.
+    // The bytes stay where they are; this object then holds nothing.
+    std::shared_ptr<const void> take_mapping();
     // Reads `path` ("-": standard input). On failure returns false with the reason in `why`.
     bool load(const std::string& path, std::string& why);
+    // The errno of the last failure: EFBIG for a file too large, ENOMEM when memory ran out.
+    int error_number() const { return errno_; }
 
 private:
     bool reserve(std::size_t n);
     bool read_upto(int fd, std::size_t stop, std::string& why);
+    bool fail(int err, std::string& why, std::string text);
 
     struct Free {
         void operator()(char* p) const { std::free(p); }
     };
+    bool map_large_ = true;
+    int errno_ = 0;
     void* mapped_ = nullptr;
     std::unique_ptr<char, Free> buf_;
     std::size_t cap_ = 0;

@@ -1,5 +1,6 @@
 // cuekit: prints the cues of subtitle, lyrics and danmaku files as a listing, as JSON or as
 // JSON Lines. Several files are parsed on several threads and printed in the order given.
+#include "convert.hpp"
 #include "input.hpp"
 #include "output.hpp"
 
@@ -31,7 +32,10 @@ void usage(const char* prog) {
                  "Usage: %s <file> [--json] [--format FMT] [--encoding ENC]\n"
                  "  FMT: auto|srt|vtt|ass|ssa|microdvd|subviewer|ttml|ytxml|lrc|sami|bilibili|acfun\n"
                  "  ENC: detect|utf-8|utf-16le|cp1251|cp1252|gbk|big5|shift_jis|latin1|...\n"
-                 "  Also: <file|folder|->... [--jsonl] [-j|--jobs N] [--no-progress] [--version]\n",
+                 "  Also: <file|folder|->... [--jsonl] [-j|--jobs N] [--no-progress] [--version]\n"
+                 "  Convert: --to srt|vtt|ass|ttml|lrc|txt|json [-o PATH|--out-dir DIR] [--strip] [--shift MS]\n"
+                 "    [--fps FROM:TO] [--canvas WxH] [--font NAME] [--font-scale F] [--opacity A]\n"
+                 "    [--scroll-time S] [--fixed-time S] [--lanes F] [--danmaku-overlap]\n",
                  prog);
 }
 
@@ -41,7 +45,7 @@ cuekit::Format format_from_name(const char* name) {
     return static_cast<cuekit::Format>(id == SUB_FORMAT_UNKNOWN ? SUB_FORMAT_AUTO : id);
 }
 
-// At most this many parsing threads, whatever -j asks for.
+// The largest job count -j accepts.
 constexpr unsigned kMaxJobs = 1024;
 
 struct Options {
@@ -51,6 +55,7 @@ struct Options {
     unsigned jobs = 0; // 0: one per processor
     bool progress = true;
     std::vector<std::string_view> paths;
+    tool::Convert convert;
 };
 
 // An option that takes the next argument. `apply` returns an error message, or nullptr.
@@ -83,7 +88,13 @@ int parse_args(int argc, char** argv, const char* prog, Options& o) {
         const ValueOption* value_option = nullptr;
         for (const ValueOption& v : kValueOptions)
             if (v.name == a) value_option = &v;
-        if (a == "--json") {
+        std::string bad;
+        if (tool::read_convert_option(argc, argv, i, o.convert, bad)) {
+            if (!bad.empty()) {
+                std::fprintf(stderr, "%s\n", bad.c_str());
+                return 2;
+            }
+        } else if (a == "--json") {
             o.emit.mode = Mode::Json;
         } else if (a == "--jsonl") {
             o.emit.mode = Mode::Jsonl;
@@ -117,6 +128,10 @@ int parse_args(int argc, char** argv, const char* prog, Options& o) {
     }
     if (o.paths.empty()) {
         usage(prog);
+        return 2;
+    }
+    if (const std::string bad = tool::check_convert(o.convert, o.paths.size()); !bad.empty()) {
+        std::fprintf(stderr, "%s\n", bad.c_str());
         return 2;
     }
     return -1;
@@ -170,7 +185,7 @@ private:
 class Runner {
 public:
     Runner(const Options& o, std::vector<tool::Input> inputs)
-        : o_(o), inputs_(std::move(inputs)), progress_(o.progress && inputs_.size() > 1 && isatty(STDERR_FILENO), inputs_.size()),
+        : o_(o), convert_(o.convert), inputs_(std::move(inputs)), progress_(o.progress && inputs_.size() > 1 && isatty(STDERR_FILENO), inputs_.size()),
           stdout_tty_(isatty(STDOUT_FILENO) != 0) {}
     ~Runner() {
         {
@@ -207,8 +222,12 @@ private:
     void worker();
     // Writes one outcome; false when standard output failed.
     bool deliver(Done& d);
+    // Writes the conversion of a parsed file to standard output or its file; false when the
+    // file failed.
+    bool convert(const tool::Report& r, std::string& err);
 
     const Options& o_;
+    tool::Convert convert_; // the writer's: it remembers the files written
     const std::vector<tool::Input> inputs_;
     tool::Out out_{STDOUT_FILENO};
     Progress progress_;
@@ -221,6 +240,9 @@ private:
     std::vector<Slot> slots_;
     std::size_t next_ = 0;    // the next input a worker takes
     std::size_t written_ = 0; // inputs written so far
+    // Who waits: a wake-up costs a system call, so it goes only to a thread that sleeps.
+    bool writer_waits_ = false;
+    unsigned workers_wait_ = 0;
     bool stop_ = false;
     std::vector<std::thread> threads_; // last: started after everything they use
 };
@@ -238,10 +260,14 @@ tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file) const {
     const std::string_view bytes(file.data(), file.size());
     cuekit::Format format = o_.format;
     if (format == cuekit::Format::Auto) format = cuekit::detect_format(bytes, in.path == "-" ? nullptr : in.path.c_str());
-    r.result = cuekit::parse(bytes, format, o_.encoding);
+    // A mapped file stays mapped for as long as the result that points into it; a file read
+    // into the reused buffer is copied where the result needs it.
+    r.input = file.take_mapping();
+    r.result = r.input ? cuekit::parse_borrowed(bytes, format, o_.encoding) : cuekit::parse(bytes, format, o_.encoding);
     file.reset();
     r.code = r.result.code();
     if (r.code != 0) r.message = r.result.error();
+    else tool::retime(o_.convert, r.result);
     return r;
 }
 
@@ -250,7 +276,8 @@ Runner::Done Runner::work(std::size_t i, tool::FileBytes& file) const {
     try {
         tool::Report r = parse(inputs_[i], file);
         d.bytes = r.bytes;
-        if (r.code == 0 && r.bytes >= kWriterFormatsFrom) {
+        // Conversions are written by the writer, in input order.
+        if (r.code == 0 && (r.bytes >= kWriterFormatsFrom || o_.convert.converts())) {
             d.report = std::move(r);
             return d;
         }
@@ -274,24 +301,32 @@ void Runner::worker() {
         std::size_t i = 0;
         {
             std::unique_lock lock(m_);
-            work_cv_.wait(lock, [&] { return stop_ || next_ >= inputs_.size() || next_ < written_ + slots_.size(); });
+            const auto can_go = [&] { return stop_ || next_ >= inputs_.size() || next_ < written_ + slots_.size(); };
+            if (!can_go()) {
+                ++workers_wait_;
+                work_cv_.wait(lock, can_go);
+                --workers_wait_;
+            }
             if (stop_ || next_ >= inputs_.size()) return;
             i = next_++;
         }
         Done d = work(i, file);
+        bool wake = false;
         {
             const std::lock_guard lock(m_);
             Slot& s = slots_[i % slots_.size()];
             s.done = std::move(d);
             s.ready = true;
+            wake = writer_waits_ && i == written_;
         }
-        done_cv_.notify_one();
+        if (wake) done_cv_.notify_one();
     }
 }
 
 bool Runner::deliver(Done& d) {
     std::string err = std::move(d.err);
-    if (d.report) d.ok = tool::emit(*d.report, o_.emit, out_, err);
+    if (d.report && d.report->code == 0 && convert_.converts()) d.ok = convert(*d.report, err);
+    else if (d.report) d.ok = tool::emit(*d.report, o_.emit, out_, err);
     else out_.str(d.out);
     failed_ = failed_ || !d.ok;
     // Output and messages reach a shared terminal in order, and never through the progress line.
@@ -302,6 +337,19 @@ bool Runner::deliver(Done& d) {
     }
     bytes_done_ += d.bytes;
     return out_.error() == 0;
+}
+
+bool Runner::convert(const tool::Report& r, std::string& err) {
+    const std::string prefix = o_.emit.prefix ? r.path + ": " : std::string();
+    std::vector<std::string> notes;
+    std::string error;
+    const cuekit::Sink to_stdout = [this](std::string_view s) { return out_.str(s).error() == 0; };
+    const int rc = tool::write_converted(convert_, r.result, r.path, to_stdout, notes, error);
+    if (rc != 0 && out_.error() == 0) err.append(prefix).append(error).append("\n");
+    for (const std::string_view w : r.result.warnings())
+        err.append(prefix).append("warning: ").append(w.empty() ? "(no memory for the warning text)" : w).append("\n");
+    for (const std::string& n : notes) err.append(prefix).append("warning: ").append(n).append("\n");
+    return rc == 0;
 }
 
 int Runner::run(unsigned jobs) {
@@ -324,6 +372,7 @@ int Runner::run(unsigned jobs) {
         } else {
             std::unique_lock lock(m_);
             Slot& s = slots_[i % slots_.size()];
+            writer_waits_ = true;
             while (!s.ready) {
                 if (progress_.on()) {
                     done_cv_.wait_for(lock, std::chrono::milliseconds(100));
@@ -332,11 +381,13 @@ int Runner::run(unsigned jobs) {
                     done_cv_.wait(lock);
                 }
             }
+            writer_waits_ = false;
             d = std::move(s.done);
             s.ready = false;
             ++written_;
+            const bool wake = workers_wait_ > 0; // one more input may start
             lock.unlock();
-            work_cv_.notify_all();
+            if (wake) work_cv_.notify_one();
         }
         written = deliver(d);
         progress_.update(i + 1, bytes_done_);
@@ -362,6 +413,10 @@ int main(int argc, char** argv) {
         bool walked = false;
         std::vector<tool::Input> inputs = tool::collect_inputs(o.paths, walked);
         o.emit.prefix = o.paths.size() > 1 || walked;
+        if (o.convert.out_path && inputs.size() > 1) {
+            std::fprintf(stderr, "-o takes a single input; use --out-dir for several\n");
+            return 2;
+        }
         Runner runner(o, std::move(inputs));
         return runner.run(o.jobs ? o.jobs : processor_count());
     } catch (const std::bad_alloc&) {

@@ -1,5 +1,6 @@
 #include "output.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -156,19 +157,50 @@ void json_line_error(const Report& r, int code, std::string_view message, Out& o
     out.lit(",\"message\":").json_string(message).lit("}}\n");
 }
 
-// The result document with the path in front and the warnings behind, on one line.
+// Streams the result document into `out`, less its first `skip_first` bytes and, with
+// `hold_last`, its last byte. False when the document could not be written whole.
+bool stream_document(const cuekit::Result& r, Out& out, std::size_t skip_first, bool hold_last) {
+    struct Sink {
+        Out& out;
+        std::size_t skip;
+        bool hold;
+        char held = 0;
+        bool holding = false;
+    } sink{out, skip_first, hold_last};
+    return r.write_json(
+        [](void* context, const char* data, std::size_t size) {
+            auto& k = *static_cast<Sink*>(context);
+            std::string_view piece(data, size);
+            const std::size_t skip = std::min(k.skip, piece.size());
+            piece.remove_prefix(skip);
+            k.skip -= skip;
+            if (!k.hold || piece.empty()) {
+                k.out.str(piece);
+                return true;
+            }
+            if (k.holding) k.out.str(std::string_view(&k.held, 1));
+            k.out.str(piece.substr(0, piece.size() - 1));
+            k.held = piece.back();
+            k.holding = true;
+            return true;
+        },
+        &sink);
+}
+
+// The result document with the path in front and the warnings behind, on one line: the
+// document's members go out as they are written, without its braces.
 bool json_line(const Report& r, Out& out) {
     if (r.code != 0) {
         json_line_error(r, r.code, r.message, out);
         return false;
     }
-    const std::string doc = r.result.json();
-    if (doc.size() < 2 || doc == "{}") { // the document could not be written
+    out.lit("{\"path\":").json_string(r.path).lit(",");
+    if (!stream_document(r.result, out, 1, true)) {
+        out.lit("\n");
         json_line_error(r, 4, "out of memory", out);
         return false;
     }
-    out.lit("{\"path\":").json_string(r.path).lit(",");
-    out.str(std::string_view(doc).substr(1, doc.size() - 2)).lit(",\"warnings\":[");
+    out.lit(",\"warnings\":[");
     bool first = true;
     for (const std::string_view w : r.result.warnings()) {
         if (!first) out.lit(",");
@@ -192,10 +224,16 @@ bool emit(const Report& r, const EmitOptions& o, Out& out, std::string& err) {
         err.append(prefix).append("parse error ").append(std::to_string(r.code)).append(": ").append(r.message).append("\n");
         return false;
     }
-    if (o.mode == Mode::Json)
-        out.str(r.result.json()).lit("\n");
-    else
+    if (o.mode == Mode::Json) {
+        if (!stream_document(r.result, out, 0, false)) {
+            out.lit("\n");
+            err.append(prefix).append("parse error 4: out of memory\n");
+            return false;
+        }
+        out.lit("\n");
+    } else {
         listing(r.result, out);
+    }
     for (const std::string_view w : r.result.warnings()) err.append(prefix).append("warning: ").append(warning_text(w)).append("\n");
     return true;
 }

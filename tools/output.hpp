@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -56,6 +57,7 @@ struct Report {
     int code = 0;             // 0, a parse result code, or kReadFailed
     std::string message;      // why, when code is not 0
     cuekit::Result result;    // meaningful when code is 0
+    std::shared_ptr<const void> input; // the bytes `result` borrows (a mapped file), or null
     uint64_t bytes = 0;       // the size of the input
 };
 

@@ -28,18 +28,17 @@ from dask.distributed import Client, LocalCluster
 
 import cuekit
 
-# Extensions a folder walk picks up: those the format table knows.
-EXTENSIONS = {".srt", ".vtt", ".webvtt", ".ass", ".ssa", ".sub", ".ttml", ".dfxp", ".xml", ".lrc", ".smi", ".sami", ".json"}
 READ_ERROR = 6
 
 
 def find_files(sources):
-    """Every file under the folders and matching the globs, each once, sorted."""
+    """Every file under the folders (those whose extension names a format, as the tool walks
+    folders) and matching the globs, each once, sorted."""
     found = set()
     for source in sources:
         if os.path.isdir(source):
             for folder, _, names in os.walk(source):
-                found.update(os.path.join(folder, n) for n in names if os.path.splitext(n)[1].lower() in EXTENSIONS)
+                found.update(os.path.join(folder, n) for n in names if cuekit.detect_format(b"", n))
         else:
             found.update(p for p in glob.glob(source, recursive=True) if os.path.isfile(p))
     return sorted(found)

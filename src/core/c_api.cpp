@@ -13,9 +13,17 @@ namespace {
 std::string_view text_view(const char* text, size_t len) { return text ? std::string_view(text, len) : std::string_view(); }
 std::string_view cstr_view(const char* text) { return text ? std::string_view(text) : std::string_view(); }
 
-// A parser of the table run on g_sub, behind the C boundary.
+// A parser of the table run on its own, as a building block: its cues are added to those
+// g_sub holds. The store gets no text to point into, so every line is a copy. Result 4 when
+// the store refused a cue or a line, or the records could not take the cues.
 int run_parser(sub_format id, std::string_view text) {
-    return guard_oom([&] { return format_info(id)->parse(g_sub, text); });
+    Store st;
+    st.prior_cues = static_cast<size_t>(std::max(g_sub.count, 0));
+    const uint64_t refusals = store_failures();
+    int rc = guard_oom([&] { return format_info(id)->parse(st, text); });
+    if (store_failures() != refusals) rc = SUB_ERR_NOMEM;
+    const int exported = export_records(st, g_sub, false);
+    return exported != SUB_OK ? exported : rc;
 }
 } // namespace
 
@@ -26,7 +34,12 @@ sub_state g_sub = {nullptr, 0, 0, SUB_FORMAT_AUTO, {0}, {nullptr}, 0, nullptr, n
 static const sub_cue* cue_at(int i) { return (i >= 0 && i < g_sub.count) ? &g_sub.cues[i] : nullptr; }
 
 int sub_parse(const void* data, size_t len, int format, const char* encoding) {
-    return parse(g_sub, data, len, format, encoding);
+    state_reset(g_sub);
+    Store st;
+    // The input is only read until the records hold their own copies.
+    const int rc = parse(st, data, len, format, encoding, true);
+    const int exported = export_records(st, g_sub, rc == SUB_OK);
+    return exported != SUB_OK ? exported : rc;
 }
 
 int sub_detect_format(const void* data, size_t len, const char* filename) {
@@ -87,7 +100,10 @@ int sub_cue_add_line(int index, const char* s) { return cue_add_line(g_sub, inde
 int sub_build_json(void) { return build_json(g_sub); }
 
 int sub_decode_to_utf8(const void* data, size_t len, const char* encoding) {
-    return guard_oom([&] { return decode_into(g_sub, data, len, encoding); });
+    Store st;
+    const int rc = guard_oom([&] { return decode_into(st, data, len, encoding); });
+    const int exported = export_records(st, g_sub, false);
+    return exported != SUB_OK ? exported : rc;
 }
 
 // ---- strings and lines

@@ -16,27 +16,52 @@
 
 namespace cuekit {
 
+// Counts one refusal of the cue store (see store_failures).
+void count_store_refusal();
+
+} // namespace cuekit
+
+#include "core/store.hpp"
+
+namespace cuekit {
+
 // ---------------------------------------------------------------------------------------
-// Parse state and cue store (core/state.cpp)
+// The C interface's records (core/state.cpp): what sub_parse leaves in g_sub, and what the
+// C building blocks work on.
 
 // Index of the new cue, or -1 (error text "oom") when the store cannot grow.
 int cue_add(sub_state& st, int32_t start_ms, int32_t end_ms);
 // Appends a private copy of `s` (which must hold no NUL) to cue `index`. 0, or -1 for an
 // index out of range or a failed allocation.
 int cue_add_line(sub_state& st, int index, std::string_view s);
-// How every parser stores a cue's text: a text without a line break (LF, CR LF or CR) is one
-// line as it is; one with breaks is cut there, each piece trimmed and empty pieces dropped,
-// so that no stored line ever holds a break. The count of lines stored, or -1 when a line
-// could not be stored.
-int cue_add_text(sub_state& st, int index, std::string_view text);
 // Removes the last cue with its lines (parsers that find the cue they just added empty).
 void drop_last_cue(sub_state& st);
 // Frees every cue with its lines and the cue array: what the driver does between attempts.
 void clear_cues(sub_state& st);
-void set_error(sub_state& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
-void warn(sub_state& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
 void vset_error(sub_state& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
 void vwarn(sub_state& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
+void vset_error(Store& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
+void vwarn(Store& st, const char* fmt, va_list ap) CUEKIT_PRINTF(2, 0);
+// The error text (cut to 511 bytes) and a warning (cut to 255 bytes, at most 64 kept) of the
+// C records or of a store.
+template <typename State>
+void set_error(State& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
+template <typename State>
+void warn(State& st, const char* fmt, ...) CUEKIT_PRINTF(2, 3);
+template <typename State>
+void set_error(State& st, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    vset_error(st, fmt, ap);
+    va_end(ap);
+}
+template <typename State>
+void warn(State& st, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    vwarn(st, fmt, ap);
+    va_end(ap);
+}
 void state_reset(sub_state& st);
 int strlist_push(sub_strlist& list, std::string_view s);
 void strlist_free(sub_strlist& list);
@@ -48,10 +73,11 @@ sub_state make_empty_state();
 uint64_t store_failures();
 
 // The common end of a parser: success as `id` when `found`, otherwise the error text
-// `no_cues_error` and SUB_ERR_PARSE. Without `found`, a cue in the store is the test.
-int finish_parse(sub_state& st, sub_format id, bool found, const char* no_cues_error);
-inline int finish_parse(sub_state& st, sub_format id, const char* no_cues_error) {
-    return finish_parse(st, id, st.count > 0, no_cues_error);
+// `no_cues_error` and SUB_ERR_PARSE. Without `found`, a cue in the store (or in the records
+// a C building block parses onto) is the test.
+int finish_parse(Store& st, sub_format id, bool found, const char* no_cues_error);
+inline int finish_parse(Store& st, sub_format id, const char* no_cues_error) {
+    return finish_parse(st, id, st.count() + st.prior_cues > 0, no_cues_error);
 }
 
 // Runs `body` and turns an allocation failure (std::bad_alloc) into SUB_ERR_NOMEM, so that
@@ -68,11 +94,21 @@ int guard_oom(F&& body) noexcept {
 // ---------------------------------------------------------------------------------------
 // The format table (its rows live in formats/table.cpp)
 
-// A parser gets the decoded text; text.data()[text.size()] is always a NUL. The markup
-// parsers that read "only the text" stop at the first NUL themselves (until_nul).
-using ParserFn = int (*)(sub_state& st, std::string_view text);
+// A parser gets the decoded text, which may be the caller's input itself: nothing may be read
+// at or after its end (no NUL follows it). The markup parsers that read "only the text"
+// stop at the first NUL themselves (until_nul).
+using ParserFn = int (*)(Store& st, std::string_view text);
 // Whether a sample of the raw input (left-trimmed, cut at its first NUL) looks like the format.
 using ProbeFn = bool (*)(std::string_view sample);
+
+// How the text of a line carries its styling, as a source and as a writer's target.
+enum class Markup {
+    Plain, // text only, no escapes (LRC, txt; and every source whose text is decoded already)
+    Html,  // SubRip tags, no character references
+    Vtt,   // the same tags, with character references
+    Ass,   // override blocks, \N \h and \{ \} escapes
+    Xml,   // text only, with character references (TTML)
+};
 
 struct FormatInfo {
     sub_format id;
@@ -84,6 +120,8 @@ struct FormatInfo {
     int detect_rank;   // 1 is probed first; the first probe that says yes names the format
     int fallback_rank; // 1 is tried first on text that detection cannot name
     sub_format retry_as; // the second chance when this parser fails, or SUB_FORMAT_AUTO
+    Markup markup = Markup::Plain; // how the text of its lines carries styling
+    bool danmaku = false;          // comments a danmaku player lays out over the picture
 };
 
 // The one table of formats, indexed by identifier 0 to SUB_FORMAT_COUNT - 1.
@@ -102,15 +140,24 @@ int format_from_name(const char* name);
 // ---------------------------------------------------------------------------------------
 // Driver, detection, JSON result (core/)
 
-// `with_json` false skips the result document (callers that never read it).
-int parse(sub_state& st, const void* data, size_t len, int format, const char* encoding, bool with_json = true);
-// Decodes into st.text, adding the decoder's warnings and error text to the state. On
-// failure the state's text stays as it was.
-int decode_into(sub_state& st, const void* data, size_t len, const char* encoding);
+// Parses into `st` (reset first). With `borrow`, lines may stay views into `data`.
+int parse(Store& st, const void* data, size_t len, int format, const char* encoding, bool borrow);
+// Decodes into the store's text, adding the decoder's warnings and error text to it. On
+// failure the store's text stays as it was.
+int decode_into(Store& st, const void* data, size_t len, const char* encoding);
 int detect_format(const void* data, size_t len, const char* filename);
 int ext_hint(const char* filename);
 int build_json(sub_state& st);
 // The result document of a state as a malloc'd text, or nullptr when it cannot be written.
 char* write_json(const sub_state& st);
+char* write_json(const Store& st);
+// The document of a store handed to `sink` piece by piece; false when the sink refused a
+// piece or memory ran out.
+using JsonSinkFn = bool (*)(void* context, const char* data, size_t size);
+bool stream_json(const Store& st, JsonSinkFn sink, void* context);
+// Appends the store's result to the C records of `out` (cues, warnings, text, format, error
+// text, and the JSON document when `with_json`). SUB_OK, or SUB_ERR_NOMEM when memory ran
+// out; the cues of `out` are then as before.
+int export_records(Store& st, sub_state& out, bool with_json);
 
 } // namespace cuekit

@@ -62,19 +62,32 @@ uint64_t special8(uint64_t x) {
     return (x & kHighs) | control | has_zero(x ^ ('"' * kOnes)) | has_zero(x ^ ('\\' * kOnes));
 }
 
-// A malloc'd text that grows by doubling; it becomes the state's document as it is. Writers
-// reserve room for a whole piece first (`reserve`), then write through a raw cursor.
+// Where the document goes: either one malloc'd text that grows by doubling (it becomes the
+// caller's document as it is), or a fixed window handed to a sink whenever it is nearly
+// full. Writers reserve room for a whole piece first (`reserve`, at most kPieceMax bytes),
+// then write through a raw cursor.
 class Buffer {
 public:
+    static constexpr size_t kWindow = size_t{1} << 16;
+    static constexpr size_t kPieceMax = kWindow / 2;
+
     explicit Buffer(size_t guess) { grow(guess); }
+    Buffer(JsonSinkFn sink, void* context) : sink_(sink), context_(context) { grow(kWindow); }
     ~Buffer() { std::free(data_); }
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
 
-    // A cursor with room for at least `n` more bytes, or nullptr when memory ran out.
+    // A cursor with room for at least `n` more bytes, or nullptr when memory ran out or the
+    // sink refused a piece.
     char* reserve(size_t n) {
         if (failed_) return nullptr;
-        if (cap_ - len_ <= n && !grow(std::max(cap_ * 2, len_ + n + 1))) return nullptr;
+        if (cap_ - len_ <= n) {
+            if (sink_) {
+                if (!flush()) return nullptr;
+            } else if (!grow(std::max(cap_ * 2, len_ + n + 1))) {
+                return nullptr;
+            }
+        }
         return data_ + len_;
     }
     void commit(const char* end) { len_ = static_cast<size_t>(end - data_); }
@@ -91,6 +104,9 @@ public:
         data_ = nullptr;
         return out;
     }
+    // Sends what is left to the sink; false when anything on the way failed.
+    bool finish() { return !failed_ && flush(); }
+    void fail() { failed_ = true; }
 
     static char* copy(char* p, std::string_view s) {
         std::memcpy(p, s.data(), s.size());
@@ -103,8 +119,8 @@ public:
         return p + N - 1;
     }
     static char* integer(char* p, long long v) { return std::to_chars(p, p + 24, v).ptr; }
-    // A JSON string; needs room for 6 bytes per input byte plus the quotes.
-    static char* string(char* p, std::string_view s);
+    // The inside of a JSON string; needs room for 6 bytes per input byte.
+    static char* escaped(char* p, std::string_view s);
 
 private:
     bool grow(size_t cap) {
@@ -117,15 +133,21 @@ private:
         cap_ = cap;
         return true;
     }
+    bool flush() {
+        if (len_ && !sink_(context_, data_, len_)) failed_ = true;
+        len_ = 0;
+        return !failed_;
+    }
     char* data_ = nullptr;
     size_t len_ = 0;
     size_t cap_ = 0;
     bool failed_ = false;
+    JsonSinkFn sink_ = nullptr;
+    void* context_ = nullptr;
 };
 
-char* Buffer::string(char* p, std::string_view s) {
+char* Buffer::escaped(char* p, std::string_view s) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    *p++ = '"';
     size_t i = 0;
     const size_t n = s.size();
     while (i < n) {
@@ -193,7 +215,6 @@ char* Buffer::string(char* p, std::string_view s) {
             }
         }
     }
-    *p++ = '"';
     return p;
 }
 
@@ -223,53 +244,130 @@ private:
     std::string text_;
 };
 
-} // namespace
 
-char* write_json(const sub_state& st) {
-    Buffer out(static_cast<size_t>(st.text_len) + static_cast<size_t>(st.count) * 48 + 64);
+// The document's cues read from the C records or from the lean store.
+struct RecordCues {
+    const sub_state& st;
+    size_t count() const { return static_cast<size_t>(st.count); }
+    size_t text_len() const { return static_cast<size_t>(st.text_len); }
+    const char* format() const { return format_name(st.format); }
+    int32_t start(size_t i) const { return st.cues[i].start_ms; }
+    int32_t end(size_t i) const { return st.cues[i].end_ms; }
+    size_t line_count(size_t i) const { return static_cast<size_t>(st.cues[i].lines.count); }
+    std::string_view line(size_t i, size_t j) const { return st.cues[i].lines.items[j]; }
+    const sub_cue* danmaku(size_t i) const { return st.cues[i].is_danmu ? &st.cues[i] : nullptr; }
+};
+
+struct StoreCues {
+    const Store& st;
+    size_t count() const { return st.count(); }
+    size_t text_len() const { return st.text().size(); }
+    const char* format() const { return format_name(st.format); }
+    int32_t start(size_t i) const { return st.cue(i).start_ms; }
+    int32_t end(size_t i) const { return st.cue(i).end_ms; }
+    size_t line_count(size_t i) const { return st.cue(i).line_count; }
+    std::string_view line(size_t i, size_t j) const { return st.line(i, j); }
+    const DanmakuRecord* danmaku(size_t i) const {
+        const DanmakuRecord* d = st.danmaku(i);
+        return d && d->is_danmu ? d : nullptr;
+    }
+};
+
+// The length of the next piece of a long line: at most `max` bytes, never cutting a UTF-8
+// sequence (a cut in one would read as ill-formed on both sides).
+size_t piece_length(std::string_view s, size_t max) {
+    if (s.size() <= max) return s.size();
+    const auto continuation = [&](size_t k) { return (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
+    size_t cut = max;
+    // A sequence has at most three continuation bytes: past four in a row, any cut is safe.
+    for (int back = 0; back < 3 && continuation(cut); ++back) --cut;
+    return continuation(cut) ? max : cut;
+}
+
+template <typename Cues>
+bool write_document(const Cues& src, Buffer& out) {
     RealText real;
     out.put(R"({"format":")");
-    out.put(format_name(st.format));
+    out.put(src.format());
     out.put(R"(","cues":[)");
-    for (int32_t i = 0; i < st.count; ++i) {
-        const sub_cue& c = st.cues[i];
-        // The fixed members of a cue fit in 128 bytes; each line gets its own reservation.
+    const size_t n = src.count();
+    for (size_t i = 0; i < n; ++i) {
+        // The fixed members of a cue fit in 128 bytes; each line gets its own reservations.
         char* p = out.reserve(128);
-        if (!p) return nullptr;
+        if (!p) return false;
         if (i) *p++ = ',';
         p = Buffer::lit(p, R"({"start":)");
-        p = Buffer::integer(p, c.start_ms);
+        p = Buffer::integer(p, src.start(i));
         p = Buffer::lit(p, R"(,"end":)");
-        p = Buffer::integer(p, c.end_ms);
+        p = Buffer::integer(p, src.end(i));
         p = Buffer::lit(p, R"(,"lines":[)");
         out.commit(p);
-        for (int32_t j = 0; j < c.lines.count; ++j) {
-            const std::string_view line(c.lines.items[j]);
-            if (line.size() > (SIZE_MAX - 8) / 6) return nullptr;
-            p = out.reserve(line.size() * 6 + 8);
-            if (!p) return nullptr;
+        const size_t lines = src.line_count(i);
+        for (size_t j = 0; j < lines; ++j) {
+            std::string_view line = src.line(i, j);
+            constexpr size_t kPiece = (Buffer::kPieceMax - 8) / 6;
+            p = out.reserve(std::min(line.size(), kPiece) * 6 + 8);
+            if (!p) return false;
             if (j) *p++ = ',';
-            out.commit(Buffer::string(p, line));
+            *p++ = '"';
+            // A long line is escaped piece by piece, each with a reservation of its own.
+            for (;;) {
+                const size_t take = piece_length(line, kPiece);
+                p = Buffer::escaped(p, line.substr(0, take));
+                line.remove_prefix(take);
+                if (line.empty()) break;
+                out.commit(p);
+                p = out.reserve(std::min(line.size(), kPiece) * 6 + 8);
+                if (!p) return false;
+            }
+            *p++ = '"';
+            out.commit(p);
         }
         p = out.reserve(128);
-        if (!p) return nullptr;
+        if (!p) return false;
         *p++ = ']';
-        if (c.is_danmu) {
+        if (const auto* d = src.danmaku(i)) {
             p = Buffer::lit(p, R"(,"danmu":true,"mode":)");
-            p = Buffer::integer(p, c.mode);
+            p = Buffer::integer(p, d->mode);
             p = Buffer::lit(p, R"(,"color":)");
-            p = Buffer::integer(p, c.color);
+            p = Buffer::integer(p, d->color);
             p = Buffer::lit(p, R"(,"fontsize":)");
             out.commit(p);
-            if (!real.write(static_cast<double>(c.fontsize), out)) return nullptr;
+            if (!real.write(static_cast<double>(d->fontsize), out)) return false;
             p = out.reserve(1);
-            if (!p) return nullptr;
+            if (!p) return false;
         }
         *p++ = '}';
         out.commit(p);
     }
     out.put("]}");
+    return out.reserve(0) != nullptr;
+}
+
+template <typename Cues>
+char* write_text(const Cues& src) {
+    Buffer out(src.text_len() + src.count() * 48 + 64);
+    try {
+        if (!write_document(src, out)) return nullptr;
+    } catch (const std::bad_alloc&) { // a font size's text
+        return nullptr;
+    }
     return out.release();
+}
+
+} // namespace
+
+char* write_json(const sub_state& st) { return write_text(RecordCues{st}); }
+char* write_json(const Store& st) { return write_text(StoreCues{st}); }
+
+bool stream_json(const Store& st, JsonSinkFn sink, void* context) {
+    Buffer out(sink, context);
+    try {
+        if (!write_document(StoreCues{st}, out)) return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return out.finish();
 }
 
 int build_json(sub_state& st) {

@@ -34,6 +34,8 @@ int refused(int result) {
 
 uint64_t store_failures() { return g_store_failures; }
 
+void count_store_refusal() { ++g_store_failures; }
+
 sub_state make_empty_state() {
     sub_state st;
     std::memset(&st, 0, sizeof st);
@@ -95,24 +97,6 @@ int cue_add_line(sub_state& st, int index, std::string_view s) {
     return strlist_push(st.cues[index].lines, s);
 }
 
-int cue_add_text(sub_state& st, int index, std::string_view text) {
-    constexpr std::string_view kBreaks = "\r\n";
-    size_t brk = text.find_first_of(kBreaks);
-    if (brk == std::string_view::npos) return cue_add_line(st, index, text) == 0 ? 1 : -1;
-    int stored = 0;
-    size_t from = 0;
-    for (;;) {
-        const size_t stop = brk == std::string_view::npos ? text.size() : brk;
-        if (const std::string_view piece = trim(text.substr(from, stop - from)); !piece.empty()) {
-            if (cue_add_line(st, index, piece) != 0) return -1;
-            ++stored;
-        }
-        if (brk == std::string_view::npos) return stored;
-        from = brk + 1;
-        brk = text.find_first_of(kBreaks, from);
-    }
-}
-
 void drop_last_cue(sub_state& st) {
     if (st.count <= 0) return;
     strlist_free(st.cues[st.count - 1].lines);
@@ -129,9 +113,16 @@ void clear_cues(sub_state& st) {
     st.capacity = 0;
 }
 
-void vset_error(sub_state& st, const char* fmt, va_list ap) { std::vsnprintf(st.error, sizeof st.error, fmt, ap); }
+namespace {
 
-void vwarn(sub_state& st, const char* fmt, va_list ap) {
+// The C records and the lean store keep their error text and warnings alike.
+template <typename State>
+void vset_error_in(State& st, const char* fmt, va_list ap) {
+    std::vsnprintf(st.error, sizeof st.error, fmt, ap);
+}
+
+template <typename State>
+void vwarn_in(State& st, const char* fmt, va_list ap) {
     if (st.warning_count >= 64) return;
     char buf[256];
     std::vsnprintf(buf, sizeof buf, fmt, ap);
@@ -139,28 +130,12 @@ void vwarn(sub_state& st, const char* fmt, va_list ap) {
     st.warnings[st.warning_count++] = dup_bytes(buf);
 }
 
-void set_error(sub_state& st, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vset_error(st, fmt, ap);
-    va_end(ap);
-}
+} // namespace
 
-void warn(sub_state& st, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vwarn(st, fmt, ap);
-    va_end(ap);
-}
-
-int finish_parse(sub_state& st, sub_format id, bool found, const char* no_cues_error) {
-    if (found) {
-        st.format = id;
-        return SUB_OK;
-    }
-    set_error(st, "%s", no_cues_error);
-    return SUB_ERR_PARSE;
-}
+void vset_error(sub_state& st, const char* fmt, va_list ap) { vset_error_in(st, fmt, ap); }
+void vset_error(Store& st, const char* fmt, va_list ap) { vset_error_in(st, fmt, ap); }
+void vwarn(sub_state& st, const char* fmt, va_list ap) { vwarn_in(st, fmt, ap); }
+void vwarn(Store& st, const char* fmt, va_list ap) { vwarn_in(st, fmt, ap); }
 
 void state_reset(sub_state& st) {
     clear_cues(st);

@@ -21,7 +21,7 @@ std::string_view str_view(yyjson_val* v) { return {yyjson_get_str(v), yyjson_get
 
 // 1 when `obj` is a danmaku object and its cue was added, else 0. yyjson_obj_get returns the
 // first member with the key, so a repeated key counts by its first occurrence.
-int acfun_add_from_obj(sub_state& st, yyjson_val* obj) {
+int acfun_add_from_obj(Store& st, yyjson_val* obj) {
     if (!yyjson_is_obj(obj) || yyjson_obj_size(obj) == 0) return 0;
     yyjson_val* c = yyjson_obj_get(obj, "c");
     yyjson_val* m = yyjson_obj_get(obj, "m");
@@ -39,7 +39,7 @@ int acfun_add_from_obj(sub_state& st, yyjson_val* obj) {
 }
 
 // Cues added from `v` and everything it holds, depth first in document order.
-int acfun_walk(sub_state& st, yyjson_val* v, int depth) {
+int acfun_walk(Store& st, yyjson_val* v, int depth) {
     if (!v || depth >= kMaxDepth) return 0;
     int n = 0;
     if (yyjson_is_arr(v)) {
@@ -74,7 +74,7 @@ bool probe_acfun(std::string_view t) {
     return (t.starts_with('[') || t.starts_with('{')) && contains(t, "\"c\"") && contains(t, "\"m\"");
 }
 
-int parse_acfun(sub_state& st, std::string_view text) {
+int parse_acfun(Store& st, std::string_view text) {
     // Flags 0: strict JSON; the library copies the text and leaves it as it is. The whole
     // length is passed, so a NUL inside makes the document invalid instead of cutting it.
     yyjson_read_err err{};

@@ -79,7 +79,7 @@ size_t ass_next_break(std::string_view text, size_t from) {
 // Appends the pieces of `text` between hard line breaks to cue `index`; no empty line is
 // ever added. Only the breaks are removed, so each line is one span of the text. A line
 // that reaches the kTextMax-byte limit with text still to come is the cue's last.
-void ass_split_text_lines(sub_state& st, int index, std::string_view text) {
+void ass_split_text_lines(Store& st, int index, std::string_view text) {
     size_t begin = 0;
     while (true) {
         const size_t brk = ass_next_break(text, begin);
@@ -100,7 +100,7 @@ bool probe_ass(std::string_view t) {
     return icontains(t, "[Script Info]") || icontains(t, "[V4+ Styles]") || icontains(t, "[Events]");
 }
 
-int parse_ass(sub_state& st, std::string_view text) {
+int parse_ass(Store& st, std::string_view text) {
     LineReader reader(text);
     std::string_view line;
     bool found = false;

@@ -24,7 +24,7 @@ void read_p(std::string_view p, int32_t& start_ms, DanmakuStyle& style) {
 
 bool probe_bilibili(std::string_view t) { return contains(t, "<d p=") || contains(t, "<d p =\""); }
 
-int parse_bilibili(sub_state& st, std::string_view text) {
+int parse_bilibili(Store& st, std::string_view text) {
     text = until_nul(text);
     std::string buf;
     int parsed = 0;

@@ -37,14 +37,14 @@ float danmaku_fontsize(const char* token, float fallback) {
 
 uint32_t danmaku_color(const char* token) { return strtou32_sat(token) & 0xFFFFFFu; }
 
-bool add_danmaku(sub_state& st, int32_t start_ms, const DanmakuStyle& style, std::string_view text) {
+bool add_danmaku(Store& st, int32_t start_ms, const DanmakuStyle& style, std::string_view text) {
     const int idx = cue_add(st, start_ms, add_sat(start_ms, kDanmakuDurationMs));
     if (idx < 0) return false;
-    sub_cue& c = st.cues[idx];
-    c.is_danmu = 1;
-    c.mode = style.mode;
-    c.color = style.color; // already the low 24 bits (danmaku_color)
-    c.fontsize = style.fontsize;
+    // The colour is already the low 24 bits (danmaku_color).
+    if (!st.set_danmaku(idx, {style.mode, style.color, style.fontsize, 1})) {
+        count_store_refusal();
+        return false;
+    }
     // A comment of nothing but line breaks is stored as an empty comment is.
     if (cue_add_text(st, idx, until_nul(text)) == 0) cue_add_line(st, idx, "");
     return true;

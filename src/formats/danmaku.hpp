@@ -48,6 +48,6 @@ constexpr int32_t kDanmakuDurationMs = 3000;
 // Adds the cue of one comment (start to start + 3000 ms, saturating) with `text` as its
 // lines (cue_add_text); a comment without any text keeps one empty line. False when the cue
 // store cannot grow.
-bool add_danmaku(sub_state& st, int32_t start_ms, const DanmakuStyle& style, std::string_view text);
+bool add_danmaku(Store& st, int32_t start_ms, const DanmakuStyle& style, std::string_view text);
 
 } // namespace cuekit

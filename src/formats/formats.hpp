@@ -11,17 +11,17 @@ namespace cuekit {
 // One parser and one probe per format, each in the format's own file. A probe gets the
 // detection sample `t` (see ProbeFn).
 
-int parse_srt(sub_state& st, std::string_view text);
-int parse_vtt(sub_state& st, std::string_view text);
-int parse_ass(sub_state& st, std::string_view text);
-int parse_microdvd(sub_state& st, std::string_view text);
-int parse_subviewer(sub_state& st, std::string_view text);
-int parse_ttml(sub_state& st, std::string_view text);
-int parse_ytxml(sub_state& st, std::string_view text);
-int parse_lrc(sub_state& st, std::string_view text);
-int parse_sami(sub_state& st, std::string_view text);
-int parse_bilibili(sub_state& st, std::string_view text);
-int parse_acfun(sub_state& st, std::string_view text);
+int parse_srt(Store& st, std::string_view text);
+int parse_vtt(Store& st, std::string_view text);
+int parse_ass(Store& st, std::string_view text);
+int parse_microdvd(Store& st, std::string_view text);
+int parse_subviewer(Store& st, std::string_view text);
+int parse_ttml(Store& st, std::string_view text);
+int parse_ytxml(Store& st, std::string_view text);
+int parse_lrc(Store& st, std::string_view text);
+int parse_sami(Store& st, std::string_view text);
+int parse_bilibili(Store& st, std::string_view text);
+int parse_acfun(Store& st, std::string_view text);
 
 bool probe_srt(std::string_view t);
 bool probe_vtt(std::string_view t);
@@ -55,7 +55,8 @@ struct TextRules {
 };
 
 // The character data of range: tags removed, at most kTextMax bytes kept, entities decoded,
-// trimmed. The result points into `buf`, which is reused from call to call.
+// trimmed. The result points into `buf`, which is reused from call to call, or into `range`
+// when nothing but trimming was needed.
 std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules = {});
 
 // Walks the elements of one name through a markup text, front to back: each start tag (from
@@ -100,6 +101,6 @@ struct BlockRules {
 };
 // Blank-line separated blocks, first timing line opens a cue, the block's later lines are its
 // text, except that a strict timing line inside the text starts the next cue.
-int parse_timed_blocks(sub_state& st, std::string_view text, const BlockRules& rules);
+int parse_timed_blocks(Store& st, std::string_view text, const BlockRules& rules);
 
 } // namespace cuekit

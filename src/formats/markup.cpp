@@ -40,7 +40,24 @@ bool is_br_tag(std::string_view inside) {
 
 } // namespace
 
+namespace {
+// Whether decoding would only trim `range`: no markup, reference, NUL or (collapsing) run of
+// white space in it, and no cut.
+bool only_trimmed(std::string_view range, TextRules rules) {
+    if (range.size() > kTextMax) return false;
+    char prev = 0;
+    for (const char c : range) {
+        if (c == '<' || c == '>' || c == '&' || c == '\0') return false;
+        if (rules.collapse_space && (c == '\t' || c == '\n' || c == '\r' || (c == ' ' && prev == ' '))) return false;
+        prev = c;
+    }
+    return true;
+}
+} // namespace
+
 std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules) {
+    // Plain text is handed back as a view of itself (the store then keeps it without a copy).
+    if (only_trimmed(range, rules)) return trim(range);
     buf.resize(kTextMax + 1);
     char* out = buf.data();
     size_t w = 0;

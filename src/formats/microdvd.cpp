@@ -76,8 +76,23 @@ int32_t mdvd_ms(int32_t frame, float rate) {
     return saturate_i32(static_cast<double>(ms));
 }
 
-// Splits the cue text at "|" into lines and removes brace codes of up to 32 bytes.
-void mdvd_text_lines(sub_state& st, int index, std::string_view t, std::string& buf) {
+// Splits the cue text at "|" into lines and removes brace codes of up to 32 bytes. A line
+// that reaches the length limit is cut there and is the cue's last.
+void mdvd_text_lines(Store& st, int index, std::string_view t, std::string& buf) {
+    if (t.find('{') == std::string_view::npos) {
+        // No brace codes: every line is a slice of the text as it is.
+        for (size_t from = 0;;) {
+            const size_t bar = t.find('|', from);
+            const std::string_view piece = t.substr(from, bar == std::string_view::npos ? t.size() - from : bar - from);
+            if (piece.size() >= kTextMax) {
+                cue_add_text(st, index, piece.substr(0, kTextMax));
+                return;
+            }
+            if (!piece.empty()) cue_add_text(st, index, piece);
+            if (bar == std::string_view::npos) return;
+            from = bar + 1;
+        }
+    }
     buf.clear();
     auto flush = [&] {
         if (!buf.empty()) cue_add_text(st, index, buf);
@@ -117,7 +132,7 @@ bool probe_microdvd(std::string_view t) {
            (is_digit(static_cast<unsigned char>(t[1])) || t[1] == '-');
 }
 
-int parse_microdvd(sub_state& st, std::string_view text) {
+int parse_microdvd(Store& st, std::string_view text) {
     float rate = kDefaultRate;
     bool rate_open = true;
     std::string buf;

@@ -205,7 +205,7 @@ struct Entry {
 
 bool probe_sami(std::string_view t) { return icontains(t, "<SAMI") || icontains(t, "<SYNC "); }
 
-int parse_sami(sub_state& st, std::string_view text) {
+int parse_sami(Store& st, std::string_view text) {
     if (ifind(until_nul(text), "<sync ") == std::string_view::npos) {
         set_error(st, "SAMI: no <SYNC");
         return SUB_ERR_PARSE;

@@ -48,7 +48,7 @@ bool is_bare_number(std::string_view line) {
 
 } // namespace
 
-int parse_timed_blocks(sub_state& st, std::string_view text, const BlockRules& rules) {
+int parse_timed_blocks(Store& st, std::string_view text, const BlockRules& rules) {
     bool timing = false;
     int cue = -1;
     // A bare number in a cue's text is held back: before a timing line it is the next cue's
@@ -61,7 +61,7 @@ int parse_timed_blocks(sub_state& st, std::string_view text, const BlockRules& r
     auto close_block = [&] {
         add_held_number();
         // A timing line without any text line gives no cue.
-        if (cue >= 0 && st.cues[cue].lines.count == 0) drop_last_cue(st);
+        if (cue >= 0 && cue_line_count(st, cue) == 0) drop_last_cue(st);
         timing = false;
         cue = -1;
     };
@@ -106,7 +106,7 @@ int parse_timed_blocks(sub_state& st, std::string_view text, const BlockRules& r
 
 bool probe_srt(std::string_view t) { return contains(t, "-->") || contains(t, "- >") || contains(t, "->"); }
 
-int parse_srt(sub_state& st, std::string_view text) {
+int parse_srt(Store& st, std::string_view text) {
     parse_timed_blocks(st, text, {});
     return finish_parse(st, SUB_FORMAT_SRT, "no SRT cues");
 }

@@ -11,7 +11,7 @@ constexpr int kFirstCueWindow = 20; // lines after the header that may hold the 
 bool is_subviewer_ts(std::string_view l) { return starts_with_shape(l, "DD:DD:DD.DD,DD:DD:DD.DD"); }
 
 // Adds each trimmed, non-empty piece between "[br]" or "[BR]" markers as a line.
-void subviewer_add_lines(sub_state& st, int index, std::string_view text) {
+void subviewer_add_lines(Store& st, int index, std::string_view text) {
     size_t begin = 0;
     for (size_t at = text.find('['); at != std::string_view::npos; at = text.find('[', at)) {
         const std::string_view marker = text.substr(at, 4);
@@ -31,7 +31,7 @@ void subviewer_add_lines(sub_state& st, int index, std::string_view text) {
 
 bool probe_subviewer(std::string_view t) { return t.starts_with("[INFORMATION]"); }
 
-int parse_subviewer(sub_state& st, std::string_view text) {
+int parse_subviewer(Store& st, std::string_view text) {
     LineReader reader(text);
     std::string_view line;
     reader.next(line); // there is always a first line

@@ -7,7 +7,9 @@
 //   2. Write formats/<name>.cpp with parse_<name>, ending through finish_parse with its
 //      identifier, and probe_<name>; declare both in formats/formats.hpp.
 //   3. Add its row below: ranks in the detection and fallback orders (shift the others so
-//      each order stays 1..n), extensions, aliases, second chance.
+//      each order stays 1..n), extensions, aliases, second chance, the markup its lines
+//      carry and whether it is danmaku. A format that can also be written gets a row in
+//      the writers' target table (writers/write.cpp).
 //   4. Add a row to the fallback-order test (tests/unit/driver_test.cpp), a detection case
 //      and a parser test; extend the tool's usage text, the man page and the README.
 //
@@ -23,11 +25,14 @@ namespace {
 
 constexpr std::array<FormatInfo, SUB_FORMAT_COUNT> kFormats{{
     {.id = SUB_FORMAT_SRT, .name = "srt", .aliases = {}, .extensions = {".srt"},
-     .parse = parse_srt, .probe = probe_srt, .detect_rank = 11, .fallback_rank = 11, .retry_as = SUB_FORMAT_AUTO},
+     .parse = parse_srt, .probe = probe_srt, .detect_rank = 11, .fallback_rank = 11, .retry_as = SUB_FORMAT_AUTO,
+     .markup = Markup::Html},
     {.id = SUB_FORMAT_VTT, .name = "vtt", .aliases = {}, .extensions = {".vtt", ".webvtt"},
-     .parse = parse_vtt, .probe = probe_vtt, .detect_rank = 1, .fallback_rank = 1, .retry_as = SUB_FORMAT_AUTO},
+     .parse = parse_vtt, .probe = probe_vtt, .detect_rank = 1, .fallback_rank = 1, .retry_as = SUB_FORMAT_AUTO,
+     .markup = Markup::Vtt},
     {.id = SUB_FORMAT_ASS, .name = "ass", .aliases = {"ssa"}, .extensions = {".ass", ".ssa"},
-     .parse = parse_ass, .probe = probe_ass, .detect_rank = 2, .fallback_rank = 2, .retry_as = SUB_FORMAT_AUTO},
+     .parse = parse_ass, .probe = probe_ass, .detect_rank = 2, .fallback_rank = 2, .retry_as = SUB_FORMAT_AUTO,
+     .markup = Markup::Ass},
     {.id = SUB_FORMAT_MICRODVD, .name = "microdvd", .aliases = {}, .extensions = {".sub"},
      .parse = parse_microdvd, .probe = probe_microdvd, .detect_rank = 9, .fallback_rank = 9,
      .retry_as = SUB_FORMAT_SUBVIEWER},
@@ -42,13 +47,14 @@ constexpr std::array<FormatInfo, SUB_FORMAT_COUNT> kFormats{{
     {.id = SUB_FORMAT_LRC, .name = "lrc", .aliases = {}, .extensions = {".lrc"},
      .parse = parse_lrc, .probe = probe_lrc, .detect_rank = 8, .fallback_rank = 8, .retry_as = SUB_FORMAT_AUTO},
     {.id = SUB_FORMAT_SAMI, .name = "sami", .aliases = {"smi"}, .extensions = {".smi", ".sami"},
-     .parse = parse_sami, .probe = probe_sami, .detect_rank = 4, .fallback_rank = 3, .retry_as = SUB_FORMAT_AUTO},
+     .parse = parse_sami, .probe = probe_sami, .detect_rank = 4, .fallback_rank = 3, .retry_as = SUB_FORMAT_AUTO,
+     .markup = Markup::Html},
     {.id = SUB_FORMAT_BILIBILI, .name = "bilibili", .aliases = {}, .extensions = {},
      .parse = parse_bilibili, .probe = probe_bilibili, .detect_rank = 5, .fallback_rank = 5,
-     .retry_as = SUB_FORMAT_AUTO},
+     .retry_as = SUB_FORMAT_AUTO, .danmaku = true},
     {.id = SUB_FORMAT_ACFUN, .name = "acfun", .aliases = {}, .extensions = {".json"},
      .parse = parse_acfun, .probe = probe_acfun, .detect_rank = 10, .fallback_rank = 10,
-     .retry_as = SUB_FORMAT_AUTO},
+     .retry_as = SUB_FORMAT_AUTO, .danmaku = true},
 }};
 
 constexpr bool table_is_indexed_by_id() {

@@ -27,7 +27,7 @@ using ValueCopy = CStringCopy<kAttrMax>;
 
 // Everything one parse knows; nothing outlives the call.
 struct TtmlParse {
-    sub_state& st;
+    Store& st;
     bool tick_given = false;
     double tick_rate = 0;
     bool frame_given = false;
@@ -301,14 +301,14 @@ private:
 
 // A tt element whatever its prefix ("<tt:tt ", as EBU-TT-D and many IMSC documents write it),
 // the TTML namespace, or an unprefixed timed paragraph.
-bool probe_ttml(std::string_view t) {
-    if (icontains(t, "ttml") || icontains(t, "<p begin=")) return true;
-    for (size_t at = t.find('<'); at != std::string_view::npos; at = t.find('<', at + 1))
-        if (kind_of(read_tag_name(t, at), t) == Kind::tt) return true;
+bool probe_ttml(std::string_view sample) {
+    if (icontains(sample, "ttml") || icontains(sample, "<p begin=")) return true;
+    for (size_t at = sample.find('<'); at != std::string_view::npos; at = sample.find('<', at + 1))
+        if (kind_of(read_tag_name(sample, at), sample) == Kind::tt) return true;
     return false;
 }
 
-int parse_ttml(sub_state& st, std::string_view text) {
+int parse_ttml(Store& st, std::string_view text) {
     text = until_nul(text);
     TtmlParse ps{st};
     ParaEndFinder para_end(text);

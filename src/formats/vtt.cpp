@@ -18,7 +18,7 @@ bool vtt_is_keyword_line(std::string_view trimmed) {
 
 bool probe_vtt(std::string_view t) { return t.starts_with("WEBVTT"); }
 
-int parse_vtt(sub_state& st, std::string_view text) {
+int parse_vtt(Store& st, std::string_view text) {
     parse_timed_blocks(st, text, {vtt_is_keyword_line, true});
     return finish_parse(st, SUB_FORMAT_VTT, "no VTT cues");
 }

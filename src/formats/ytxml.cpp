@@ -31,7 +31,7 @@ int32_t float_ms(float seconds) {
 }
 
 // The older form: `text` elements, times in seconds.
-void read_text_elements(sub_state& st, std::string_view text, std::string& buf) {
+void read_text_elements(Store& st, std::string_view text, std::string& buf) {
     ElementScanner elements(text, kOpen, kClose, false, true);
     std::string_view tag;
     while (elements.next_tag(tag, kTagMax)) {
@@ -53,7 +53,7 @@ int32_t ms_value(std::string_view tag, std::string_view name) {
 
 // The newer form: `p` elements with `t` and `d` in milliseconds, the text possibly split
 // into `s` word segments, which join as written.
-void read_paragraphs(sub_state& st, std::string_view text, std::string& buf) {
+void read_paragraphs(Store& st, std::string_view text, std::string& buf) {
     ElementScanner elements(text, "<p", "</p>", false, true);
     std::string_view tag;
     while (elements.next_tag(tag, kTagMax)) {
@@ -96,11 +96,11 @@ bool is_format3(std::string_view text) {
 
 } // namespace
 
-bool probe_ytxml(std::string_view t) {
-    return is_format3(t) || (contains(t, "<text ") && contains(t, "start=") && contains(t, "dur="));
+bool probe_ytxml(std::string_view sample) {
+    return is_format3(sample) || (contains(sample, "<text ") && contains(sample, "start=") && contains(sample, "dur="));
 }
 
-int parse_ytxml(sub_state& st, std::string_view text) {
+int parse_ytxml(Store& st, std::string_view text) {
     text = until_nul(text);
     std::string buf;
     if (is_format3(text))

@@ -2,9 +2,13 @@
 #include "text/text.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace cuekit {
 
@@ -91,13 +95,21 @@ size_t ifind(std::string_view hay, std::string_view needle, size_t from) {
     return std::string_view::npos;
 }
 
-size_t LineReader::next_of(NextByte& b, size_t from) const {
-    if (!b.searched || b.at < from) {
-        const void* p = from < text_.size() ? std::memchr(text_.data() + from, b.byte, text_.size() - from) : nullptr;
-        b.at = p ? static_cast<size_t>(static_cast<const char*>(p) - text_.data()) : text_.size();
-        b.searched = true;
+size_t LineReader::next_candidate(size_t from) const {
+    const char* t = text_.data();
+    const size_t n = text_.size();
+    size_t i = from;
+#ifdef __SSE2__
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), ls = _mm_set1_epi8('\xE2');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, cr)), _mm_cmpeq_epi8(x, ls));
+        if (const int m = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(m)));
     }
-    return b.at;
+#endif
+    for (; i < n; ++i)
+        if (t[i] == '\n' || t[i] == '\r' || t[i] == '\xE2') return i;
+    return n;
 }
 
 bool LineReader::next(std::string_view& line) {
@@ -106,7 +118,7 @@ bool LineReader::next(std::string_view& line) {
     const size_t len = text_.size();
     size_t from = pos_;
     while (true) {
-        const size_t i = std::min({next_of(lf_, from), next_of(cr_, from), next_of(ls_, from)});
+        const size_t i = next_candidate(from);
         if (i >= len) break;
         size_t k = 1; // LF, and a CR on its own
         if (t[i] == '\r') {

@@ -92,19 +92,13 @@ public:
     size_t offset() const { return pos_; }
 
 private:
-    // Next position of each byte that can start a terminator (text size when there is none
-    // left): each is searched again only once the scan has passed it.
-    struct NextByte {
-        char byte;
-        size_t at = 0;
-        bool searched = false;
-    };
-    size_t next_of(NextByte& b, size_t from) const;
+    // Position of the first byte at or after `from` that can start a terminator (LF, CR or
+    // the lead byte E2), or the text size; all three are looked for in one pass.
+    size_t next_candidate(size_t from) const;
 
     std::string_view text_;
     size_t pos_ = 0;
     bool done_ = false;
-    NextByte lf_{'\n'}, cr_{'\r'}, ls_{'\xE2'};
 };
 
 // ---------------------------------------------------------------------------------------
@@ -163,12 +157,14 @@ size_t html_decode(char* s, size_t n);
 // ---------------------------------------------------------------------------------------
 // Decoding (text/decode.cpp)
 
-// What decoding gives back. On success the text is UTF-8, NUL-terminated after `len` bytes,
-// and the warnings say what was guessed or replaced on the way (static texts, in order).
+// What decoding gives back. On success `view` is the UTF-8 text: the input itself (or the
+// part after a byte-order mark) when it is kept as it is, otherwise a converted copy owned by
+// `text` (NUL-terminated). The warnings say what was guessed or replaced on the way (static
+// texts, in order).
 struct Decoded {
     int result = SUB_OK; // SUB_OK, SUB_ERR_ENCODING or SUB_ERR_NOMEM
     MallocText text;
-    size_t len = 0;
+    std::string_view view;
     // With SUB_ERR_ENCODING for a named encoding: the converter name that refused it (null
     // when a byte-order mark named the encoding).
     const char* refused = nullptr;
@@ -180,5 +176,10 @@ struct Decoded {
 // `encoding`: null or "" for UTF-8 with the CP1252 fallbacks, "detect" (any case) for a
 // charset detector's choice, or a converter's name.
 Decoded decode_to_utf8(const void* data, size_t len, const char* encoding);
+// Ill-formed sequences as the decoder counts them (byte patterns only: overlong forms and
+// encoded surrogates pass), counting stopped at `limit`; the text is kept as it is below 8.
+int count_invalid_utf8(std::string_view b, int limit);
+// count_invalid_utf8(b, 1) == 0, sixteen bytes a step where the machine allows it.
+bool utf8_patterns_hold(std::string_view b);
 
 } // namespace cuekit

@@ -173,6 +173,55 @@ TEST(AllocationFailure, EveryPointOfEveryInput) {
     EXPECT_GT(points, 0);
 }
 
+// Writing every target (after a time shift) either gives the whole text or result 4 with
+// nothing, and leaks nothing.
+TEST(AllocationFailure, WritersAreAllOrNothing) {
+    long points = 0;
+    for (const Input& in : inputs()) {
+        if (run(in) != 0) continue;
+        sub_clear();
+        for (const char* target : {"srt", "vtt", "ass", "ttml", "lrc", "txt", "json"}) {
+            SCOPED_TRACE(in.name + " -> " + target);
+            auto write = [&](char** out, size_t* len) {
+                EXPECT_EQ(sub_retime(-1500, 25, 24), 0);
+                return sub_write(target, nullptr, out, len);
+            };
+            run(in);
+            char* ref = nullptr;
+            size_t ref_len = 0;
+            ASSERT_EQ(write(&ref, &ref_len), 0);
+            const std::string want(ref, ref_len);
+            std::free(ref);
+            sub_clear();
+            // Blocks counted from arming until after sub_clear(), which frees the parse's own
+            // blocks too: a run without a failure gives the count that means "no leak".
+            long no_leak = 0;
+            for (long k = 0;; ++k) {
+                run(in);
+                char* out = nullptr;
+                size_t len = 0;
+                alloc_hook::arm(k);
+                const int rc = write(&out, &len);
+                const bool failed = alloc_hook::disarm();
+                alloc_hook::resume();
+                if (rc == 0)
+                    EXPECT_EQ(std::string(out, len), want) << "allocation " << k;
+                else
+                    EXPECT_TRUE(rc == 4 && out == nullptr && failed) << "allocation " << k << ": result " << rc;
+                std::free(out);
+                sub_clear();
+                if (k == 0) no_leak = alloc_hook::live_blocks();
+                EXPECT_EQ(alloc_hook::live_blocks(), no_leak) << "allocation " << k << " failed: blocks leaked";
+                alloc_hook::disarm();
+                if ((k > 0 && !failed) || ::testing::Test::HasFailure()) break;
+                points += k > 0;
+            }
+        }
+    }
+    std::printf("writer allocation failure points exercised: %ld\n", points);
+    EXPECT_GT(points, 0);
+}
+
 // A line array either comes back whole or not at all: never with a missing line.
 TEST(AllocationFailure, SplitLinesIsAllOrNothing) {
     const std::string text = "a\nbb\r\nccc\rdddd\r\r\ne\xE2\x80\xA8" "f";

@@ -1,4 +1,5 @@
 """The Python module against the tool: same documents, same warnings, same failures."""
+import errno
 import gc
 import json
 import os
@@ -94,10 +95,19 @@ def test_parse_errors(data, kwargs, code):
     assert (type(copy), copy.code, copy.message) == (cuekit.ParseError, code, e.value.message)
 
 
-def test_file_errors_name_the_path(tmp_path):
+def test_file_errors_name_the_path(tmp_path, monkeypatch):
     with pytest.raises(FileNotFoundError) as e:
         cuekit.parse_file(tmp_path / "missing.srt")
     assert e.value.filename == str(tmp_path / "missing.srt")
+    huge = tmp_path / "huge.srt"
+    with open(huge, "wb") as f:
+        f.truncate(2**31)  # sparse: refused by its size, as the tool refuses it
+    with pytest.raises(OSError) as e:
+        cuekit.parse_file(huge)
+    assert e.value.errno == errno.EFBIG and e.value.strerror == "file too large (2 GiB or more)"
+    monkeypatch.chdir(tmp_path)  # "-" names a file here, not standard input
+    with pytest.raises(FileNotFoundError):
+        cuekit.parse_file("-")
     empty = tmp_path / "empty.srt"
     empty.write_bytes(b"")
     with pytest.raises(cuekit.ParseError) as e:
@@ -112,6 +122,14 @@ def test_the_extension_decides_only_when_the_content_says_nothing(tmp_path):
         path = tmp_path / os.fsdecode(name)
         path.write_bytes(data)
         assert cuekit.parse_file(path).to_json() == cuekit.parse(data).to_json()
+
+
+@pytest.mark.parametrize(
+    "data, filename, expected",
+    [(b"", "a.srt", "srt"), (b"", "b.SMI", "sami"), (b"", "c.txt", None), (b"WEBVTT\n", "d.srt", "vtt"), (b"", None, None)],
+)
+def test_detect_format(data, filename, expected):
+    assert cuekit.detect_format(data, filename) == expected
 
 
 def test_cue_sequence():
@@ -225,3 +243,18 @@ def test_parse_many_abandoned_midway_stops_its_threads():
         next(gen)
         del gen  # joins its threads; a hang or crash here fails the run
     assert list(cuekit.parse_many([])) == []
+
+
+@pytest.mark.parametrize("target", ["srt", "vtt", "ass", "ttml", "lrc", "txt", "json"])
+@pytest.mark.parametrize("name", ["sample.srt", "sample.ass", "sample.bilibili.xml"])
+def test_write_is_what_the_tool_writes(tool, name, target):
+    path = ROOT / "examples" / name
+    run = run_tool(tool, path, "--to", target, "--strip", "--canvas", "1280x720", "--lanes", "0.5")
+    assert cuekit.parse_file(path).write(target, strip=True, canvas=(1280, 720), lanes=0.5) == run.stdout.decode()
+
+
+def test_write_refuses_bad_requests():
+    r = cuekit.parse(b"1\n00:00:01,000 --> 00:00:02,000\nx\n")
+    for call in (lambda: r.write("docx"), lambda: r.write("ass", opacity=2), lambda: r.write("ass", canvas=(0, 0))):
+        with pytest.raises(ValueError):
+            call()

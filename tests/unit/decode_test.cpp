@@ -1,9 +1,12 @@
 // Decoding the input to UTF-8.
 #include "test_util.hpp"
+#include "text/text.hpp"
 
 #include <cuekit.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -143,6 +146,27 @@ TEST(Decode, FallsBackToLatin1WhenCp1252FailsAtOnce) {
     EXPECT_EQ(d.rc, 0);
     EXPECT_EQ(d.text.substr(0, 2), "\xC2\x81");
     EXPECT_EQ(d.warnings, std::vector<std::string>{"encoding: fell back to ISO-8859-1"});
+}
+
+} // namespace
+
+namespace {
+
+// The sixteen-bytes-a-step check against the byte-by-byte count, on random texts of the bytes
+// that matter, across chunk boundaries and the text's end.
+TEST(DecodeScan, PatternCheckAgreesWithTheCount) {
+    std::mt19937 rng(7);
+    const unsigned char bytes[] = {'a', 0x00, 0x7F, 0x80, 0xBF, 0xC0, 0xC3, 0xDF, 0xE0, 0xE2, 0xEF, 0xF0, 0xF4, 0xF7, 0xF8, 0xFF};
+    const std::string valid[] = {"\xC3\xA9", "\xE2\x80\x94", "\xF0\x9F\x98\x80", "abcdefgh"};
+    for (int round = 0; round < 20000; ++round) {
+        std::string s;
+        const int n = static_cast<int>(rng() % 40);
+        for (int i = 0; i < n; ++i) {
+            if (rng() % 4 == 0) s += static_cast<char>(bytes[rng() % std::size(bytes)]);
+            else s += valid[rng() % std::size(valid)];
+        }
+        EXPECT_EQ(cuekit::utf8_patterns_hold(s), cuekit::count_invalid_utf8(s, 8) == 0) << round;
+    }
 }
 
 } // namespace

@@ -121,12 +121,11 @@ TEST_F(StateTest, ClearTwiceIsHarmless) {
 
 TEST_F(StateTest, StatesAreIndependent) {
     // The core works on any state; g_sub is only the one behind the C interface.
-    sub_state a = cuekit::make_empty_state();
+    cuekit::Store a;
     const std::string srt = "00:00:01,000 --> 00:00:02,000\nHi\n";
-    ASSERT_EQ(cuekit::parse(a, srt.data(), srt.size(), -1, nullptr), 0);
-    EXPECT_EQ(a.count, 1);
+    ASSERT_EQ(cuekit::parse(a, srt.data(), srt.size(), -1, nullptr, false), 0);
+    EXPECT_EQ(a.count(), 1u);
     EXPECT_EQ(sub_cue_count(), 0);
-    cuekit::state_reset(a);
 }
 
 } // namespace

@@ -1,0 +1,65 @@
+// Parse arbitrary bytes, change the times, then write every target and read each written text
+// back. The first byte picks the format and encoding as in fuzz_parse, the second the write
+// options and the time change. Writing a parsed result must always succeed (or run out of
+// memory), the text must hold no NUL, and the target's own reader must take it back.
+#include "invariants.hpp"
+
+#include <cuekit.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+[[noreturn]] void fail(const char* target, const char* why) {
+    std::fprintf(stderr, "write invariant broken (%s): %s\n", target, why);
+    std::abort();
+}
+
+struct Target {
+    const char* name;
+    int reads_as; // -2: not read back
+};
+constexpr Target kTargets[] = {{"srt", 0}, {"vtt", 1}, {"ass", 2}, {"ttml", 5}, {"lrc", 7}, {"txt", -2}, {"json", -2}};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace cuekit_invariants;
+    if (size < 2) return 0;
+    const int format = data[0] % 12 - 1;
+    const char* encoding = kEncodings[(data[0] / 12) % kEncodingCount];
+    const uint8_t knobs = data[1];
+    if (sub_parse(data + 2, size - 2, format, encoding) != 0) {
+        sub_clear();
+        return 0;
+    }
+    if (knobs & 4) sub_retime((knobs & 8) ? -2500 : 700, (knobs & 16) ? 23.976 : 0, (knobs & 16) ? 25 : 0);
+    sub_write_options opts;
+    sub_write_options_init(&opts);
+    opts.strip = knobs & 1;
+    opts.danmaku_overlap = knobs & 2;
+    if (knobs & 32) {
+        opts.canvas_width = 16;
+        opts.canvas_height = 16;
+    }
+    const int cues = sub_cue_count();
+    for (const Target& t : kTargets) {
+        char* out = nullptr;
+        size_t len = 0;
+        const int rc = sub_write(t.name, &opts, &out, &len);
+        if (rc == 4) continue;
+        if (rc != 0 || !out) fail(t.name, "a parsed result could not be written");
+        if (std::strlen(out) != len) fail(t.name, "NUL inside the written text");
+        std::string text(out, len);
+        std::free(out);
+        if (t.reads_as < -1 || cues == 0) continue;
+        // Read back on a state of its own so the result being written stays.
+        cuekit::Result back = cuekit::parse(text, static_cast<cuekit::Format>(t.reads_as));
+        if (back.code() != 0 && back.code() != 5 && back.code() != 4) fail(t.name, "written text not read back");
+    }
+    sub_clear();
+    if (const std::string why = check_cleared(); !why.empty()) fail("clear", why.c_str());
+    return 0;
+}

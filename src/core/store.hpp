@@ -1,0 +1,170 @@
+// The cue store every parser writes into: plain records in growing arrays, no allocation per
+// cue or per line. A line is a view into the decoded text when the parser hands one over
+// unchanged, and a copy in one growing arena otherwise. The C interface's records are made
+// from it afterwards (core/records.cpp); the C++ Result keeps it as it is.
+#pragma once
+
+#include "cuekit.h"
+#include "cuekit.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace cuekit {
+
+using detail::CueRecord;
+using detail::DanmakuRecord;
+using detail::LineRef;
+
+// An array of plain records that grows by doubling through realloc (large arrays are moved
+// by remapping, not copying). Reports a failed allocation instead of throwing.
+template <typename T>
+class PodArray {
+public:
+    PodArray() = default;
+    ~PodArray() { std::free(data_); }
+    PodArray(const PodArray&) = delete;
+    PodArray& operator=(const PodArray&) = delete;
+
+    bool push(const T& v) {
+        if (size_ == cap_ && !grow(size_ + 1)) return false;
+        data_[size_++] = v;
+        return true;
+    }
+    // Room for `n` more elements at the end, or nullptr; commit with `added`.
+    T* extend(size_t n) {
+        if (n > cap_ - size_ && !grow(size_ + n)) return nullptr;
+        return data_ + size_;
+    }
+    void added(size_t n) { size_ += n; }
+    void shrink_to(size_t n) { size_ = n < size_ ? n : size_; }
+    void reset() {
+        std::free(data_);
+        data_ = nullptr;
+        size_ = cap_ = 0;
+    }
+    T* data() { return data_; }
+    const T* data() const { return data_; }
+    size_t size() const { return size_; }
+    T& operator[](size_t i) { return data_[i]; }
+    const T& operator[](size_t i) const { return data_[i]; }
+
+private:
+    bool grow(size_t need) {
+        size_t cap = cap_ ? cap_ : 16;
+        while (cap < need) {
+            if (cap > SIZE_MAX / 2 / sizeof(T)) return false;
+            cap *= 2;
+        }
+        void* p = std::realloc(data_, cap * sizeof(T));
+        if (!p) return false;
+        data_ = static_cast<T*>(p);
+        cap_ = cap;
+        return true;
+    }
+    T* data_ = nullptr;
+    size_t size_ = 0;
+    size_t cap_ = 0;
+};
+
+struct DanmakuStyle;
+
+class Store {
+public:
+    Store() = default;
+    ~Store() { reset(); }
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // The text that line views may point into: borrowed, or owned (malloc'd, freed here).
+    void set_text(std::string_view text, char* owned);
+    std::string_view text() const { return text_; }
+    // The owned text, handed over (nullptr when the text is borrowed).
+    char* release_text();
+    // Makes the store independent of a borrowed text: the text is copied once, whole, when
+    // any line still points into it. False when memory ran out.
+    bool own_text();
+
+    // Everything back to an empty store (format -1, no error, no warning).
+    void reset();
+    // Every cue and line, not the text, error or warnings: what the driver does between attempts.
+    void clear_cues();
+
+    size_t count() const { return cues_.size(); }
+    const CueRecord& cue(size_t i) const { return cues_[i]; }
+    std::string_view line(const LineRef& l) const {
+        return {(l.in_arena ? arena_.data() : text_.data()) + l.off, l.len};
+    }
+    std::string_view line(size_t i, size_t j) const { return line(lines_[cues_[i].first_line + j]); }
+    // Null when no cue is a danmaku comment.
+    const DanmakuRecord* danmaku(size_t i) const { return danmaku_.size() ? &danmaku_[i] : nullptr; }
+    // The most cues the store held at once (drops included).
+    size_t peak_count() const { return peak_; }
+    detail::Records records() const;
+    // The records as they are now, kept where a Result can point at them.
+    const detail::Records& refresh_view() {
+        view_ = records();
+        return view_;
+    }
+
+    // The narrow interface of the parsers (see the free functions below).
+    int add_cue(int32_t start_ms, int32_t end_ms);
+    int add_line(int index, std::string_view s);
+    void drop_last();
+    uint32_t line_count(int index) const { return index >= 0 && static_cast<size_t>(index) < count() ? cues_[index].line_count : 0; }
+    bool set_danmaku(int index, const DanmakuRecord& d);
+    // Keeps, in order, the cues for which `keep(record)` is true; it may change their times.
+    template <typename F>
+    void keep_cues(F keep) {
+        size_t kept = 0;
+        for (size_t i = 0; i < cues_.size(); ++i) {
+            if (!keep(cues_[i])) continue;
+            cues_[kept] = cues_[i];
+            if (danmaku_.size()) danmaku_[kept] = danmaku_[i];
+            ++kept;
+        }
+        cues_.shrink_to(kept);
+        danmaku_.shrink_to(kept);
+    }
+
+    int32_t format = -1;
+    char error[512] = {0};
+    // As in the C records: at most 64, a slot whose copy failed holds null.
+    char* warnings[64] = {nullptr};
+    int32_t warning_count = 0;
+    // Cues that the C records held before a C building block ran a parser on them: they
+    // count for the "no cues" decision of finish_parse.
+    size_t prior_cues = 0;
+
+private:
+    std::string_view text_;
+    char* owned_text_ = nullptr;
+    PodArray<CueRecord> cues_;
+    PodArray<LineRef> lines_;
+    PodArray<DanmakuRecord> danmaku_; // empty, or one per cue
+    PodArray<char> arena_;
+    size_t peak_ = 0;
+    detail::Records view_;
+};
+
+// ---------------------------------------------------------------------------------------
+// What parsers call.
+
+// Index of the new cue, or -1 (error text "oom") when the store cannot grow.
+int cue_add(Store& st, int32_t start_ms, int32_t end_ms);
+// Appends `s` (which must hold no NUL) to cue `index`, the last cue added: kept as a view
+// when it lies in the decoded text, copied into the arena otherwise. 0, or -1 for an index
+// that is not the last cue or a failed allocation.
+int cue_add_line(Store& st, int index, std::string_view s);
+// How every parser stores a cue's text: a text without a line break (LF, CR LF or CR) is one
+// line as it is; one with breaks is cut there, each piece trimmed and empty pieces dropped,
+// so that no stored line ever holds a break. The count of lines stored, or -1 when a line
+// could not be stored.
+int cue_add_text(Store& st, int index, std::string_view text);
+void drop_last_cue(Store& st);
+uint32_t cue_line_count(const Store& st, int index);
+
+} // namespace cuekit

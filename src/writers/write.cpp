@@ -1,0 +1,166 @@
+// The table of targets and what every writer uses: clock times, cue order, the lines of a
+// cue in the target's markup, and the one entry that runs a writer into a sink.
+#include "writers/writer.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <numeric>
+
+namespace cuekit {
+namespace {
+
+constexpr std::array<TargetInfo, 7> kTargets{{
+    {"srt", ".srt", Markup::Html, write_srt, nullptr},
+    {"vtt", ".vtt", Markup::Vtt, write_vtt, nullptr},
+    {"ass", ".ass", Markup::Ass, write_ass, write_danmaku_ass},
+    {"ttml", ".ttml", Markup::Xml, write_ttml, nullptr},
+    {"lrc", ".lrc", Markup::Plain, write_lrc, nullptr},
+    {"txt", ".txt", Markup::Plain, write_txt, nullptr},
+    {"json", ".json", Markup::Plain, write_json_target, nullptr},
+}};
+
+bool is_danmaku_format(int format) {
+    const FormatInfo* f = format_info(format);
+    return f && f->danmaku;
+}
+
+} // namespace
+
+std::span<const TargetInfo> targets() { return kTargets; }
+
+const TargetInfo* find_target(std::string_view name) {
+    for (const TargetInfo& t : kTargets)
+        if (ieq(t.name, name)) return &t;
+    return nullptr;
+}
+
+Out& Out::num(uint64_t v, int width) {
+    char tmp[24];
+    const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+    for (auto n = r.ptr - tmp; n < width; ++n) put('0');
+    return put(std::string_view(tmp, static_cast<size_t>(r.ptr - tmp)));
+}
+
+void put_clock(Out& out, int64_t units, int hour_width, char sep, int frac_digits) {
+    const int64_t per_second = frac_digits == 3 ? 1000 : 100;
+    if (units < 0) units = 0;
+    const auto u = static_cast<uint64_t>(units);
+    const uint64_t seconds = u / static_cast<uint64_t>(per_second);
+    out.num(seconds / 3600, hour_width).put(':').num(seconds / 60 % 60, 2).put(':').num(seconds % 60, 2);
+    out.put(sep).num(u % static_cast<uint64_t>(per_second), frac_digits);
+}
+
+void put_joined(Out& out, const std::vector<std::string>& lines, std::string_view sep) {
+    for (size_t j = 0; j < lines.size(); ++j) {
+        if (j) out.put(sep);
+        out.put(lines[j]);
+    }
+}
+
+std::vector<size_t> order_by_start(const CueView& cues) {
+    std::vector<size_t> order(cues.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return cues.cue(a).start_ms < cues.cue(b).start_ms; });
+    return order;
+}
+
+CueLines::CueLines(const CueView& cues, Markup to, const WriteSettings& ws)
+    : cues_(cues), markup_(source_markup(cues.source_format()), to, ws.strip) {}
+
+const std::vector<std::string>& CueLines::of(size_t i) {
+    const size_t n = cues_.cue(i).lines;
+    lines_.resize(n);
+    bool breaks = false;
+    for (size_t j = 0; j < n; ++j) {
+        lines_[j].clear();
+        markup_.line(cues_.line(i, j), lines_[j]);
+        const std::string& l = lines_[j];
+        breaks = breaks || std::memchr(l.data(), '\n', l.size()) || std::memchr(l.data(), '\r', l.size());
+    }
+    if (n) markup_.end_cue(lines_[n - 1]);
+    if (breaks) split_breaks();
+    return lines_;
+}
+
+// A line break inside a line would break every target's structure: it separates lines.
+void CueLines::split_breaks() {
+    split_.clear();
+    for (const std::string& line : lines_) {
+        LineReader reader(line);
+        std::string_view piece;
+        while (reader.next(piece)) split_.emplace_back(piece);
+    }
+    lines_.swap(split_);
+}
+
+char* stripped_json(const CueView& view) {
+    // A copy of the cues whose lines are the text alone.
+    sub_state copy = make_empty_state();
+    copy.format = view.source_format();
+    char* doc = nullptr;
+    const int rc = guard_oom([&] {
+        WriteSettings ws;
+        ws.strip = true;
+        CueLines lines(view, Markup::Plain, ws);
+        for (size_t i = 0; i < view.size(); ++i) {
+            const CueData c = view.cue(i);
+            const int k = cue_add(copy, c.start_ms, c.end_ms);
+            if (k < 0) return 4;
+            sub_cue& d = copy.cues[k];
+            d.is_danmu = c.danmu ? 1 : 0;
+            d.mode = c.mode;
+            d.color = c.color;
+            d.fontsize = c.fontsize;
+            for (const std::string& line : lines.of(i))
+                if (cue_add_line(copy, k, line) != 0) return 4;
+        }
+        return 0;
+    });
+    if (rc == 0) doc = write_json(copy);
+    state_reset(copy);
+    return doc;
+}
+
+char* StateView::json(bool strip) const {
+    if (!strip || source_markup(st_.format) == Markup::Plain) return write_json(st_);
+    return stripped_json(*this);
+}
+
+void write_json_target(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {
+    const std::unique_ptr<char, decltype(&std::free)> doc(cues.json(ws.strip), &std::free);
+    if (!doc) throw std::bad_alloc();
+    out.put(doc.get()).put('\n');
+}
+
+void write_txt(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {
+    CueLines lines(cues, Markup::Plain, ws);
+    for (size_t i = 0; i < cues.size(); ++i)
+        for (const std::string& line : lines.of(i)) out.put(line).put('\n');
+}
+
+bool settings_valid(const WriteSettings& ws) {
+    const auto within = [](double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; };
+    // A font name is written into the style line, whose fields commas separate.
+    const bool font_ok = ws.font.find_first_of(",\r\n") == std::string_view::npos;
+    return font_ok && ws.canvas_w >= 16 && ws.canvas_w <= kCanvasMax && ws.canvas_h >= 16 &&
+           ws.canvas_h <= kCanvasMax && within(ws.font_scale, 0.01, 100) && within(ws.opacity, 0, 1) &&
+           within(ws.scroll_s, 0.1, 3600) && within(ws.fixed_s, 0.1, 3600) && within(ws.lanes, 0.01, 1);
+}
+
+int write_cues(const CueView& cues, std::string_view target, const WriteSettings& ws, SinkFn sink, void* ctx,
+               Notes& notes) {
+    const TargetInfo* t = find_target(target);
+    if (!t || !settings_valid(ws)) return 1;
+    const WriterFn fn = (t->write_danmaku && is_danmaku_format(cues.source_format())) ? t->write_danmaku : t->write;
+    return guard_oom([&] {
+        Out out(sink, ctx);
+        fn(cues, ws, out, notes);
+        return out.flush() ? 0 : 6;
+    });
+}
+
+} // namespace cuekit

@@ -1,0 +1,245 @@
+// What the writers share: a read-only view of a result's cues, the buffered output they write
+// through, the settings of one write, markup translation, and the one table of targets.
+// Writers never see the cue store itself, only a CueView, so they do not depend on how a
+// result keeps its cues.
+#pragma once
+
+#include "formats/formats.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cuekit {
+
+// One cue without its lines.
+struct CueData {
+    int32_t start_ms = 0;
+    int32_t end_ms = 0;
+    bool danmu = false;
+    int32_t mode = 0;
+    uint32_t color = 0;
+    float fontsize = 25.0f;
+    size_t lines = 0;
+};
+
+class CueView {
+public:
+    virtual ~CueView() = default;
+    virtual size_t size() const = 0;
+    virtual CueData cue(size_t i) const = 0;
+    virtual std::string_view line(size_t i, size_t j) const = 0;
+    // The format the cues were read from (decides how their markup reads), -1 if unknown.
+    virtual int source_format() const = 0;
+    // The result document (json target) as a malloc'd text, nullptr when it cannot be made.
+    // `strip` asks for lines without markup.
+    virtual char* json(bool strip) const = 0;
+};
+
+// A view of a parse state (the C interface's g_sub, or any other state).
+class StateView final : public CueView {
+public:
+    explicit StateView(const sub_state& st) : st_(st) {}
+    size_t size() const override { return static_cast<size_t>(st_.count); }
+    CueData cue(size_t i) const override {
+        const sub_cue& c = st_.cues[i];
+        return {c.start_ms, c.end_ms, c.is_danmu != 0, c.mode, c.color, c.fontsize, static_cast<size_t>(c.lines.count)};
+    }
+    std::string_view line(size_t i, size_t j) const override { return st_.cues[i].lines.items[j]; }
+    int source_format() const override { return st_.format; }
+    char* json(bool strip) const override;
+
+private:
+    const sub_state& st_;
+};
+
+// The result document of `view` with every line reduced to its text, as a malloc'd text;
+// nullptr when it cannot be made.
+char* stripped_json(const CueView& view);
+
+// Where written bytes go: false from the sink means it could not take them.
+using SinkFn = bool (*)(void* ctx, const char* data, size_t len);
+
+// Buffered output to a sink. After the first refused flush everything else is dropped and
+// failed() stays true.
+class Out {
+public:
+    Out(SinkFn sink, void* ctx) : sink_(sink), ctx_(ctx) { buf_.resize(kSize); }
+    Out(const Out&) = delete;
+    Out& operator=(const Out&) = delete;
+
+    Out& put(std::string_view s) {
+        if (s.size() > kSize - len_) {
+            flush();
+            if (s.size() > kSize) {
+                send(s.data(), s.size());
+                return *this;
+            }
+        }
+        std::memcpy(buf_.data() + len_, s.data(), s.size());
+        len_ += s.size();
+        return *this;
+    }
+    Out& put(char c) {
+        if (len_ == kSize) flush();
+        buf_[len_++] = c;
+        return *this;
+    }
+    // A non-negative number with at least `width` digits (zero padded).
+    Out& num(uint64_t v, int width = 1);
+    bool flush() {
+        if (len_) send(buf_.data(), len_);
+        len_ = 0;
+        return !failed_;
+    }
+    bool failed() const { return failed_; }
+
+private:
+    void send(const char* p, size_t n) {
+        if (!failed_ && !sink_(ctx_, p, n)) failed_ = true;
+    }
+    static constexpr size_t kSize = 1 << 16;
+    std::string buf_;
+    size_t len_ = 0;
+    SinkFn sink_;
+    void* ctx_;
+    bool failed_ = false;
+};
+
+// Settings of one write; defaults as the tool's.
+struct WriteSettings {
+    bool strip = false;
+    int32_t canvas_w = 1920;
+    int32_t canvas_h = 1080;
+    std::string_view font;     // empty: the target's default
+    double font_scale = 1.0;
+    double opacity = 1.0;      // 0 transparent to 1 opaque
+    double scroll_s = 8.0;
+    double fixed_s = 4.0;
+    double lanes = 0.8;        // share of the height scrolling comments may use
+    bool danmaku_overlap = false;
+};
+
+// The markup of lines read from `format`.
+Markup source_markup(int format);
+
+// Translates the lines of one cue from the markup of its source to that of a target: the
+// basic styles (italic, bold, underline, strike-out, colour) are carried over, other markup
+// is kept only between the same kind of markup, and text is made inert for the target.
+// `strip` keeps the text alone (still made inert).
+class MarkupWriter {
+public:
+    MarkupWriter(Markup from, Markup to, bool strip) : from_(from), to_(to), styled_(!strip && has_styles(to)) {}
+    // Appends the translation of one line of the cue to `out`.
+    void line(std::string_view line, std::string& out);
+    // Closes the styles the cue left open (appended to the last line); resets for the next cue.
+    void end_cue(std::string& out);
+
+    static bool has_styles(Markup m) { return m == Markup::Html || m == Markup::Vtt || m == Markup::Ass; }
+
+private:
+    void text(std::string_view s, std::string& out);
+    void style(unsigned bit, bool on, std::string& out);
+    void color(bool set, uint32_t rgb, std::string& out);
+    void raw(std::string_view s, bool in_block, std::string& out);
+    void block(std::string& out);
+    void end_block(std::string& out);
+    // Writes the text from `pos` up to the next byte of `specials`; its position, or npos.
+    size_t text_until(std::string_view line, size_t pos, const struct ByteSet& specials, std::string& out);
+    void read_tags(std::string_view line, std::string& out);
+    void read_ass(std::string_view line, std::string& out);
+    void read_ass_code(std::string_view code, std::string& out);
+
+    Markup from_;
+    Markup to_;
+    bool styled_;
+    unsigned open_ = 0;            // styles open in the output (HTML targets)
+    bool font_open_ = false;       // a font tag open in the output
+    bool in_block_ = false;        // inside an ASS override block being written
+    bool drawing_ = false;         // ASS drawing mode: the text is shapes, not words
+    std::vector<int64_t> fonts_;   // font tags being read: colour, or -1 for one without
+    std::string scratch_;
+};
+
+// The lines of one cue after another, translated for a target; the buffers are reused.
+class CueLines {
+public:
+    CueLines(const CueView& cues, Markup to, const WriteSettings& ws);
+    const std::vector<std::string>& of(size_t i);
+
+private:
+    void split_breaks();
+    const CueView& cues_;
+    MarkupWriter markup_;
+    std::vector<std::string> lines_;
+    std::vector<std::string> split_;
+};
+
+// Centiseconds of a time, the one rounding rule of ASS and LRC: to the nearest, halves up.
+constexpr int64_t to_centiseconds(int32_t ms) { return (static_cast<int64_t>(ms < 0 ? 0 : ms) + 5) / 10; }
+
+// The lines with `sep` between them.
+void put_joined(Out& out, const std::vector<std::string>& lines, std::string_view sep);
+
+// Cue indices by start time (stable).
+std::vector<size_t> order_by_start(const CueView& cues);
+
+// Writes a clock time: H:MM:SS (hours at least `hour_width` digits) then `sep` and the
+// fraction in `frac_digits` digits (3 milliseconds, 2 centiseconds).
+void put_clock(Out& out, int64_t units, int hour_width, char sep, int frac_digits);
+
+// Notes a writer leaves for the caller (dropped comments and the like).
+using Notes = std::vector<std::string>;
+
+using WriterFn = void (*)(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
+
+struct TargetInfo {
+    std::string_view name;
+    std::string_view ext; // with the dot
+    Markup markup;        // what cue text becomes in this target
+    WriterFn write;
+    WriterFn write_danmaku; // for danmaku sources when they are laid out differently; or null
+};
+
+// The one table of targets.
+std::span<const TargetInfo> targets();
+// The row named `name`, or nullptr.
+const TargetInfo* find_target(std::string_view name);
+
+// Largest canvas side.
+constexpr int32_t kCanvasMax = 16384;
+// Whether every setting is within its range.
+bool settings_valid(const WriteSettings& ws);
+
+// Writes `cues` as `target` to the sink. 0, 1 unknown target, 4 out of memory, 6 the sink
+// refused the bytes (1 also for settings out of range). Notes go to `notes`.
+int write_cues(const CueView& cues, std::string_view target, const WriteSettings& ws, SinkFn sink, void* ctx,
+               Notes& notes);
+
+// SubRip blocks, or WebVTT's with `vtt`.
+void write_timed_blocks(const CueView& cues, const WriteSettings& ws, Out& out, bool vtt);
+// The parts of an ASS script both ASS writers share.
+struct AssStyle {
+    uint64_t size = 0;
+    uint64_t outline = 0;
+    uint64_t shadow = 0;
+    uint64_t alignment = 2; // numpad position
+    uint64_t margin_lr = 0;
+    uint64_t margin_v = 0;
+    uint64_t wrap_style = 0;
+};
+// Script info, the Default style and the events' Format line.
+void put_ass_header(Out& out, const WriteSettings& ws, const AssStyle& style);
+// "Dialogue: " with the layer, both times and the fields before the text.
+void put_dialogue_start(Out& out, int32_t start_ms, int32_t end_ms);
+void write_srt(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
+void write_vtt(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
+void write_ass(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
+void write_ttml(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
+void write_lrc(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
+void write_txt(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
+void write_json_target(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
+// Danmaku laid out as a player shows them (ass target, danmaku sources).
+void write_danmaku_ass(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
+
+} // namespace cuekit

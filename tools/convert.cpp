@@ -1,0 +1,244 @@
+// Conversion options of the tool and the one way output files are written: a temporary file
+// in the destination's folder, renamed over the destination once complete, so a failed
+// write never leaves a partial file.
+#include "convert.hpp"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tool {
+namespace {
+
+constexpr std::array<std::string_view, 7> kTargets{"srt", "vtt", "ass", "ttml", "lrc", "txt", "json"};
+
+bool known_target(std::string_view t) {
+    for (const std::string_view k : kTargets)
+        if (k == t) return true;
+    return false;
+}
+
+bool read_double(std::string_view s, double& v) {
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return ec == std::errc() && end == s.data() + s.size() && std::isfinite(v);
+}
+
+template <typename T>
+bool read_int(std::string_view s, T& v) {
+    if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return ec == std::errc() && end == s.data() + s.size();
+}
+
+// A number option of the ASS and danmaku settings, with the range the library accepts.
+struct NumberOption {
+    std::string_view name;
+    double cuekit::WriteOptions::*field;
+    double lo, hi;
+};
+constexpr std::array<NumberOption, 5> kNumbers{{
+    {"--font-scale", &cuekit::WriteOptions::font_scale, 0.01, 100},
+    {"--opacity", &cuekit::WriteOptions::opacity, 0, 1},
+    {"--scroll-time", &cuekit::WriteOptions::scroll_time, 0.1, 3600},
+    {"--fixed-time", &cuekit::WriteOptions::fixed_time, 0.1, 3600},
+    {"--lanes", &cuekit::WriteOptions::lanes, 0.01, 1},
+}};
+
+// Reads one option's value; a message when it is bad.
+std::string read_value(std::string_view name, std::string_view v, Convert& c) {
+    const std::string at = std::string(name) + " " + std::string(v) + ": ";
+    if (name == "--to") {
+        if (!known_target(v)) return at + "unknown target (srt, vtt, ass, ttml, lrc, txt or json)";
+        c.target = v;
+    } else if (name == "-o") {
+        c.out_path = v.data();
+    } else if (name == "--out-dir") {
+        c.out_dir = v.data();
+    } else if (name == "--shift") {
+        if (!read_int(v, c.shift_ms)) return at + "expected a whole number of milliseconds, e.g. -1500";
+    } else if (name == "--fps") {
+        const size_t colon = v.find(':');
+        double from = 0, to = 0;
+        if (colon == std::string_view::npos || !read_double(v.substr(0, colon), from) ||
+            !read_double(v.substr(colon + 1), to) || !(from > 0) || !(to > 0))
+            return at + "expected two positive frame rates FROM:TO, e.g. 23.976:25";
+        c.fps_from = from;
+        c.fps_to = to;
+    } else if (name == "--canvas") {
+        const size_t x = v.find('x');
+        int w = 0, h = 0;
+        if (x == std::string_view::npos || !read_int(v.substr(0, x), w) || !read_int(v.substr(x + 1), h) || w < 16 ||
+            h < 16 || w > 16384 || h > 16384)
+            return at + "expected WIDTHxHEIGHT from 16 to 16384 each, e.g. 1920x1080";
+        c.write.canvas_width = w;
+        c.write.canvas_height = h;
+    } else if (name == "--font") {
+        if (v.empty() || v.find_first_of(",\r\n") != std::string_view::npos) return at + "a font name holds no comma or line break";
+        c.write.font = v;
+    } else {
+        for (const NumberOption& n : kNumbers) {
+            if (n.name != name) continue;
+            double d = 0;
+            if (!read_double(v, d) || d < n.lo || d > n.hi) {
+                char range[96];
+                std::snprintf(range, sizeof range, "expected a number from %g to %g", n.lo, n.hi);
+                return at + range;
+            }
+            c.write.*n.field = d;
+        }
+    }
+    return "";
+}
+
+constexpr std::array<std::string_view, 14> kValueOptions{
+    "--to", "-o", "--out-dir", "--shift", "--fps", "--canvas", "--font",
+    "--font-scale", "--opacity", "--scroll-time", "--fixed-time", "--lanes",
+};
+
+// The file name of a path, without its last extension.
+std::string_view stem(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+    const size_t dot = path.rfind('.');
+    return dot == 0 || dot == std::string_view::npos ? path : path.substr(0, dot);
+}
+
+bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+bool write_all(int fd, std::string_view s) {
+    while (!s.empty()) {
+        const ssize_t n = ::write(fd, s.data(), s.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        s.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+struct FdSink {
+    int fd;
+    bool operator()(std::string_view s) const { return write_all(fd, s); }
+};
+
+// Closes `fd` after a write that gave `rc`; 0, or 1 with the message in `error`.
+int finish(int rc, int fd, const std::string& dest, std::string& error) {
+    const int write_errno = errno;
+    const bool closed = ::close(fd) == 0;
+    if (rc == 0 && closed) return 0;
+    error = dest + ": " + (rc == 4 ? std::string("out of memory") : std::string(std::strerror(rc == 0 ? errno : write_errno)));
+    return 1;
+}
+
+// Writes the text into a temporary file next to `dest` and renames it over `dest`.
+int write_file(const Convert& c, const cuekit::Result& r, const std::string& dest, std::vector<std::string>& notes,
+               std::string& error) {
+    std::string tmp = dest + ".XXXXXX";
+    const int fd = mkstemp(tmp.data());
+    if (fd < 0) {
+        error = dest + ": cannot create a file there: " + std::strerror(errno);
+        return 1;
+    }
+    // mkstemp makes the file private; a converted file gets the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    if (finish(r.write_to(c.target, FdSink{fd}, c.write, &notes), fd, dest, error) != 0 ||
+        std::rename(tmp.c_str(), dest.c_str()) != 0) {
+        if (error.empty()) error = dest + ": " + std::strerror(errno);
+        std::remove(tmp.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool read_convert_option(int argc, char** argv, int& i, Convert& c, std::string& error) {
+    const std::string_view a = argv[i];
+    if (a == "--strip") {
+        c.write.strip = true;
+        return true;
+    }
+    if (a == "--danmaku-overlap") {
+        c.write.danmaku_overlap = true;
+        return true;
+    }
+    for (const std::string_view name : kValueOptions) {
+        if (name != a) continue;
+        if (i + 1 >= argc) {
+            error = std::string(a) + ": a value must follow";
+            return true;
+        }
+        error = read_value(a, argv[++i], c);
+        return true;
+    }
+    return false;
+}
+
+std::string check_convert(Convert& c, size_t inputs) {
+    if (c.out_path && c.out_dir) return "-o and --out-dir exclude each other";
+    if (c.out_path && inputs > 1) return "-o takes a single input; use --out-dir for several";
+    if (c.out_path && c.target.empty()) {
+        // The target follows from the output's extension.
+        const std::string_view p = c.out_path;
+        const size_t dot = p.rfind('.');
+        const std::string_view ext = dot == std::string_view::npos ? std::string_view() : p.substr(dot + 1);
+        if (!known_target(ext)) return std::string("-o ") + c.out_path + ": name the target with --to";
+        c.target = ext;
+    }
+    if (c.out_dir && c.target.empty()) return "--out-dir needs --to";
+    return "";
+}
+
+void retime(const Convert& c, cuekit::Result& r) {
+    if (c.retimes()) r.retime(c.shift_ms, c.fps_from, c.fps_to); // the ratio was checked already
+}
+
+int write_converted(Convert& c, const cuekit::Result& r, std::string_view input_path, const cuekit::Sink& to_stdout,
+                    std::vector<std::string>& notes, std::string& error) {
+    if (!c.out_path && !c.out_dir) {
+        const int rc = r.write_to(c.target, to_stdout, c.write, &notes);
+        if (rc == 0) return 0;
+        error = rc == 4 ? "out of memory" : std::string("cannot write to standard output: ") + std::strerror(errno);
+        return 1;
+    }
+    const std::string_view name = input_path == "-" ? std::string_view("stdin") : stem(input_path);
+    std::string dest = c.out_path ? std::string(c.out_path) : std::string(c.out_dir) + "/" + std::string(name) + "." + c.target;
+    struct stat in_info {}, out_info {};
+    const bool exists = ::stat(dest.c_str(), &out_info) == 0;
+    if (exists && input_path != "-" && ::stat(std::string(input_path).c_str(), &in_info) == 0 &&
+        same_file(in_info, out_info)) {
+        error = dest + ": refusing to overwrite the input";
+        return 1;
+    }
+    if (exists) {
+        // A link is followed, so the file it names is replaced and the link stays.
+        if (char* real = realpath(dest.c_str(), nullptr)) {
+            dest = real;
+            std::free(real);
+        }
+    }
+    if (!c.written.insert(dest).second) {
+        error = dest + ": refusing to overwrite the output of an earlier input";
+        return 1;
+    }
+    // A device or a pipe is written in place: renaming a file over it would replace it.
+    if (exists && !S_ISREG(out_info.st_mode)) {
+        const int fd = ::open(dest.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) {
+            error = dest + ": " + std::strerror(errno);
+            return 1;
+        }
+        return finish(r.write_to(c.target, FdSink{fd}, c.write, &notes), fd, dest, error);
+    }
+    return write_file(c, r, dest, notes, error);
+}
+
+} // namespace tool
