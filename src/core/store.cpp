@@ -39,7 +39,7 @@ void Store::reset() {
     set_text({}, nullptr);
     for (int32_t i = 0; i < warning_count; ++i) std::free(warnings[i]);
     warning_count = 0;
-    format = -1;
+    format = SUB_FORMAT_AUTO;
     error[0] = '\0';
 }
 
