@@ -358,7 +358,9 @@ void MarkupWriter::read_ass_code(std::string_view code, std::string& out) {
         std::from_chars(value.data(), value.data() + value.size(), v);
         drawing_ = v > 0;
     }
-    scratch_.assign("\\").append(code);
+    scratch_.clear(); // assign-then-append trips g++ 12's -Wrestrict at -O3
+    scratch_ += '\\';
+    scratch_ += code;
     raw(scratch_, true, out);
 }
 
