@@ -1,5 +1,6 @@
 // sub_detect_format on arbitrary bytes, with and without a file name: the first byte picks
-// the name. The same bytes also go to sub_format_from_name. Detection must answer automatic or an identifier and leave the parse state alone.
+// the name. Detection must answer automatic or an identifier and leave the parse state alone.
+// The same bytes also go to sub_format_from_name.
 #include "invariants.hpp"
 
 #include <cstdio>

@@ -18,9 +18,8 @@ namespace {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace cuekit_invariants;
     if (size == 0) return 0;
-    constexpr int kChoices = SUB_FORMAT_COUNT + 1; // automatic, then every identifier
-    const int format = data[0] % kChoices + SUB_FORMAT_AUTO;
-    const char* encoding = kEncodings[(data[0] / kChoices) % kEncodingCount];
+    const int format = format_choice(data[0]);
+    const char* encoding = encoding_choice(data[0]);
     const int rc = sub_parse(data + 1, size - 1, format, encoding);
     if (const std::string why = check_parse_result(rc); !why.empty()) fail(why, format, encoding);
     sub_clear();

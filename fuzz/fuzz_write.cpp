@@ -28,8 +28,8 @@ constexpr Target kTargets[] = {{"srt", 0}, {"vtt", 1}, {"ass", 2}, {"ttml", 5}, 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace cuekit_invariants;
     if (size < 2) return 0;
-    const int format = data[0] % 12 - 1;
-    const char* encoding = kEncodings[(data[0] / 12) % kEncodingCount];
+    const int format = format_choice(data[0]);
+    const char* encoding = encoding_choice(data[0]);
     const uint8_t knobs = data[1];
     if (sub_parse(data + 2, size - 2, format, encoding) != 0) {
         sub_clear();

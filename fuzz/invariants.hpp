@@ -22,6 +22,12 @@ inline constexpr const char* kEncodings[] = {
 };
 inline constexpr int kEncodingCount = static_cast<int>(sizeof kEncodings / sizeof kEncodings[0]);
 
+// How the first byte of a fuzz input picks the format (automatic, then every identifier) and
+// the encoding name; the seed corpus and the tests that replay it read it the same way.
+inline constexpr int kFormatChoices = SUB_FORMAT_COUNT + 1;
+inline int format_choice(unsigned char b) { return b % kFormatChoices + SUB_FORMAT_AUTO; }
+inline const char* encoding_choice(unsigned char b) { return kEncodings[(b / kFormatChoices) % kEncodingCount]; }
+
 // Byte sequence check as strict as a JSON reader's: no overlongs, surrogates or values past
 // U+10FFFF.
 inline bool valid_utf8(std::string_view s) {

@@ -34,8 +34,8 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WER
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_C_FLAGS="$tsan" -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="$tsan" >/dev/null
 ninja -C build-tsan cuekit_tests cuekit_tool
-TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/cuekit_tests --gtest_filter='CppApi.*:ParsePool.*'
-TSAN_OPTIONS=halt_on_error=1 /usr/bin/python3 tests/e2e/batch.py build-tsan/cuekit . --threads-only
+TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tests/tsan.supp" build-tsan/tests/cuekit_tests --gtest_filter='CppApi.*:ParsePool.*'
+TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tests/tsan.supp" /usr/bin/python3 tests/e2e/batch.py build-tsan/cuekit . --threads-only
 
 echo "== static analysis"
 bash scripts/lint.sh

@@ -74,7 +74,7 @@ int export_cues(const Store& st, sub_state& out) {
 
 int export_records(Store& st, sub_state& out, bool with_json) {
     if (st.error[0]) std::memcpy(out.error, st.error, sizeof out.error);
-    if (st.format != -1) out.format = st.format;
+    if (st.format != SUB_FORMAT_AUTO) out.format = st.format;
     for (int32_t i = 0; i < st.warning_count; ++i) {
         if (out.warning_count < 64)
             out.warnings[out.warning_count++] = st.warnings[i];

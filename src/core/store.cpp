@@ -39,7 +39,7 @@ void Store::reset() {
     set_text({}, nullptr);
     for (int32_t i = 0; i < warning_count; ++i) std::free(warnings[i]);
     warning_count = 0;
-    format = -1;
+    format = SUB_FORMAT_AUTO;
     error[0] = '\0';
 }
 
@@ -141,28 +141,38 @@ int cue_add_line(Store& st, int index, std::string_view s) {
 }
 
 namespace {
-// The first LF or CR at or after `from`, or npos.
-size_t next_break(std::string_view s, size_t from) {
-    for (size_t i = from; i < s.size(); ++i)
-        if (s[i] == '\n' || s[i] == '\r') return i;
-    return std::string_view::npos;
+
+// The next LF or CR at or after `from`, or the text's size. Stored texts are mostly short
+// lines without either, so eight bytes are tested at a time for both (a word holds a byte
+// equal to b when word ^ b*ones has a zero byte).
+size_t next_break(std::string_view text, size_t from) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    auto has_zero_byte = [](uint64_t w) { return ((w - kOnes) & ~w & kHighs) != 0; };
+    size_t i = from;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, text.data() + i, 8);
+        if (has_zero_byte(w ^ (kOnes * '\n')) || has_zero_byte(w ^ (kOnes * '\r'))) break;
+    }
+    for (; i < text.size(); ++i)
+        if (text[i] == '\n' || text[i] == '\r') return i;
+    return text.size();
 }
+
 } // namespace
 
 int cue_add_text(Store& st, int index, std::string_view text) {
     size_t brk = next_break(text, 0);
-    if (brk == std::string_view::npos) return cue_add_line(st, index, text) == 0 ? 1 : -1;
+    if (brk == text.size()) return cue_add_line(st, index, text) == 0 ? 1 : -1;
     int stored = 0;
-    size_t from = 0;
-    for (;;) {
-        const size_t stop = brk == std::string_view::npos ? text.size() : brk;
-        if (const std::string_view piece = trim(text.substr(from, stop - from)); !piece.empty()) {
+    for (size_t from = 0;; brk = next_break(text, from)) {
+        if (const std::string_view piece = trim(text.substr(from, brk - from)); !piece.empty()) {
             if (cue_add_line(st, index, piece) != 0) return -1;
             ++stored;
         }
-        if (brk == std::string_view::npos) return stored;
+        if (brk == text.size()) return stored;
         from = brk + 1;
-        brk = next_break(text, from);
     }
 }
 

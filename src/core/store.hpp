@@ -130,7 +130,7 @@ public:
         danmaku_.shrink_to(kept);
     }
 
-    int32_t format = -1;
+    int32_t format = SUB_FORMAT_AUTO;
     char error[512] = {0};
     // As in the C records: at most 64, a slot whose copy failed holds null.
     char* warnings[64] = {nullptr};

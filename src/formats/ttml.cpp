@@ -301,10 +301,10 @@ private:
 
 // A tt element whatever its prefix ("<tt:tt ", as EBU-TT-D and many IMSC documents write it),
 // the TTML namespace, or an unprefixed timed paragraph.
-bool probe_ttml(std::string_view t) {
-    if (icontains(t, "ttml") || icontains(t, "<p begin=")) return true;
-    for (size_t at = t.find('<'); at != std::string_view::npos; at = t.find('<', at + 1))
-        if (kind_of(read_tag_name(t, at), t) == Kind::tt) return true;
+bool probe_ttml(std::string_view sample) {
+    if (icontains(sample, "ttml") || icontains(sample, "<p begin=")) return true;
+    for (size_t at = sample.find('<'); at != std::string_view::npos; at = sample.find('<', at + 1))
+        if (kind_of(read_tag_name(sample, at), sample) == Kind::tt) return true;
     return false;
 }
 

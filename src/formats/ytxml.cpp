@@ -96,8 +96,8 @@ bool is_format3(std::string_view text) {
 
 } // namespace
 
-bool probe_ytxml(std::string_view t) {
-    return is_format3(t) || (contains(t, "<text ") && contains(t, "start=") && contains(t, "dur="));
+bool probe_ytxml(std::string_view sample) {
+    return is_format3(sample) || (contains(sample, "<text ") && contains(sample, "start=") && contains(sample, "dur="));
 }
 
 int parse_ytxml(Store& st, std::string_view text) {

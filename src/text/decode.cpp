@@ -229,6 +229,18 @@ struct DetectorFree {
 // - Each thread keeps one detector and resets it for every use. The detector builds its
 //   probers on first use and, when one of its own allocations fails, leaks those it had
 //   already built: building them once per thread keeps that to one time at most.
+// What the detector is shown: 64 KiB from just before the first byte that is not ASCII. The
+// detector reads about 15 MB/s, and a window of subtitle text decides as well as a whole
+// file; starting from the text that needs deciding keeps a long ASCII opening (credits, an
+// English first reel) from filling the window.
+std::string_view detection_window(std::string_view b) {
+    constexpr size_t kWindow = 64 << 10;
+    constexpr size_t kLeadIn = 1 << 10;
+    const auto first = std::find_if(b.begin(), b.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    const size_t at = static_cast<size_t>(first - b.begin());
+    return b.substr(at > kLeadIn ? at - kLeadIn : 0, kWindow);
+}
+
 const char* detected_charset(std::string_view b) {
     thread_local std::unique_ptr<uchardet, DetectorFree> detector;
     errno = 0;
@@ -282,7 +294,7 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         // converted, leaves the bytes to the fallbacks below.
         const char* name = utf16_by_zero_bytes(b);
         if (!name && (utf8_patterns_hold(b) || count_invalid_utf8(b, 1) == 0)) return verbatim(b);
-        if (!name) name = detected_charset(b);
+        if (!name) name = detected_charset(detection_window(b));
         if (!name) return fail(SUB_ERR_NOMEM);
         if (*name) {
             switch (iconv_convert(name, b, out, replaced)) {

@@ -9,10 +9,18 @@ namespace {
 constexpr std::string_view kNbsp = "\xC2\xA0";
 constexpr std::string_view kBrokenArrow = "--\xE2\x81\xA0>";
 
+// Whether the line holds one of the arrows of a timing line ("-->", "- >", "->"): each ends
+// in "->" or "- >". Most lines hold no '>' at all.
+bool has_arrow(std::string_view line) {
+    for (size_t at = line.find('>'); at != std::string_view::npos; at = line.find('>', at + 1))
+        if (at >= 1 && (line[at - 1] == '-' || (at >= 2 && line[at - 1] == ' ' && line[at - 2] == '-'))) return true;
+    return false;
+}
+
 void put_line(Out& out, const std::string& line, bool vtt) {
     if (trim(line).empty()) {
         out.put(kNbsp);
-    } else if (int32_t s = 0, e = 0; !vtt && srt_try_tc(line, s, e)) {
+    } else if (int32_t s = 0, e = 0; !vtt && has_arrow(line) && srt_try_tc(line, s, e)) {
         // WebVTT text never holds "-->": its '>' is escaped already.
         std::string_view rest = line;
         for (size_t at = rest.find("-->"); at != std::string_view::npos; at = rest.find("-->")) {

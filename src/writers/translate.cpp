@@ -4,6 +4,7 @@
 #include "writers/writer.hpp"
 
 #include <charconv>
+#include <cstring>
 
 namespace cuekit {
 namespace {
@@ -17,7 +18,7 @@ constexpr std::array<char, 4> kStyleLetters{'i', 'b', 'u', 's'};
 int style_bit(std::string_view name) {
     if (name.size() != 1) return -1;
     for (size_t k = 0; k < kStyleLetters.size(); ++k)
-        if (fold(static_cast<unsigned char>(name[0])) == kStyleLetters[k]) return static_cast<int>(k);
+        if (fold(static_cast<unsigned char>(name[0])) == static_cast<unsigned char>(kStyleLetters[k])) return static_cast<int>(k);
     return -1;
 }
 
@@ -84,7 +85,13 @@ struct ByteSet {
     constexpr explicit ByteSet(std::string_view bytes) {
         for (const char c : bytes) has[static_cast<unsigned char>(c)] = true;
     }
+    char only = 0; // the byte of a set of one, found with memchr
+    constexpr explicit ByteSet(std::string_view bytes, bool one) : ByteSet(bytes) { only = one ? bytes[0] : 0; }
     size_t find(std::string_view s, size_t from = 0) const {
+        if (only) {
+            const void* at = from < s.size() ? std::memchr(s.data() + from, only, s.size() - from) : nullptr;
+            return at ? static_cast<size_t>(static_cast<const char*>(at) - s.data()) : std::string_view::npos;
+        }
         for (size_t i = from; i < s.size(); ++i)
             if (has[static_cast<unsigned char>(s[i])]) return i;
         return std::string_view::npos;
@@ -93,10 +100,10 @@ struct ByteSet {
 
 namespace {
 
-constexpr ByteSet kTagStart("<");
+constexpr ByteSet kTagStart("<", true);
 constexpr ByteSet kVttStart("<&");
 constexpr ByteSet kAssStart("{\\");
-constexpr ByteSet kHtmlEscape("<");
+constexpr ByteSet kHtmlEscape("<", true);
 constexpr ByteSet kXmlEscape("<>&");
 constexpr ByteSet kAssEscape("{}\\");
 
@@ -351,7 +358,9 @@ void MarkupWriter::read_ass_code(std::string_view code, std::string& out) {
         std::from_chars(value.data(), value.data() + value.size(), v);
         drawing_ = v > 0;
     }
-    scratch_.assign("\\").append(code);
+    scratch_.clear(); // assign-then-append trips g++ 12's -Wrestrict at -O3
+    scratch_ += '\\';
+    scratch_ += code;
     raw(scratch_, true, out);
 }
 

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <numeric>
 
@@ -77,7 +78,8 @@ const std::vector<std::string>& CueLines::of(size_t i) {
     for (size_t j = 0; j < n; ++j) {
         lines_[j].clear();
         markup_.line(cues_.line(i, j), lines_[j]);
-        breaks = breaks || lines_[j].find_first_of("\r\n") != std::string::npos;
+        const std::string& l = lines_[j];
+        breaks = breaks || std::memchr(l.data(), '\n', l.size()) || std::memchr(l.data(), '\r', l.size());
     }
     if (n) markup_.end_cue(lines_[n - 1]);
     if (breaks) split_breaks();

@@ -186,7 +186,7 @@ std::vector<size_t> order_by_start(const CueView& cues);
 
 // Writes a clock time: H:MM:SS (hours at least `hour_width` digits) then `sep` and the
 // fraction in `frac_digits` digits (3 milliseconds, 2 centiseconds).
-void put_clock(Out& out, int64_t ms_or_cs, int hour_width, char sep, int frac_digits);
+void put_clock(Out& out, int64_t units, int hour_width, char sep, int frac_digits);
 
 // Notes a writer leaves for the caller (dropped comments and the like).
 using Notes = std::vector<std::string>;

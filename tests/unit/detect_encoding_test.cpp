@@ -118,6 +118,9 @@ TEST(DetectEncoding, RulesBeforeTheDetector) {
         // UTF-16 without a mark is told by its zero bytes, in either order.
         {"UTF-16LE, no mark", encode(utf8, "UTF-16LE"), "detect", utf8, {"encoding: detected UTF-16LE"}},
         {"UTF-16BE, no mark", encode(utf8, "UTF-16BE"), "detect", utf8, {"encoding: detected UTF-16BE"}},
+        // The detector sees the text that needs deciding, however long the ASCII before it.
+        {"late text", encode(std::string(200000, ' ') + "\n" + read_sample("ru.srt"), "KOI8-R"), "detect",
+         std::string(200000, ' ') + "\n" + read_sample("ru.srt"), {"encoding: detected KOI8-R"}},
         // Without the name nothing changes: not UTF-8 is CP1252.
         {"no name", encode(read_sample("ru.srt"), "CP1251"), nullptr, "",
          {"encoding: auto-detected as CP1252 (invalid UTF-8)"}},

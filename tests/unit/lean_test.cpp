@@ -46,13 +46,12 @@ std::vector<Case> cases() {
         all.push_back({p.filename().string(), std::move(bytes), format, nullptr});
     }
     // As the fuzz harness reads them: the first byte picks the format and the encoding.
-    using cuekit_invariants::kEncodingCount;
-    using cuekit_invariants::kEncodings;
     for (const auto& p : files_in(CUEKIT_SOURCE_DIR "/fuzz/corpus/parse")) {
         const std::string bytes = read_file(p);
         if (bytes.empty()) continue;
         const auto first = static_cast<unsigned char>(bytes[0]);
-        all.push_back({p.filename().string(), bytes.substr(1), first % 12 - 1, kEncodings[(first / 12) % kEncodingCount]});
+        all.push_back({p.filename().string(), bytes.substr(1), cuekit_invariants::format_choice(first),
+                       cuekit_invariants::encoding_choice(first)});
     }
     return all;
 }

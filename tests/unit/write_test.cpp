@@ -225,7 +225,7 @@ TEST(Write, Retime) {
         {"clamped", 0, 1e7, 1, {{INT32_MAX, INT32_MAX}, {INT32_MAX, INT32_MAX}, {INT32_MAX, INT32_MAX}}, 1},
     };
     for (const RetimeCase& c : cases) {
-        ASSERT_EQ(cuekit_test::parse(src, 0), 0);
+        ASSERT_EQ(cuekit_test::parse(src, SUB_FORMAT_SRT), 0);
         ASSERT_EQ(sub_retime(c.shift, c.from, c.to), 0) << c.name;
         std::vector<std::pair<int, int>> got;
         for (const auto& cue : cuekit_test::cues()) got.emplace_back(cue.start, cue.end);
