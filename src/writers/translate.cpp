@@ -86,7 +86,7 @@ struct ByteSet {
         for (const char c : bytes) has[static_cast<unsigned char>(c)] = true;
     }
     char only = 0; // the byte of a set of one, found with memchr
-    constexpr explicit ByteSet(std::string_view bytes, bool one) : ByteSet(bytes) { only = one ? bytes[0] : 0; }
+    constexpr explicit ByteSet(std::string_view bytes, bool one) : ByteSet(bytes) { only = one ? bytes[0] : '\0'; }
     size_t find(std::string_view s, size_t from = 0) const {
         if (only) {
             const void* at = from < s.size() ? std::memchr(s.data() + from, only, s.size() - from) : nullptr;

@@ -79,7 +79,7 @@ const std::vector<std::string>& CueLines::of(size_t i) {
         lines_[j].clear();
         markup_.line(cues_.line(i, j), lines_[j]);
         const std::string& l = lines_[j];
-        breaks = breaks || std::memchr(l.data(), '\n', l.size()) || std::memchr(l.data(), '\r', l.size());
+        breaks = breaks || l.find_first_of("\r\n") != std::string::npos;
     }
     if (n) markup_.end_cue(lines_[n - 1]);
     if (breaks) split_breaks();
