@@ -321,9 +321,9 @@ struct Call {
     const char* encoding = nullptr;
 };
 
-bool unpack(PyObject* args, PyObject* kwargs, const char* spec, const char* first, Call& c) {
+bool unpack(PyObject* args, PyObject* kwargs, const char* layout, const char* first, Call& c) {
     const char* keywords[] = {first, "format", "encoding", nullptr};
-    return PyArg_ParseTupleAndKeywords(args, kwargs, spec, const_cast<char**>(keywords), &c.first, &c.format, &c.encoding) != 0;
+    return PyArg_ParseTupleAndKeywords(args, kwargs, layout, const_cast<char**>(keywords), &c.first, &c.format, &c.encoding) != 0;
 }
 
 PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
