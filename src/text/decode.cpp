@@ -50,8 +50,7 @@ bool utf8_patterns_hold(std::string_view b) {
     if (i < b.size()) step(zero); // a sequence cut by the end of the text
     return _mm_movemask_epi8(errors) == 0;
 #else
-    (void)b;
-    return false;
+    return count_invalid_utf8(b, 1) == 0;
 #endif
 }
 
@@ -293,7 +292,7 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         // know it without a mark. A charset the detector does not name, or that cannot be
         // converted, leaves the bytes to the fallbacks below.
         const char* name = utf16_by_zero_bytes(b);
-        if (!name && (utf8_patterns_hold(b) || count_invalid_utf8(b, 1) == 0)) return verbatim(b);
+        if (!name && utf8_patterns_hold(b)) return verbatim(b);
         if (!name) name = detected_charset(detection_window(b));
         if (!name) return fail(SUB_ERR_NOMEM);
         if (*name) {
