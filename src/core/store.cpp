@@ -3,8 +3,55 @@
 
 #include <cstdarg>
 #include <cstdio>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace cuekit {
+
+#if defined(__linux__) && defined(MREMAP_MAYMOVE)
+namespace {
+constexpr size_t kMapped = size_t{1} << 20;
+
+void* map_block(size_t bytes) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void hint_huge(void* p, size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+    (void)madvise(p, bytes, MADV_HUGEPAGE); // only a hint: refused, the block keeps small pages
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+} // namespace
+
+void* block_resize(void* old, size_t old_bytes, size_t new_bytes) {
+    if (new_bytes < kMapped) return std::realloc(old, new_bytes);
+    void* p = nullptr;
+    if (old && old_bytes >= kMapped) {
+        p = mremap(old, old_bytes, new_bytes, MREMAP_MAYMOVE);
+        if (p == MAP_FAILED) return nullptr;
+    } else {
+        p = map_block(new_bytes);
+        if (!p) return nullptr;
+        if (old) std::memcpy(p, old, old_bytes);
+        std::free(old);
+    }
+    hint_huge(p, new_bytes);
+    return p;
+}
+
+void block_free(void* p, size_t bytes) {
+    if (p && bytes >= kMapped) munmap(p, bytes);
+    else std::free(p);
+}
+#else
+void* block_resize(void* old, size_t, size_t new_bytes) { return std::realloc(old, new_bytes); }
+void block_free(void* p, size_t) { std::free(p); }
+#endif
 
 void Store::set_text(std::string_view text, char* owned) {
     std::free(owned_text_);
