@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cuekit {
 
 AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_len) {
@@ -41,29 +45,73 @@ bool is_br_tag(std::string_view inside) {
 } // namespace
 
 namespace {
-// Whether decoding would only trim `range`: no markup, reference, NUL or (collapsing) run of
-// white space in it, and no cut.
-bool only_trimmed(std::string_view range, TextRules rules) {
-    if (range.size() > kTextMax) return false;
-    char prev = 0;
-    for (const char c : range) {
-        if (c == '<' || c == '>' || c == '&' || c == '\0') return false;
-        if (rules.collapse_space && (c == '\t' || c == '\n' || c == '\r' || (c == ' ' && prev == ' '))) return false;
-        prev = c;
-    }
-    return true;
+
+// Which bytes stop a run of character data that is copied as it is: markup always, and where
+// whitespace collapses, the blanks other than a space (a second space in a row is found apart).
+// `view` adds what rules out handing the text back as a view: references and NUL.
+using StopTable = std::array<bool, 256>;
+constexpr StopTable make_stops(bool collapse, bool view) {
+    StopTable t{};
+    t['<'] = t['>'] = true;
+    if (collapse) t['\t'] = t['\n'] = t['\r'] = true;
+    if (view) t['&'] = t['\0'] = true;
+    return t;
 }
+constexpr StopTable kCopyStops[2] = {make_stops(false, false), make_stops(true, false)};
+constexpr StopTable kViewStops[2] = {make_stops(false, true), make_stops(true, true)};
+
+// The first byte at or after p that `stops` holds, or with `collapse` the first of two spaces.
+// Sixteen bytes a step where the machine allows it: most character data holds none of them.
+const char* next_stop(const char* p, const char* end, const StopTable& stops, bool collapse) {
+#if defined(__SSE2__)
+    const bool view = stops['&'];
+    const auto eq = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    while (end - p > 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hit = _mm_or_si128(eq(v, '<'), eq(v, '>'));
+        if (view) hit = _mm_or_si128(hit, _mm_or_si128(eq(v, '&'), eq(v, '\0')));
+        if (collapse) {
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+            hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(eq(v, '\t'), eq(v, '\n')), eq(v, '\r')));
+            hit = _mm_or_si128(hit, _mm_and_si128(eq(v, ' '), eq(next, ' ')));
+        }
+        if (const int mask = _mm_movemask_epi8(hit); mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    for (; p < end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (stops[c]) return p;
+        if (collapse && c == ' ' && p + 1 < end && p[1] == ' ') return p;
+    }
+    return end;
+}
+
 } // namespace
 
 std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules) {
-    // Plain text is handed back as a view of itself (the store then keeps it without a copy).
-    if (only_trimmed(range, rules)) return trim(range);
+    const char* p = range.data();
+    const char* const end = p + range.size();
+    const bool collapse = rules.collapse_space;
+    // Plain text is handed back as a view of itself (the store then keeps it without a copy);
+    // otherwise the part already scanned holds nothing to change and is not scanned again.
+    const char* const stop = next_stop(p, end, kViewStops[collapse], collapse);
+    if (stop == end && range.size() <= kTextMax) return trim(range);
     buf.resize(kTextMax + 1);
     char* out = buf.data();
     size_t w = 0;
-    const char* p = range.data();
-    const char* const end = p + range.size();
+    const StopTable& stops = kCopyStops[collapse];
     while (p < end && w < kTextMax) {
+        // A run to copy as it is, up to the next byte that needs a look. A space at its start
+        // still collapses into one just written.
+        if (collapse && w > 0 && out[w - 1] == ' ')
+            while (p < end && *p == ' ') ++p;
+        const char* const q = next_stop(std::max(p, stop), end, stops, collapse);
+        const size_t n = std::min(static_cast<size_t>(q - p), kTextMax - w);
+        if (n != 0) std::memcpy(out + w, p, n);
+        w += n;
+        p += n;
+        if (p != q || p == end) break;
         const char c = *p++;
         if (c == '<') {
             const void* gt = std::memchr(p, '>', static_cast<size_t>(end - p));
@@ -71,11 +119,10 @@ std::string_view xml_text_decode(std::string_view range, std::string& buf, TextR
             const auto* close = static_cast<const char*>(gt);
             if (rules.br_breaks && is_br_tag(std::string_view(p, static_cast<size_t>(close - p)))) out[w++] = '\n';
             p = close + 1;
-        } else if (rules.collapse_space && is_space(static_cast<unsigned char>(c))) {
+        } else if (collapse && is_space(static_cast<unsigned char>(c))) {
             if (w == 0 || out[w - 1] != ' ') out[w++] = ' ';
-        } else if (c != '>') {
-            out[w++] = c;
         }
+        // A stray '>' is dropped.
     }
     w = html_decode(out, w);
     return trim(std::string_view(out, w));
