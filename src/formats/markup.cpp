@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -89,7 +90,12 @@ const char* next_stop(const char* p, const char* end, const StopTable& stops, bo
 
 } // namespace
 
-std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules) {
+namespace {
+
+// The character data of `range` (see xml_text_decode). With `runs`, every stretch copied as it
+// is gets logged, and `clean` tells how far the output still sits where the copies put it.
+std::string_view decode_markup(std::string_view range, std::string& buf, TextRules rules,
+                               std::vector<MarkupText::Run>* runs, size_t* clean) {
     const char* p = range.data();
     const char* const end = p + range.size();
     const bool collapse = rules.collapse_space;
@@ -98,6 +104,7 @@ std::string_view xml_text_decode(std::string_view range, std::string& buf, TextR
     const char* const stop = next_stop(p, end, kViewStops[collapse], collapse);
     if (stop == end && range.size() <= kTextMax) return trim(range);
     buf.resize(kTextMax + 1);
+    if (runs) runs->clear();
     char* out = buf.data();
     size_t w = 0;
     const StopTable& stops = kCopyStops[collapse];
@@ -108,7 +115,10 @@ std::string_view xml_text_decode(std::string_view range, std::string& buf, TextR
             while (p < end && *p == ' ') ++p;
         const char* const q = next_stop(std::max(p, stop), end, stops, collapse);
         const size_t n = std::min(static_cast<size_t>(q - p), kTextMax - w);
-        if (n != 0) std::memcpy(out + w, p, n);
+        if (n != 0) {
+            std::memcpy(out + w, p, n);
+            if (runs) runs->push_back({w, p, n});
+        }
         w += n;
         p += n;
         if (p != q || p == end) break;
@@ -124,8 +134,51 @@ std::string_view xml_text_decode(std::string_view range, std::string& buf, TextR
         }
         // A stray '>' is dropped.
     }
+    if (clean) {
+        // References are decoded from the first '&' on, and a NUL ends the text.
+        const std::string_view copied(out, w);
+        *clean = std::min(copied.find('&'), copied.find('\0'));
+    }
     w = html_decode(out, w);
     return trim(std::string_view(out, w));
+}
+
+} // namespace
+
+std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules) {
+    return decode_markup(range, buf, rules, nullptr, nullptr);
+}
+
+std::string_view MarkupText::decode(std::string_view range, TextRules rules) {
+    text_ = decode_markup(range, buf_, rules, &runs_, &clean_);
+    copied_ = !buf_.empty() && text_.data() >= buf_.data() && text_.data() <= buf_.data() + buf_.size();
+    return text_;
+}
+
+std::string_view MarkupText::source_of(std::string_view piece, size_t& run) const {
+    const auto at = static_cast<size_t>(piece.data() - buf_.data());
+    if (at + piece.size() > clean_) return piece;
+    while (run < runs_.size() && runs_[run].out + runs_[run].len <= at) ++run;
+    if (run == runs_.size() || runs_[run].out > at || at + piece.size() > runs_[run].out + runs_[run].len) return piece;
+    return {runs_[run].src + (at - runs_[run].out), piece.size()};
+}
+
+int MarkupText::add_to(Store& st, int index) const {
+    if (!copied_) return cue_add_text(st, index, text_);
+    // Lines as cue_add_text cuts them, each one a slice of the source where it was copied whole.
+    size_t run = 0;
+    const size_t first_break = text_.find_first_of("\r\n");
+    if (first_break == std::string_view::npos) return cue_add_line(st, index, source_of(text_, run)) == 0 ? 1 : -1;
+    int stored = 0;
+    for (size_t from = 0, brk = first_break;; brk = text_.find_first_of("\r\n", from)) {
+        if (brk == std::string_view::npos) brk = text_.size();
+        if (const std::string_view piece = trim(text_.substr(from, brk - from)); !piece.empty()) {
+            if (cue_add_line(st, index, source_of(piece, run)) != 0) return -1;
+            ++stored;
+        }
+        if (brk == text_.size()) return stored;
+        from = brk + 1;
+    }
 }
 
 bool ElementScanner::next_tag(std::string_view& tag, size_t max_tag) {

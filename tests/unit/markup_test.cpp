@@ -1,4 +1,5 @@
 // Attribute values out of one start tag, and the plain text of a markup range.
+#include "core/core.hpp"
 #include "formats/formats.hpp"
 
 #include <gtest/gtest.h>
@@ -140,6 +141,8 @@ TEST(Markup, TextDecodeSameAsTheByteRulesOnRandomText) {
     static const std::string_view pieces[] = {"<",  ">", "&", "&amp;", "&#39;", " ", "  ", "\t", "\n", "\r\n", "a",
                                               "word", "<br/>", "<BR>", "<tt:br />", "<span>", "</span>", std::string_view("\0", 1)};
     std::string buf;
+    cuekit::MarkupText markup;
+    int views = 0;
     for (int round = 0; round < 20000; ++round) {
         std::string text;
         const unsigned n = rng() % 24;
@@ -148,10 +151,24 @@ TEST(Markup, TextDecodeSameAsTheByteRulesOnRandomText) {
         for (const bool br : {false, true})
             for (const bool collapse : {false, true}) {
                 const cuekit::TextRules rules{.br_breaks = br, .collapse_space = collapse};
-                ASSERT_EQ(cuekit::xml_text_decode(text, buf, rules), reference_decode(text, rules))
+                const std::string want = reference_decode(text, rules);
+                ASSERT_EQ(cuekit::xml_text_decode(text, buf, rules), want)
                     << testing::PrintToString(text) << " br " << br << " collapse " << collapse;
+                // Stored as lines, with unchanged ones left in the text: the lines of the copy.
+                cuekit::Store lean;
+                cuekit::Store copied;
+                lean.set_text(text, nullptr);
+                ASSERT_EQ(markup.decode(text, rules), want);
+                ASSERT_EQ(markup.add_to(lean, cuekit::cue_add(lean, 0, 1)),
+                          cuekit::cue_add_text(copied, cuekit::cue_add(copied, 0, 1), want));
+                ASSERT_EQ(lean.cue(0).line_count, copied.cue(0).line_count);
+                for (size_t j = 0; j < lean.cue(0).line_count; ++j) {
+                    ASSERT_EQ(lean.line(0, j), copied.line(0, j)) << testing::PrintToString(text);
+                    views += lean.records().lines[j].in_arena == 0 ? 1 : 0;
+                }
             }
     }
+    EXPECT_GT(views, 10000); // unchanged lines are not copied
 }
 
 } // namespace
