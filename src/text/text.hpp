@@ -179,7 +179,12 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding);
 // Ill-formed sequences as the decoder counts them (byte patterns only: overlong forms and
 // encoded surrogates pass), counting stopped at `limit`; the text is kept as it is below 8.
 int count_invalid_utf8(std::string_view b, int limit);
-// count_invalid_utf8(b, 1) == 0, sixteen bytes a step where the machine allows it.
+// count_invalid_utf8(b, 1) == 0, 32 or 16 bytes a step where the machine allows it.
 bool utf8_patterns_hold(std::string_view b);
+// Its forms, for tests: SSE2 (the exact count where the build lacks SSE2) and AVX2 (to be
+// called only when have_avx2(); elsewhere the SSE2 form).
+bool utf8_patterns_hold_sse2(std::string_view b);
+bool utf8_patterns_hold_avx2(std::string_view b);
+bool have_avx2();
 
 } // namespace cuekit
