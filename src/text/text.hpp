@@ -93,12 +93,16 @@ public:
 
 private:
     // Position of the first byte at or after `from` that can start a terminator (LF, CR or
-    // the lead byte E2), or the text size; all three are looked for in one pass.
-    size_t next_candidate(size_t from) const;
+    // the lead byte E2), or the text size. Lines are short, so the candidates are found 64
+    // bytes at a time and kept as a bit mask for the calls that follow.
+    size_t next_candidate(size_t from);
+    uint64_t candidates(size_t block) const;
 
     std::string_view text_;
     size_t pos_ = 0;
     bool done_ = false;
+    size_t block_ = SIZE_MAX; // the 64-byte block whose candidates `bits_` holds
+    uint64_t bits_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------
