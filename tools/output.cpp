@@ -48,7 +48,9 @@ void Out::make_room(std::size_t n) {
 }
 
 Out& Out::str_slow(std::string_view s) {
-    if (fd_ >= 0 && s.size() > kBufferSize) { // longer than the whole buffer: straight through
+    // A large piece (the streamed document comes in windows) goes straight through: copying
+    // it into the buffer first would only cost a pass over it.
+    if (fd_ >= 0 && s.size() >= kBufferSize / 4) {
         flush();
         if (!error_ && !write_all(fd_, s)) error_ = errno;
         return *this;
