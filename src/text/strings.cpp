@@ -102,7 +102,7 @@ uint64_t LineReader::candidates(size_t block) const {
 #ifdef __SSE2__
     if (n == 64) {
         const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), ls = _mm_set1_epi8('\xE2');
-        for (int k = 0; k < 4; ++k) {
+        for (size_t k = 0; k < 4; ++k) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 16 * k));
             const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, cr)), _mm_cmpeq_epi8(x, ls));
             bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit))) << (16 * k);
