@@ -217,7 +217,9 @@ private:
     // Inputs at least this large are formatted by the writer, straight into the output.
     static constexpr uint64_t kWriterFormatsFrom = 4u << 20;
 
-    tool::Report parse(const tool::Input& in, tool::FileBytes& file) const;
+    // Parses one input. Its outcome is printed before `file` reads again, unless a worker
+    // (`from_worker`) hands it on to the writer: a large input, a conversion.
+    tool::Report parse(const tool::Input& in, tool::FileBytes& file, bool from_worker) const;
     Done work(std::size_t i, tool::FileBytes& file) const;
     void worker();
     // Writes one outcome; false when standard output failed.
@@ -247,7 +249,7 @@ private:
     std::vector<std::thread> threads_; // last: started after everything they use
 };
 
-tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file) const {
+tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file, bool from_worker) const {
     tool::Report r;
     r.path = in.path;
     r.message = in.error;
@@ -260,11 +262,17 @@ tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file) const {
     const std::string_view bytes(file.data(), file.size());
     cuekit::Format format = o_.format;
     if (format == cuekit::Format::Auto) format = cuekit::detect_format(bytes, in.path == "-" ? nullptr : in.path.c_str());
-    // A mapped file stays mapped for as long as the result that points into it; a file read
-    // into the reused buffer is copied where the result needs it.
+    // A mapped file stays mapped for as long as the result that points into it. A file read
+    // into the reused buffer is borrowed too when its outcome is printed before the buffer
+    // is read into again; only an outcome handed on to the writer needs its own copy.
     r.input = file.take_mapping();
-    r.result = r.input ? cuekit::parse_borrowed(bytes, format, o_.encoding) : cuekit::parse(bytes, format, o_.encoding);
-    file.reset();
+    const bool handed_on = from_worker && (r.bytes >= kWriterFormatsFrom || o_.convert.converts());
+    if (r.input || !handed_on) {
+        r.result = cuekit::parse_borrowed(bytes, format, o_.encoding);
+    } else {
+        r.result = cuekit::parse(bytes, format, o_.encoding);
+        file.reset();
+    }
     r.code = r.result.code();
     if (r.code != 0) r.message = r.result.error();
     else tool::retime(o_.convert, r.result);
@@ -274,7 +282,7 @@ tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file) const {
 Runner::Done Runner::work(std::size_t i, tool::FileBytes& file) const {
     Done d;
     try {
-        tool::Report r = parse(inputs_[i], file);
+        tool::Report r = parse(inputs_[i], file, true);
         d.bytes = r.bytes;
         // Conversions are written by the writer, in input order.
         if (r.code == 0 && (r.bytes >= kWriterFormatsFrom || o_.convert.converts())) {
@@ -284,6 +292,7 @@ Runner::Done Runner::work(std::size_t i, tool::FileBytes& file) const {
         tool::Out out;
         d.ok = tool::emit(r, o_.emit, out, d.err);
         d.out = out.take();
+        file.reset();
     } catch (const std::bad_alloc&) {
         d = Done{};
         tool::Report r;
@@ -367,7 +376,7 @@ int Runner::run(unsigned jobs) {
     for (std::size_t i = 0; i < n && written; ++i) {
         Done d;
         if (threads_.empty()) {
-            d.report = parse(inputs_[i], file);
+            d.report = parse(inputs_[i], file, false);
             d.bytes = d.report->bytes;
         } else {
             std::unique_lock lock(m_);
@@ -390,6 +399,8 @@ int Runner::run(unsigned jobs) {
             if (wake) work_cv_.notify_one();
         }
         written = deliver(d);
+        d = Done{}; // a result that borrows the read buffer goes before the buffer is reused
+        file.reset();
         progress_.update(i + 1, bytes_done_);
     }
     written = out_.flush() && written;
