@@ -48,13 +48,14 @@ struct LineTimes {
 
 // One tag's content (between the brackets): a time tag "mm:ss.xx" or a metadata tag "key:value".
 // The content is followed by its ']', which ends a number just as a NUL does, so the number
-// readers run on the text itself unless the content must be cut.
+// readers run on the text itself unless the content must be cut or its value is empty.
 void read_tag(std::string_view content, LineTimes& line, double& offset) {
     const size_t colon = content.substr(0, kTagMax).find(':');
     if (colon == std::string_view::npos) return;
     const bool time = is_digit(static_cast<unsigned char>(content[0]));
     if (!time && !ieq(content.substr(0, std::min(colon, kKeyMax)), "offset")) return;
-    const bool fits = content.size() <= kTagMax;
+    // An empty value is copied too: the number reader looks one byte past a first non-NUL.
+    const bool fits = content.size() <= kTagMax && colon + 1 < content.size();
     const CStringCopy<kTagMax> copy(fits ? std::string_view() : content);
     const char* begin = fits ? content.data() : copy.c_str();
     const char* value = begin + colon + 1;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@ TEST(LineViews, UnchangedLinesPointIntoTheInput) {
     };
     const Case cases[] = {
         {"lrc", Format::Lrc, "[00:02.00][00:01.00] sung \n[00:03.00]", {{"sung", true}, {"sung", true}, {"", false}}},
+        {"lrc ending in an empty value", Format::Lrc, "[00:01.00]a\n[00:]", {{"", false}, {"a", true}}},
         {"subviewer joined lines", Format::SubViewer,
          "[INFORMATION]\n00:00:01.00,00:00:02.00\n one [br]two\n\n three[BR]\n",
          {{"one", true}, {"two", true}, {"three", true}}},
@@ -34,13 +37,17 @@ TEST(LineViews, UnchangedLinesPointIntoTheInput) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const cuekit::Result r = cuekit::parse_borrowed(c.input, c.format);
+        // In a block of exactly its size, so that a read past the end is an error under ASan.
+        const std::unique_ptr<char[]> exact(new char[c.input.size()]);
+        std::memcpy(exact.get(), c.input.data(), c.input.size());
+        const std::string_view input(exact.get(), c.input.size());
+        const cuekit::Result r = cuekit::parse_borrowed(input, c.format);
         ASSERT_TRUE(r.ok()) << r.error();
         std::vector<Line> got;
         for (const cuekit::CueRef cue : r)
             for (const std::string_view l : cue.lines())
-                got.push_back({std::string(l), !l.empty() && l.data() >= c.input.data() &&
-                                                   l.data() + l.size() <= c.input.data() + c.input.size()});
+                got.push_back({std::string(l), !l.empty() && l.data() >= input.data() &&
+                                                   l.data() + l.size() <= input.data() + input.size()});
         ASSERT_EQ(got.size(), c.lines.size());
         for (size_t i = 0; i < got.size(); ++i) {
             EXPECT_EQ(got[i].text, c.lines[i].text) << i;
