@@ -4,10 +4,12 @@
 #include "formats/formats.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
-#include <numeric>
-#include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace cuekit {
 namespace {
@@ -17,9 +19,26 @@ constexpr size_t kKeyMax = 31;
 constexpr size_t kTimesPerLine = 16;
 constexpr int32_t kLastDuration = 3000;
 
-struct Entry {
-    int32_t time;
-    std::string_view text;
+// An entry is its time and where its lyric starts in the text: nothing else is kept, since
+// the lyric runs from there to the end of its line and can be found again when the cue is
+// written. Sorting (time, position) is stable by construction, and equal keys are entries of
+// one line, which share their lyric. Up to 4 GiB of text both fit one 64-bit word.
+struct NarrowKey {
+    uint64_t bits;
+    static NarrowKey make(int32_t time, size_t at) {
+        return {(static_cast<uint64_t>(static_cast<uint32_t>(time) ^ 0x80000000u) << 32) | at};
+    }
+    int32_t time() const { return static_cast<int32_t>(static_cast<uint32_t>(bits >> 32) ^ 0x80000000u); }
+    size_t at() const { return static_cast<size_t>(bits & 0xFFFFFFFFu); }
+    bool operator<(const NarrowKey& o) const { return bits < o.bits; }
+};
+struct WideKey {
+    int32_t t;
+    size_t pos;
+    static WideKey make(int32_t time, size_t at) { return {time, at}; }
+    int32_t time() const { return t; }
+    size_t at() const { return pos; }
+    bool operator<(const WideKey& o) const { return t != o.t ? t < o.t : pos < o.pos; }
 };
 
 struct LineTimes {
@@ -28,26 +47,32 @@ struct LineTimes {
 };
 
 // One tag's content (between the brackets): a time tag "mm:ss.xx" or a metadata tag "key:value".
+// The content is followed by its ']', which ends a number just as a NUL does, so the number
+// readers run on the text itself unless the content must be cut or its value is empty.
 void read_tag(std::string_view content, LineTimes& line, double& offset) {
-    content = content.substr(0, kTagMax);
-    const size_t colon = content.find(':');
+    const size_t colon = content.substr(0, kTagMax).find(':');
     if (colon == std::string_view::npos) return;
-    const CStringCopy<kTagMax> copy(content);
-    const char* value = copy.c_str() + colon + 1;
-
-    if (is_digit(static_cast<unsigned char>(content[0]))) {
-        // Minutes are widened before scaling so that no count of them can overflow.
-        const int64_t minutes = atoi_sat(copy.c_str());
-        const double seconds = strtod_fast(value, nullptr);
-        const int32_t t = saturate_i32((seconds + static_cast<double>(minutes * 60)) * 1000.0);
-        if (line.count < kTimesPerLine) line.times[line.count++] = t;
+    const bool time = is_digit(static_cast<unsigned char>(content[0]));
+    if (!time && !ieq(content.substr(0, std::min(colon, kKeyMax)), "offset")) return;
+    // An empty value is copied too: the number reader looks one byte past a first non-NUL.
+    const bool fits = content.size() <= kTagMax && colon + 1 < content.size();
+    const CStringCopy<kTagMax> copy(fits ? std::string_view() : content);
+    const char* begin = fits ? content.data() : copy.c_str();
+    const char* value = begin + colon + 1;
+    if (!time) {
+        offset = strtod_fast(value, nullptr);
         return;
     }
-    if (ieq(content.substr(0, std::min(colon, kKeyMax)), "offset")) offset = strtod_fast(value, nullptr);
+    // Minutes are widened before scaling so that no count of them can overflow.
+    const int64_t minutes = atoi_sat(begin);
+    const double seconds = strtod_fast(value, nullptr);
+    const int32_t t = saturate_i32((seconds + static_cast<double>(minutes * 60)) * 1000.0);
+    if (line.count < kTimesPerLine) line.times[line.count++] = t;
 }
 
 // A line's chain of tags; the lyric text is whatever follows the last tag of the chain.
-void read_line(std::string_view line, std::vector<Entry>& entries, double& offset) {
+template <typename Key>
+bool read_line(std::string_view text, std::string_view line, PodArray<Key>& keys, double& offset) {
     LineTimes times;
     std::string_view lyric;
     size_t open = 0;
@@ -65,36 +90,91 @@ void read_line(std::string_view line, std::vector<Entry>& entries, double& offse
         lyric = line.substr(close + 1);
         break;
     }
-    lyric = trim(lyric);
-    for (size_t i = 0; i < times.count; ++i) entries.push_back({times.times[i], lyric});
+    if (times.count == 0) return true;
+    const size_t at = static_cast<size_t>(trim_left(lyric).data() - text.data());
+    Key* out = keys.extend(times.count);
+    if (!out) return false;
+    for (size_t i = 0; i < times.count; ++i) out[i] = Key::make(times.times[i], at);
+    keys.added(times.count);
+    return true;
+}
+
+// The lyric that starts at `at`: up to the end of its line (a line terminator or a NUL, as
+// the line was read), trailing blanks removed.
+std::string_view lyric_at(std::string_view text, size_t at) {
+    const char* const t = text.data();
+    const size_t n = text.size();
+    size_t i = at;
+    for (;; ++i) {
+#ifdef __SSE2__
+        // Sixteen bytes a step up to the next byte that can end the line.
+        const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), ls = _mm_set1_epi8('\xE2');
+        const __m128i nul = _mm_setzero_si128();
+        for (; i + 16 <= n; i += 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+            const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, cr)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(x, ls), _mm_cmpeq_epi8(x, nul)));
+            if (const int m = _mm_movemask_epi8(hit)) {
+                i += static_cast<size_t>(std::countr_zero(static_cast<unsigned>(m)));
+                break;
+            }
+        }
+#endif
+        while (i < n && t[i] != '\n' && t[i] != '\r' && t[i] != '\0' && t[i] != '\xE2') ++i;
+        if (i >= n || t[i] != '\xE2') break;
+        // Only U+2028 ends a line; any other character with this lead byte is text.
+        if (i + 2 < n && t[i + 1] == '\x80' && t[i + 2] == '\xA8') break;
+    }
+    return trim(std::string_view(t + at, i - at));
 }
 
 // One cue per distinct time, holding the lyrics of every entry at that time in file order
 // (a translated file gives the original and its translation); an empty lyric counts only
-// when all at that time are empty. A cue lasts until the next later time. Positions are
-// sorted rather than the entries, which are six times their size.
-void emit_cues(Store& st, const std::vector<Entry>& entries) {
-    const size_t n = entries.size();
-    std::vector<uint32_t> order(n);
-    std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](uint32_t a, uint32_t b) { return entries[a].time < entries[b].time; });
+// when all at that time are empty. A cue lasts until the next later time.
+template <typename Key>
+void emit_cues(Store& st, std::string_view text, const PodArray<Key>& keys) {
+    const size_t n = keys.size();
     for (size_t g = 0; g < n;) {
-        const int32_t time = entries[order[g]].time;
+        const int32_t time = keys[g].time();
         size_t h = g + 1;
-        while (h < n && entries[order[h]].time == time) ++h;
-        const int32_t end = h < n ? entries[order[h]].time : add_sat(time, kLastDuration);
+        while (h < n && keys[h].time() == time) ++h;
+        const int32_t end = h < n ? keys[h].time() : add_sat(time, kLastDuration);
         const int cue = cue_add(st, time, end);
         bool any = false;
         for (size_t i = g; i < h; ++i) {
-            const std::string_view lyric = entries[order[i]].text;
+            const std::string_view lyric = lyric_at(text, keys[i].at());
             if (lyric.empty()) continue;
-            cue_add_text(st, cue, lyric);
+            cue_add_line(st, cue, lyric); // a lyric holds no line break
             any = true;
         }
-        if (!any) cue_add_text(st, cue, "");
+        if (!any) cue_add_line(st, cue, "");
         g = h;
     }
+}
+
+template <typename Key>
+int parse_lrc_keys(Store& st, std::string_view text) {
+    PodArray<Key> keys;
+    double offset = 0;
+    LineReader reader(text);
+    std::string_view raw;
+    while (reader.next(raw)) {
+        const std::string_view line = trim(until_nul(raw));
+        if (line.empty() || line.front() != '[') continue;
+        if (!read_line(text, line, keys, offset)) return SUB_ERR_NOMEM;
+    }
+    if (keys.size()) {
+        // The last offset tag of the file applies to every entry; positive moves lyrics earlier.
+        // The shift keeps the order, and lyrics keep their file order among equal times.
+        if (offset != 0.0)
+            for (size_t i = 0; i < keys.size(); ++i)
+                keys[i] = Key::make(saturate_i32(static_cast<double>(keys[i].time()) - offset), keys[i].at());
+        Key* const first = keys.data();
+        Key* const last = first + keys.size();
+        if (!std::is_sorted(first, last)) std::sort(first, last);
+        emit_cues(st, text, keys);
+    }
+    return finish_parse(st, SUB_FORMAT_LRC, keys.size() > 0, "no LRC lyrics");
 }
 
 } // namespace
@@ -107,21 +187,7 @@ bool probe_lrc(std::string_view t) {
 }
 
 int parse_lrc(Store& st, std::string_view text) {
-    std::vector<Entry> entries;
-    double offset = 0;
-    LineReader reader(text);
-    std::string_view raw;
-    while (reader.next(raw)) {
-        const std::string_view line = trim(until_nul(raw));
-        if (line.empty() || line.front() != '[') continue;
-        read_line(line, entries, offset);
-    }
-    if (!entries.empty()) {
-        // The last offset tag of the file applies to every entry; positive moves lyrics earlier.
-        for (Entry& e : entries) e.time = saturate_i32(static_cast<double>(e.time) - offset);
-        emit_cues(st, entries);
-    }
-    return finish_parse(st, SUB_FORMAT_LRC, !entries.empty(), "no LRC lyrics");
+    return text.size() <= UINT32_MAX ? parse_lrc_keys<NarrowKey>(st, text) : parse_lrc_keys<WideKey>(st, text);
 }
 
 } // namespace cuekit

@@ -77,7 +77,8 @@ int32_t mdvd_ms(int32_t frame, float rate) {
 }
 
 // Splits the cue text at "|" into lines and removes brace codes of up to 32 bytes. A line
-// that reaches the length limit is cut there and is the cue's last.
+// that reaches the length limit is cut there and is the cue's last. A line stays a view into
+// the text unless a code had to be cut out of its middle. No line holds a line break.
 void mdvd_text_lines(Store& st, int index, std::string_view t, std::string& buf) {
     if (t.find('{') == std::string_view::npos) {
         // No brace codes: every line is a slice of the text as it is.
@@ -85,17 +86,28 @@ void mdvd_text_lines(Store& st, int index, std::string_view t, std::string& buf)
             const size_t bar = t.find('|', from);
             const std::string_view piece = t.substr(from, bar == std::string_view::npos ? t.size() - from : bar - from);
             if (piece.size() >= kTextMax) {
-                cue_add_text(st, index, piece.substr(0, kTextMax));
+                cue_add_line(st, index, piece.substr(0, kTextMax));
                 return;
             }
-            if (!piece.empty()) cue_add_text(st, index, piece);
+            if (!piece.empty()) cue_add_line(st, index, piece);
             if (bar == std::string_view::npos) return;
             from = bar + 1;
         }
     }
     buf.clear();
+    size_t slice_at = 0; // where the line's first kept byte is in `t`
+    bool slice = true;   // every kept byte follows the one before it in `t`
+    auto keep = [&](size_t at, size_t len) {
+        if (buf.empty()) {
+            slice_at = at;
+            slice = true;
+        } else if (slice_at + buf.size() != at) {
+            slice = false;
+        }
+        buf.append(t.substr(at, len));
+    };
     auto flush = [&] {
-        if (!buf.empty()) cue_add_text(st, index, buf);
+        if (!buf.empty()) cue_add_line(st, index, slice ? t.substr(slice_at, buf.size()) : std::string_view(buf));
         buf.clear();
     };
     size_t i = 0;
@@ -108,7 +120,7 @@ void mdvd_text_lines(Store& st, int index, std::string_view t, std::string& buf)
                 i += close + 2;
                 continue;
             }
-            buf.push_back(c);
+            keep(i, 1);
             ++i;
         } else if (c == '|') {
             flush();
@@ -117,7 +129,7 @@ void mdvd_text_lines(Store& st, int index, std::string_view t, std::string& buf)
             size_t stop = i + 1;
             while (stop < t.size() && t[stop] != '{' && t[stop] != '|') ++stop;
             const size_t take = std::min(stop - i, kTextMax - buf.size());
-            buf.append(t.substr(i, take));
+            keep(i, take);
             i += take;
         }
     }

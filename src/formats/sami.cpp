@@ -4,8 +4,12 @@
 #include "formats/formats.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
-#include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#include <utility>
 
 namespace cuekit {
 namespace {
@@ -24,25 +28,20 @@ struct SyncTag {
 };
 
 // SYNC tags are searched as a C string search would see the text: a NUL hides everything
-// after it from a search that starts before it. Positions only move forward.
+// after it from a search that starts before it. Positions only move forward. Both forms
+// begin with "<sync ", so one walk finds either.
 class SyncFinder {
 public:
-    explicit SyncFinder(std::string_view text)
-        : text_(text), plain_(text, kSyncPlain), encrypted_(text, kSyncEncrypted) {}
+    explicit SyncFinder(std::string_view text) : text_(text) {}
 
     SyncTag next(size_t from) {
-        const size_t a = plain_.next(from);
-        const size_t b = encrypted_.next(from);
-        SyncTag tag;
-        if (a < b)
-            tag = {a, a + kSyncPlain.size()};
-        else if (b != std::string_view::npos)
-            tag = {b, b + kSyncEncrypted.size()};
+        if (!searched_ || (found_.at != std::string_view::npos && found_.at < from)) found_ = search(from);
+        SyncTag tag = found_;
         if (tag.at != std::string_view::npos && tag.at >= nul_after(from)) tag.at = std::string_view::npos;
         return tag;
     }
 
-private:
+    // Where the first NUL at or after `from` is (the text size when none is).
     size_t nul_after(size_t from) {
         if (!nul_known_ || nul_ < from) {
             nul_ = std::min(text_.find('\0', from), text_.size());
@@ -51,9 +50,38 @@ private:
         return nul_;
     }
 
+private:
+    SyncTag search(size_t from) {
+        searched_ = true;
+        for (size_t i = from; (i = next_lt_s(i)) < text_.size(); ++i) {
+            const std::string_view rest = text_.substr(i);
+            if (istarts_with(rest, kSyncPlain)) return {i, i + kSyncPlain.size()};
+            if (istarts_with(rest, kSyncEncrypted)) return {i, i + kSyncEncrypted.size()};
+        }
+        return {};
+    }
+    // The next "<s" or "<S" at or after `i`, or the text size: most '<' start other tags, so
+    // the pair is looked for sixteen positions a step where the machine allows it.
+    size_t next_lt_s(size_t i) const {
+        const char* const t = text_.data();
+        const size_t n = text_.size();
+#ifdef __SSE2__
+        const __m128i lt = _mm_set1_epi8('<'), s = _mm_set1_epi8('s'), low = _mm_set1_epi8(0x20);
+        for (; i + 17 <= n; i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+            const __m128i b = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 1)), low);
+            if (const int m = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, lt), _mm_cmpeq_epi8(b, s))))
+                return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(m)));
+        }
+#endif
+        for (; i + 1 < n; ++i)
+            if (t[i] == '<' && fold(static_cast<unsigned char>(t[i + 1])) == 's') return i;
+        return n;
+    }
+
     std::string_view text_;
-    ForwardFinder plain_;
-    ForwardFinder encrypted_;
+    SyncTag found_;
+    bool searched_ = false;
     size_t nul_ = 0;
     bool nul_known_ = false;
 };
@@ -152,25 +180,87 @@ size_t collapse_blanks(char* s, size_t n) {
     return w;
 }
 
+// Which of the tags that the cleaning steps remove occur in `s`, in one walk over its '<'.
+constexpr unsigned kBr = 1, kEndBody = 2, kEndSami = 4, kEndSync = 8, kEndP = 16, kDiv = 32, kEndDiv = 64;
+unsigned tags_in(std::string_view s) {
+    unsigned found = 0;
+    for (size_t i = s.find('<'); i != std::string_view::npos; i = s.find('<', i + 1)) {
+        const std::string_view rest = s.substr(i);
+        const auto at = [&](size_t k) { return k < rest.size() ? fold(static_cast<unsigned char>(rest[k])) : 0; };
+        // The byte after '<' (and after "</") tells which tag it can be.
+        switch (at(1)) {
+        case 'b': found |= at(2) == 'r' ? kBr : 0u; break;
+        case 'd': found |= istarts_with(rest, "<div") ? kDiv : 0u; break;
+        case '/':
+            switch (at(2)) {
+            case 'b': found |= istarts_with(rest, "</body>") ? kEndBody : 0u; break;
+            case 's': found |= istarts_with(rest, "</sami>") ? kEndSami : istarts_with(rest, "</sync>") ? kEndSync : 0u; break;
+            case 'p': found |= at(3) == '>' ? kEndP : 0u; break;
+            case 'd': found |= istarts_with(rest, "</div>") ? kEndDiv : 0u; break;
+            default: break;
+            }
+            break;
+        default: break;
+        }
+    }
+    return found;
+}
+
 // The block's text without its structural tags; other markup (font, b, i) stays.
 std::string_view sami_clean(std::string_view block, std::string& buf) {
     buf.assign(block);
     char* s = buf.data();
     size_t n = buf.size();
-    // A step changes nothing unless its tag occurs (a removal can only join a new match after
-    // a first one), so a step whose tag is absent is skipped.
-    const auto has = [&](std::string_view tag) { return ifind(std::string_view(s, n), tag) != std::string_view::npos; };
     if (std::memchr(s, '<', n)) { // every tag step needs a '<'
-        if (has("<br")) n = breaks_to_newlines(s, n);
-        for (const std::string_view pat : {"</body>", "</sami>", "</sync>", "</p>"})
-            if (has(pat)) n = erase_all(s, n, pat);
-        n = drop_leading_paragraph(s, n);
-        if (has("<div")) n = erase_div_tags(s, n);
-        if (has("</div>")) n = erase_all(s, n, "</div>");
+        // A step changes nothing unless its tag occurs, and only a removal can join a new
+        // match, so the tags are looked for again only after one.
+        unsigned tags = tags_in({s, n});
+        auto step = [&](unsigned bit, auto&& run) {
+            if (bit && !(tags & bit)) return;
+            const size_t before = n;
+            n = run();
+            if (n != before) tags = tags_in({s, n});
+        };
+        step(kBr, [&] { return breaks_to_newlines(s, n); });
+        step(kEndBody, [&] { return erase_all(s, n, "</body>"); });
+        step(kEndSami, [&] { return erase_all(s, n, "</sami>"); });
+        step(kEndSync, [&] { return erase_all(s, n, "</sync>"); });
+        step(kEndP, [&] { return erase_all(s, n, "</p>"); });
+        step(0, [&] { return drop_leading_paragraph(s, n); });
+        step(kDiv, [&] { return erase_div_tags(s, n); });
+        step(kEndDiv, [&] { return erase_all(s, n, "</div>"); });
     }
     n = html_decode(s, n);
     n = collapse_blanks(s, n);
     return trim(std::string_view(s, n));
+}
+
+// Stores the cleaned text the way every parser stores text (cut at line feeds, pieces trimmed,
+// empty ones dropped). A piece found unchanged in the block, past the previous one, becomes a
+// view of it; only pieces that cleaning changed are copied. The search is bounded by a few
+// bytes of markup ahead of the piece, so it stays linear.
+void sami_add_lines(Store& st, int index, std::string_view clean, std::string_view block) {
+    constexpr size_t kMarkupAhead = 64;
+    size_t cursor = 0;
+    auto add = [&](std::string_view piece) {
+        const size_t at = block.substr(cursor, piece.size() + kMarkupAhead).find(piece);
+        if (at != std::string_view::npos) {
+            cue_add_line(st, index, block.substr(cursor + at, piece.size()));
+            cursor += at + piece.size();
+        } else {
+            cue_add_line(st, index, piece);
+        }
+    };
+    if (clean.find('\n') == std::string_view::npos) { // cleaning leaves no CR
+        add(clean);
+        return;
+    }
+    for (size_t from = 0;;) {
+        const size_t lf = std::min(clean.find('\n', from), clean.size());
+        if (const std::string_view piece = trim(clean.substr(from, lf - from)); !piece.empty()) add(piece);
+        if (lf == clean.size()) return;
+        from = lf + 1;
+    }
 }
 
 // Bytes outside tags; an unclosed '<' ends the count.
@@ -195,10 +285,11 @@ int32_t reading_ms(std::string_view t) {
     return saturate_i32(std::min(x, kMaxLastMs));
 }
 
-struct Entry {
-    int32_t start;
-    size_t text_at; // into the shared text store
-    size_t text_len;
+// A block with a start time, written as a cue once the start of the next one is known.
+struct Pending {
+    bool any = false;
+    int32_t start = 0;
+    std::string_view block;
 };
 
 } // namespace
@@ -211,9 +302,18 @@ int parse_sami(Store& st, std::string_view text) {
         return SUB_ERR_PARSE;
     }
 
-    std::vector<Entry> entries;
-    std::string store; // every block's cleaned text, back to back
+    Pending pending;
     std::string scratch;
+    // A block's cue lasts until the next block with a start time; the last one as long as
+    // reading it takes. A block whose cleaned text is empty gives no cue.
+    auto emit = [&](const int32_t* next) {
+        if (!pending.any) return;
+        const std::string_view t = sami_clean(pending.block, scratch);
+        if (t.empty()) return;
+        const int32_t start = pending.start;
+        const int32_t end = !next ? add_sat(start, reading_ms(t)) : *next > start ? *next : add_sat(start, kMinGapMs);
+        sami_add_lines(st, cue_add(st, start, end), t, pending.block);
+    };
     SyncFinder finder(text);
     const size_t n = text.size();
     SyncTag tag = finder.next(0);
@@ -233,26 +333,11 @@ int parse_sami(Store& st, std::string_view text) {
         std::array<char, kDigitsMax + 1> digits{};
         std::memcpy(digits.data(), text.data() + digits_at, digit_count);
         const int32_t start = atoi_sat(digits.data()); // saturates, so never negative
+        emit(&start);
         // The block is read as a C string: a NUL ends it.
-        const std::string_view block = until_nul(text.substr(body_at, body_end - body_at));
-        const std::string_view clean = sami_clean(block, scratch);
-        entries.push_back({start, store.size(), clean.size()});
-        store.append(clean);
+        pending = {true, start, text.substr(body_at, std::min(body_end, finder.nul_after(body_at)) - body_at)};
     }
-
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const Entry& e = entries[i];
-        const std::string_view t(store.data() + e.text_at, e.text_len);
-        if (t.empty()) continue;
-        int32_t end = 0;
-        if (i + 1 < entries.size()) {
-            const int32_t next = entries[i + 1].start;
-            end = next > e.start ? next : add_sat(e.start, kMinGapMs);
-        } else {
-            end = add_sat(e.start, reading_ms(t));
-        }
-        cue_add_text(st, cue_add(st, e.start, end), t);
-    }
+    emit(nullptr);
 
     return finish_parse(st, SUB_FORMAT_SAMI, "no SAMI cues");
 }

@@ -10,7 +10,8 @@ constexpr int kFirstCueWindow = 20; // lines after the header that may hold the 
 // Two "DD:DD:DD.DD" stamps joined by a comma, from the line's first byte.
 bool is_subviewer_ts(std::string_view l) { return starts_with_shape(l, "DD:DD:DD.DD,DD:DD:DD.DD"); }
 
-// Adds each trimmed, non-empty piece between "[br]" or "[BR]" markers as a line.
+// Adds each trimmed, non-empty piece between "[br]" or "[BR]" markers of one text line as a
+// line of its own. A piece is a slice of the text, so it is kept as a view.
 void subviewer_add_lines(Store& st, int index, std::string_view text) {
     size_t begin = 0;
     for (size_t at = text.find('['); at != std::string_view::npos; at = text.find('[', at)) {
@@ -20,11 +21,11 @@ void subviewer_add_lines(Store& st, int index, std::string_view text) {
             continue;
         }
         if (const std::string_view piece = trim(text.substr(begin, at - begin)); !piece.empty())
-            cue_add_text(st, index, piece);
+            cue_add_line(st, index, piece);
         at += 4;
         begin = at;
     }
-    if (const std::string_view piece = trim(text.substr(begin)); !piece.empty()) cue_add_text(st, index, piece);
+    if (const std::string_view piece = trim(text.substr(begin)); !piece.empty()) cue_add_line(st, index, piece);
 }
 
 } // namespace
@@ -47,26 +48,30 @@ int parse_subviewer(Store& st, std::string_view text) {
         return SUB_ERR_PARSE;
     }
 
-    std::string joined; // the cue's text lines joined with LF, at most kTextMax bytes
     while (!timing.empty()) {
         // The first comma (after the twelfth byte) separates the two stamps.
         const int32_t start = parse_hms_ms(timing.substr(0, 11), true);
         const int32_t end = parse_hms_ms(timing.substr(12), true);
-        joined.clear();
+        const bool wanted = start >= 0 && start < end;
+        // The cue's text lines count as joined with LF and cut at kTextMax bytes. No marker
+        // spans a join, so each line is split on its own and its pieces stay views.
+        size_t joined = 0;
+        int cue = -1;
         bool any_text = false;
-        auto append = [&](std::string_view s) { joined.append(s.substr(0, kTextMax - joined.size())); };
         std::string_view next;
         while (next.empty() && reader.next(line)) {
             const std::string_view l = until_nul(line);
             if (is_subviewer_ts(l)) {
                 next = l;
             } else if (!l.empty()) {
-                if (any_text) append("\n");
-                append(l);
+                if (any_text) joined += joined < kTextMax ? 1 : 0;
+                else if (wanted) cue = cue_add(st, start, end);
                 any_text = true;
+                const std::string_view kept = l.substr(0, kTextMax - joined);
+                joined += kept.size();
+                if (wanted) subviewer_add_lines(st, cue, kept);
             }
         }
-        if (start >= 0 && start < end && any_text) subviewer_add_lines(st, cue_add(st, start, end), joined);
         timing = next;
     }
 

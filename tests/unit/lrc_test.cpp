@@ -79,6 +79,14 @@ TEST(Lrc, Lyrics) {
         {"huge seconds", "[00:1e300]x", {{INT_MAX, INT_MAX, {"x"}}}},
         {"huge offset", "[offset:1e300]\n[00:01.00]x", {{INT_MIN, INT_MIN + 3000, {"x"}}}},
         {"end saturates", "[35791:23.000]x", {{2147483000, INT_MAX, {"x"}}}},
+        // A lyric ends where its line ends, whatever ends it.
+        {"line ends",
+         std::string("[00:01.00]a \xE2\x80\xA8[00:02.00]b\r[00:03.00]c\xE2\x80x") + '\0' + "[00:09.00]z\n[00:04.00]d\t",
+         {{1000, 2000, {"a"}}, {2000, 3000, {"b"}}, {3000, 4000, {"c\xE2\x80x"}}, {4000, 7000, {"d"}}}},
+        {"empty seconds at the very end", "[01:00]x\n[02:]", {{60000, 120000, {"x"}}, {120000, 123000, {""}}}},
+        {"tag cut at 127 bytes", "[00:01." + std::string(130, '0') + "5]x", {{1000, 4000, {"x"}}}},
+        {"shift merges saturated times", "[offset:-1e300]\n[00:01.00]a\n[00:02.00]b",
+         {{INT_MAX, INT_MAX, {"a", "b"}}}},
     };
     for (const LrcCase& c : cases) {
         SCOPED_TRACE(c.name);
