@@ -141,6 +141,22 @@ TEST(Decode, Cp1252FallbackReplacesUnmappedBytes) {
     EXPECT_EQ(d.warnings, (std::vector<std::string>{kCp1252Warning, kReplaced}));
 }
 
+// CP1252 is converted by a table of its own; the general converter, reached through another
+// name of the same charset, must give the same text, warnings and refusals.
+TEST(Decode, Cp1252TableMatchesTheGeneralConverter) {
+    std::mt19937 rng(1252);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes;
+        const int n = static_cast<int>(rng() % (round % 8 == 0 ? 300 : 12)) + 1;
+        for (int i = 0; i < n; ++i) bytes += static_cast<char>(rng() % 3 ? 'a' + rng() % 26 : rng() % 256);
+        const Decoded table = decode(bytes, "cp1252");
+        const Decoded general = decode(bytes, "MS-ANSI");
+        ASSERT_EQ(table.rc, general.rc) << round;
+        EXPECT_EQ(table.text, general.text) << round;
+        EXPECT_EQ(table.warnings, general.warnings) << round;
+    }
+}
+
 TEST(Decode, FallsBackToLatin1WhenCp1252FailsAtOnce) {
     const Decoded d = decode("\x81" + accents(8));
     EXPECT_EQ(d.rc, 0);
