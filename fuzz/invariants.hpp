@@ -7,6 +7,7 @@
 #include <cuekit.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -147,6 +148,33 @@ inline std::string check_parse_result(int rc, bool out_of_memory_allowed = false
         if (sub_cue_is_danmu(i) && !std::isfinite(sub_cue_danmu_fontsize(i))) return at(i, "font size not finite");
     }
     return check_json(out_of_memory_allowed);
+}
+
+// A result's document written through a sink, against `whole` (the document in one piece):
+// streamed in full it must be the same bytes; with a sink that refuses the piece reaching
+// byte `refusal` / 256 of the document, the write must report the failure and have handed
+// on only a part of the document.
+template <typename Result>
+std::string check_streamed_json(const Result& r, std::string_view whole, unsigned char refusal) {
+    struct Sink {
+        std::string got;
+        size_t limit;
+    };
+    auto take = [](void* context, const char* data, size_t size) {
+        auto& k = *static_cast<Sink*>(context);
+        if (k.got.size() + size > k.limit) return false;
+        k.got.append(data, size);
+        return true;
+    };
+    Sink full{{}, SIZE_MAX};
+    if (!r.write_json(take, &full)) return "streamed document reported a failure";
+    if (full.got != whole) return "streamed document differs from the whole one";
+    if (r.json() != whole) return "document written on request differs";
+    Sink cut{{}, whole.size() * refusal / 256};
+    if (r.write_json(take, &cut)) return "a refused sink was reported as written";
+    if (cut.got.size() >= whole.size() || whole.substr(0, cut.got.size()) != cut.got)
+        return "a refused sink got more than a beginning of the document";
+    return {};
 }
 
 // sub_clear must leave the state as a fresh process has it.

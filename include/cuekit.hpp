@@ -66,8 +66,16 @@ struct CueRecord {
     uint32_t first_line; // index of the cue's first line in the line array
     uint32_t line_count;
 };
-// A line: `len` bytes at `off` in the decoded text, or in the result's own arena.
+// A line: `len & kLenMask` bytes at `off` in the decoded text, or in the result's own arena
+// when `len & kInArena`. Eight bytes, as the line array is most of what a parse touches.
 struct LineRef {
+    static constexpr uint32_t kInArena = 0x80000000u;
+    static constexpr uint32_t kLenMask = 0x7FFFFFFFu;
+    uint32_t off;
+    uint32_t len;
+};
+// The same for a result whose text or arena outgrew 32-bit offsets (inputs over 4 GiB).
+struct WideLineRef {
     uint64_t off;
     uint32_t len;
     uint32_t in_arena;
@@ -83,6 +91,7 @@ struct Records {
     const CueRecord* cues = nullptr;
     std::size_t count = 0;
     const LineRef* lines = nullptr;
+    const WideLineRef* wide_lines = nullptr; // instead of `lines` when not null
     const DanmakuRecord* danmaku = nullptr; // null when no cue is a danmaku comment
     const char* text = nullptr;
     const char* arena = nullptr;
@@ -99,8 +108,13 @@ public:
     std::size_t line_count() const { return c().line_count; }
     // Line j, for j < line_count() (not checked).
     std::string_view line(std::size_t j) const {
-        const detail::LineRef& l = r_->lines[c().first_line + j];
-        return {(l.in_arena ? r_->arena : r_->text) + l.off, l.len};
+        const std::size_t k = c().first_line + j;
+        if (r_->wide_lines) {
+            const detail::WideLineRef& w = r_->wide_lines[k];
+            return {(w.in_arena ? r_->arena : r_->text) + w.off, w.len};
+        }
+        const detail::LineRef& l = r_->lines[k];
+        return {((l.len & detail::LineRef::kInArena) ? r_->arena : r_->text) + l.off, l.len & detail::LineRef::kLenMask};
     }
     std::vector<std::string_view> lines() const {
         std::vector<std::string_view> out;

@@ -49,6 +49,9 @@ bash scripts/install-deps.sh
 missing=()
 command -v ffmpeg >/dev/null 2>&1 || missing+=(ffmpeg)
 dpkg -s libass-dev >/dev/null 2>&1 || missing+=(libass-dev)
+# The generic DOM parsers of the danmaku peers.
+dpkg -s libpugixml-dev >/dev/null 2>&1 || missing+=(libpugixml-dev)
+dpkg -s libsimdjson-dev >/dev/null 2>&1 || missing+=(libsimdjson-dev)
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   log "installing ${missing[*]}"
@@ -59,6 +62,11 @@ fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCUEKIT_BENCH=ON -DCUEKIT_TESTS=OFF >/dev/null
 ninja -C "$build" -j2 cuekit_tool cuekit_gen cuekit_linecount cuekit_child_usage >/dev/null
+# A generic DOM parser with a user's glue, for the danmaku shapes: built when the parser is installed.
+declare -A dom_peer
+for p in pugixml:bilibili simdjson:acfun; do
+  if ninja -C "$build" -j2 "cuekit_peer_${p%%:*}" >/dev/null 2>&1; then dom_peer[${p#*:}]="$build/bench/cuekit_peer_${p%%:*}"; fi
+done
 tool="$build/cuekit"
 gen="$build/bench/cuekit_gen"
 usage="$build/bench/cuekit_child_usage"
@@ -99,7 +107,7 @@ EOF
 fi
 have_ffmpeg=0
 command -v ffmpeg >/dev/null 2>&1 && have_ffmpeg=1
-if [ "${BENCH_PEERS:-1}" = 0 ]; then have_ffmpeg=0; peer_libass=""; fi
+if [ "${BENCH_PEERS:-1}" = 0 ]; then have_ffmpeg=0; peer_libass=""; dom_peer=(); fi
 baseline="${BENCH_BASELINE:-}"
 
 # --- many small files ----------------------------------------------------------------------
@@ -319,10 +327,10 @@ ours() {
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a+0 > 0 && b+0 > 0 && a !~ /[!>]/) printf "%.2f", a / b; else printf "-" }'; }
 
-fmt='%-18s %5s %9s %9s %9s %6s %6s %9s %6s %9s %6s %9s %8s %8s'
+fmt='%-18s %5s %9s %9s %9s %6s %6s %9s %6s %9s %6s %9s %6s %9s %8s %8s'
 if [ -n "$baseline" ]; then fmt="$fmt %9s %6s %8s"; fi
 fmt="$fmt\n"
-header=(shape MiB cues list_MB/s json_MB/s rss_x jrss_x ffmpeg rss_x libass rss_x memchr /peer /memchr)
+header=(shape MiB cues list_MB/s json_MB/s rss_x jrss_x ffmpeg rss_x libass rss_x dom rss_x memchr /peer /memchr)
 [ -n "$baseline" ] && header+=(base_MB/s rss_x /base)
 printf "$fmt" "${header[@]}"
 for size in "${sizes[@]}"; do
@@ -360,12 +368,15 @@ for size in "${sizes[@]}"; do
     fi
     la="- -"
     if [ -n "$peer_libass" ] && [ "$shape" = ass ]; then la="$(peer "$peer_libass" "$f")"; fi
+    dom="- -"
+    if [ -n "${dom_peer[$shape]:-}" ]; then dom="$(peer "${dom_peer[$shape]}" "$f")"; fi
     read -r ffm ffr <<<"$ff"
     read -r lam lar <<<"$la"
+    read -r dm dr <<<"$dom"
     read -r mc _ < <(peer "$floor" "$f")
 
-    best="$(awk -v a="$ffm" -v b="$lam" 'BEGIN { m = (a+0 > b+0) ? a : b; if (m+0 > 0) print m; else print "-" }')"
-    row=("$shape" "$size" "$cues" "$list" "$json" "$rss" "$jrss" "$ffm" "$ffr" "$lam" "$lar" "$mc"
+    best="$(awk -v a="$ffm" -v b="$lam" -v c="$dm" 'BEGIN { m = (a+0 > b+0) ? a : b; if (c+0 > m+0) m = c; if (m+0 > 0) print m; else print "-" }')"
+    row=("$shape" "$size" "$cues" "$list" "$json" "$rss" "$jrss" "$ffm" "$ffr" "$lam" "$lar" "$dm" "$dr" "$mc"
       "$(ratio "$list" "$best")" "$(ratio "$list" "$mc")")
     if [ -n "$baseline" ]; then
       read -r bl blr < <(ours "$baseline" "$f")
@@ -378,7 +389,8 @@ echo
 echo "MB/s = 10^6 bytes per second of file, median of $runs runs, whole process (start-up included);"
 echo "rss_x = peak resident set / file size (jrss_x: with --json); ffmpeg converts the subtitles to"
 echo "SubRip into /dev/null (cp1252: told the code page; no figure where it converts no cue), libass"
-echo "loads the script and counts events;"
+echo "loads the script and counts events; dom: a generic DOM parser with a user's glue (pugixml for"
+echo "bilibili, simdjson for acfun) loads the file and makes the same comments;"
 echo "memchr reads the file and counts line feeds. /peer and /memchr: list_MB/s over the fastest peer"
 echo "and over memchr. N! = the tool exited non-zero (no parser accepted the file); - = not available."
 [ -n "$baseline" ] && echo "base: $baseline, listing to /dev/null; /base = list_MB/s over base_MB/s."

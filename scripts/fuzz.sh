@@ -3,14 +3,14 @@
 # given number of seconds (default 60) on its seed corpus with the format dictionary.
 # New inputs go to fuzz/corpus-work/<harness> (not committed); crashes, leaks and time-outs
 # are copied to fuzz/findings/ and make the script fail.
-#   scripts/fuzz.sh [seconds] [harness...]     harnesses: parse detect decode write
+#   scripts/fuzz.sh [seconds] [harness...]     harnesses: parse detect decode write stream
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 seconds="${1:-60}"
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -eq 0 ] && harnesses=(parse detect decode write)
+[ ${#harnesses[@]} -eq 0 ] && harnesses=(parse detect decode write stream)
 
 if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
   SUDO=""

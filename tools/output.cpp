@@ -36,24 +36,76 @@ std::size_t utf8_char(std::string_view s, std::size_t i, std::size_t& bad) {
 } // namespace
 
 Out::Out(int fd) : fd_(fd) {
-    if (fd_ >= 0) buf_.reserve(kBufferSize);
+    if (fd_ >= 0) buf_.resize(kBufferSize);
 }
 
-Out& Out::str(std::string_view s) {
-    if (fd_ >= 0 && buf_.size() + s.size() > kBufferSize) {
+void Out::make_room(std::size_t n) {
+    if (fd_ >= 0) {
         flush();
-        if (s.size() > kBufferSize) { // longer than the whole buffer: straight through
-            if (!error_ && !write_all(fd_, s)) error_ = errno;
-            return *this;
-        }
+        return;
     }
-    buf_.append(s);
+    buf_.resize(std::max(len_ + n, std::max<std::size_t>(2 * buf_.size(), 4096)));
+}
+
+Out& Out::str_slow(std::string_view s) {
+    // A large piece (the streamed document comes in windows) goes straight through: copying
+    // it into the buffer first would only cost a pass over it.
+    if (fd_ >= 0 && s.size() >= kBufferSize / 4) {
+        flush();
+        if (!error_ && !write_all(fd_, s)) error_ = errno;
+        return *this;
+    }
+    make_room(s.size());
+    std::memcpy(buf_.data() + len_, s.data(), s.size());
+    len_ += s.size();
     return *this;
 }
 
+namespace {
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes v in decimal at p; returns the end.
+char* put_uint(char* p, unsigned long long v) {
+    int n = 1;
+    for (unsigned long long t = v; t >= 10; t /= 10) ++n;
+    char* const end = p + n;
+    char* q = end;
+    while (v >= 100) {
+        const auto pair = static_cast<std::size_t>(v % 100) * 2;
+        v /= 100;
+        *--q = kDigitPairs[pair + 1];
+        *--q = kDigitPairs[pair];
+    }
+    if (v >= 10) {
+        *--q = kDigitPairs[v * 2 + 1];
+        *--q = kDigitPairs[v * 2];
+    } else {
+        *--q = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
+char* put_int(char* p, long long v) {
+    if (v >= 0) return put_uint(p, static_cast<unsigned long long>(v));
+    *p++ = '-';
+    return put_uint(p, 0ull - static_cast<unsigned long long>(v));
+}
+
+template <std::size_t N>
+char* put(char* p, const char (&s)[N]) {
+    std::memcpy(p, s, N - 1);
+    return p + N - 1;
+}
+
+} // namespace
+
 Out& Out::num(long long v) {
-    char tmp[24];
-    return str(std::string_view(tmp, static_cast<std::size_t>(std::to_chars(tmp, tmp + sizeof tmp, v).ptr - tmp)));
+    commit(put_int(room(24), v));
+    return *this;
 }
 
 Out& Out::hex6(unsigned v) {
@@ -115,8 +167,8 @@ Out& Out::json_string(std::string_view s) {
 }
 
 bool Out::flush() {
-    if (fd_ >= 0 && !buf_.empty() && !error_ && !write_all(fd_, buf_)) error_ = errno;
-    buf_.clear();
+    if (fd_ >= 0 && len_ && !error_ && !write_all(fd_, std::string_view(buf_.data(), len_))) error_ = errno;
+    len_ = 0;
     return error_ == 0;
 }
 
@@ -137,15 +189,39 @@ namespace {
 
 void listing(const cuekit::Result& r, Out& out) {
     out.lit("# format=").str(r.format_name()).lit(" cues=").num(static_cast<long long>(r.size())).lit("\n");
-    long long n = 0;
+    // Most of the output: a cue's head and its lines, written in place with one check of
+    // the room each.
+    constexpr std::size_t kHead = 2 * 24 + 20 + 8;
+    constexpr std::size_t kShortLine = 4096;
+    unsigned long long n = 0;
     for (const cuekit::CueRef cue : r) {
-        out.num(++n).lit(") ").num(cue.start_ms()).lit(" --> ").num(cue.end_ms());
+        char* p = out.room(kHead);
+        p = put_uint(p, ++n);
+        p = put(p, ") ");
+        p = put_int(p, cue.start_ms());
+        p = put(p, " --> ");
+        p = put_int(p, cue.end_ms());
         if (cue.is_danmu()) {
+            out.commit(p);
             out.lit(" [danmu mode=").num(cue.mode()).lit(" color=#").hex6(cue.color());
             out.lit(" size=").size0(static_cast<double>(cue.fontsize())).lit("]");
+            p = out.room(1);
         }
-        out.lit("\n");
-        for (std::size_t j = 0; j < cue.line_count(); ++j) out.lit("   ").str(cue.line(j)).lit("\n");
+        *p++ = '\n';
+        out.commit(p);
+        for (std::size_t j = 0; j < cue.line_count(); ++j) {
+            const std::string_view line = cue.line(j);
+            if (line.size() > kShortLine) {
+                out.lit("   ").str(line).lit("\n");
+                continue;
+            }
+            p = out.room(line.size() + 4);
+            p = put(p, "   ");
+            if (!line.empty()) std::memcpy(p, line.data(), line.size());
+            p += line.size();
+            *p++ = '\n';
+            out.commit(p);
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,7 +23,21 @@ public:
     Out(const Out&) = delete;
     Out& operator=(const Out&) = delete;
 
-    Out& str(std::string_view s);
+    Out& str(std::string_view s) {
+        if (s.size() <= buf_.size() - len_) {
+            if (!s.empty()) std::memcpy(buf_.data() + len_, s.data(), s.size());
+            len_ += s.size();
+            return *this;
+        }
+        return str_slow(s);
+    }
+    // Room for `n` bytes (at most the buffer's size, 64 KiB) written in place; `commit` with
+    // the end of what was written.
+    char* room(std::size_t n) {
+        if (n > buf_.size() - len_) make_room(n);
+        return buf_.data() + len_;
+    }
+    void commit(const char* end) { len_ = static_cast<std::size_t>(end - buf_.data()); }
     template <std::size_t N>
     Out& lit(const char (&s)[N]) {
         return str(std::string_view(s, N - 1));
@@ -39,13 +54,23 @@ public:
     // more is written after that.
     bool flush();
     int error() const { return error_; }
-    std::string take() { return std::move(buf_); }
-    bool empty() const { return buf_.empty(); }
+    std::string take() {
+        buf_.resize(len_);
+        len_ = 0;
+        return std::move(buf_);
+    }
+    bool empty() const { return len_ == 0; }
 
 private:
+    Out& str_slow(std::string_view s);
+    void make_room(std::size_t n);
+
     int fd_;
     int error_ = 0;
+    // Bytes [0, len_) are the output; the rest is room, so that writing needs no size check
+    // of the string's own.
     std::string buf_;
+    std::size_t len_ = 0;
 };
 
 // Writes all of `s` to `fd`, going on after interruptions; false with errno set on failure.

@@ -68,7 +68,8 @@ char* Store::release_text() {
 bool Store::own_text() {
     if (owned_text_ || text_.empty()) return true;
     bool referenced = false;
-    for (size_t i = 0; i < lines_.size() && !referenced; ++i) referenced = !lines_[i].in_arena;
+    for (size_t i = 0; i < line_total() && !referenced; ++i)
+        referenced = wide_ ? !wide_lines_[i].in_arena : !(lines_[i].len & LineRef::kInArena);
     if (!referenced) {
         text_ = {};
         return true;
@@ -93,6 +94,8 @@ void Store::reset() {
 void Store::clear_cues() {
     cues_.reset();
     lines_.reset();
+    wide_lines_.reset();
+    wide_ = false;
     danmaku_.reset();
     arena_.reset();
     peak_ = 0;
@@ -103,6 +106,7 @@ detail::Records Store::records() const {
     r.cues = cues_.data();
     r.count = cues_.size();
     r.lines = lines_.data();
+    r.wide_lines = wide_ ? wide_lines_.data() : nullptr;
     r.danmaku = danmaku_.size() ? danmaku_.data() : nullptr;
     r.text = text_.data();
     r.arena = arena_.data();
@@ -121,30 +125,55 @@ int Store::add_cue(int32_t start_ms, int32_t end_ms) {
         return -1;
     }
     const size_t i = cues_.size() - 1;
-    cues_[i].first_line = static_cast<uint32_t>(lines_.size());
+    cues_[i].first_line = static_cast<uint32_t>(line_total());
     if (cues_.size() > peak_) peak_ = cues_.size();
     return static_cast<int>(i);
+}
+
+bool Store::widen() {
+    WideLineRef* w = wide_lines_.extend(lines_.size() + 1); // room for the line that asked too
+    if (!w) return false;
+    for (size_t k = 0; k < lines_.size(); ++k) {
+        const LineRef& l = lines_[k];
+        w[k] = {l.off, l.len & LineRef::kLenMask, (l.len & LineRef::kInArena) ? 1u : 0u};
+    }
+    wide_lines_.added(lines_.size());
+    lines_.reset();
+    wide_ = true;
+    return true;
+}
+
+bool Store::push_line(uint64_t off, uint32_t len, bool in_arena) {
+    if (!wide_ && off <= narrow_limit_ && len <= LineRef::kLenMask && len <= narrow_limit_)
+        return lines_.push({static_cast<uint32_t>(off), len | (in_arena ? LineRef::kInArena : 0u)});
+    if (!wide_ && !widen()) return false;
+    return wide_lines_.push({off, len, in_arena ? 1u : 0u});
 }
 
 int Store::add_line(int index, std::string_view s) {
     if (index < 0 || static_cast<size_t>(index) + 1 != cues_.size()) return -1;
     CueRecord& c = cues_[static_cast<size_t>(index)];
-    if (s.size() > UINT32_MAX || lines_.size() >= UINT32_MAX || c.line_count >= static_cast<uint32_t>(INT32_MAX))
+    if (s.size() > UINT32_MAX || line_total() >= UINT32_MAX || c.line_count >= static_cast<uint32_t>(INT32_MAX))
         return -1;
-    LineRef ref{0, static_cast<uint32_t>(s.size()), 1}; // an empty line needs no bytes anywhere
+    // An empty line needs no bytes anywhere.
+    uint64_t off = 0;
+    bool in_arena = true;
     const char* base = text_.data();
     const bool in_text = base && s.data() >= base && s.data() + s.size() <= base + text_.size();
     if (!s.empty() && in_text) {
-        ref.off = static_cast<uint64_t>(s.data() - base);
-        ref.in_arena = 0;
+        off = static_cast<uint64_t>(s.data() - base);
+        in_arena = false;
     } else if (!s.empty()) {
         char* p = arena_.extend(s.size());
         if (!p) return -1;
-        if (!s.empty()) std::memcpy(p, s.data(), s.size());
-        ref.off = arena_.size();
+        std::memcpy(p, s.data(), s.size());
+        off = arena_.size();
         arena_.added(s.size());
     }
-    if (!lines_.push(ref)) return -1;
+    if (!push_line(off, static_cast<uint32_t>(s.size()), in_arena)) {
+        if (in_arena && !s.empty()) arena_.shrink_to(off);
+        return -1;
+    }
     ++c.line_count;
     return 0;
 }
@@ -153,6 +182,7 @@ void Store::drop_last() {
     if (cues_.size() == 0) return;
     const CueRecord& c = cues_[cues_.size() - 1];
     lines_.shrink_to(c.first_line);
+    wide_lines_.shrink_to(c.first_line);
     cues_.shrink_to(cues_.size() - 1);
     danmaku_.shrink_to(cues_.size());
 }

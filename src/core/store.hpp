@@ -18,6 +18,7 @@ namespace cuekit {
 using detail::CueRecord;
 using detail::DanmakuRecord;
 using detail::LineRef;
+using detail::WideLineRef;
 
 // Raw storage for PodArray. Small blocks come from malloc; from 1 MiB on, a block is mapped
 // straight from the kernel, grown by remapping (never copied) and backed by huge pages where
@@ -99,13 +100,13 @@ public:
     void reset();
     // Every cue and line, not the text, error or warnings: what the driver does between attempts.
     void clear_cues();
+    // Offsets and lengths above `limit` take the wide line records; only tests lower it from
+    // 32 bits, to reach that path without gigabytes of input.
+    void set_narrow_limit(uint64_t limit) { narrow_limit_ = limit; }
 
     size_t count() const { return cues_.size(); }
     const CueRecord& cue(size_t i) const { return cues_[i]; }
-    std::string_view line(const LineRef& l) const {
-        return {(l.in_arena ? arena_.data() : text_.data()) + l.off, l.len};
-    }
-    std::string_view line(size_t i, size_t j) const { return line(lines_[cues_[i].first_line + j]); }
+    std::string_view line(size_t i, size_t j) const { return line_at(cues_[i].first_line + j); }
     // Null when no cue is a danmaku comment.
     const DanmakuRecord* danmaku(size_t i) const { return danmaku_.size() ? &danmaku_[i] : nullptr; }
     // The most cues the store held at once (drops included).
@@ -147,10 +148,25 @@ public:
     size_t prior_cues = 0;
 
 private:
+    std::string_view line_at(size_t k) const {
+        if (wide_) {
+            const WideLineRef& w = wide_lines_[k];
+            return {(w.in_arena ? arena_.data() : text_.data()) + w.off, w.len};
+        }
+        const LineRef& l = lines_[k];
+        return {((l.len & LineRef::kInArena) ? arena_.data() : text_.data()) + l.off, l.len & LineRef::kLenMask};
+    }
+    size_t line_total() const { return wide_ ? wide_lines_.size() : lines_.size(); }
+    bool push_line(uint64_t off, uint32_t len, bool in_arena);
+    bool widen();
+
     std::string_view text_;
     char* owned_text_ = nullptr;
     PodArray<CueRecord> cues_;
     PodArray<LineRef> lines_;
+    PodArray<WideLineRef> wide_lines_; // used instead of lines_ once wide_
+    bool wide_ = false;
+    uint64_t narrow_limit_ = UINT32_MAX;
     PodArray<DanmakuRecord> danmaku_; // empty, or one per cue
     PodArray<char> arena_;
     size_t peak_ = 0;

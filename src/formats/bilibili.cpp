@@ -20,6 +20,16 @@ void read_p(std::string_view p, int32_t& start_ms, DanmakuStyle& style) {
     if (tok[3]) style.color = danmaku_color(tok[3]);
 }
 
+// The `p` attribute. Nearly every comment starts `<d p="`, and there the search for the
+// attribute could find nothing earlier, so the value is read in place.
+AttrValue p_attribute(std::string_view tag) {
+    constexpr std::string_view kLead = "<d p=\"";
+    if (!tag.starts_with(kLead)) return xml_get_attr(tag, "p", kPMax);
+    std::string_view value = tag.substr(kLead.size());
+    value = value.substr(0, std::min(value.find('"'), kPMax));
+    return {true, value};
+}
+
 } // namespace
 
 bool probe_bilibili(std::string_view t) { return contains(t, "<d p=") || contains(t, "<d p =\""); }
@@ -31,7 +41,7 @@ int parse_bilibili(Store& st, std::string_view text) {
     ElementScanner elements(text, "<d ", "</d>", true, false);
     std::string_view tag;
     while (elements.next_tag(tag, kTagMax)) {
-        const AttrValue p = xml_get_attr(tag, "p", kPMax);
+        const AttrValue p = p_attribute(tag);
         std::string_view inner;
         if (!p.found || !elements.body(inner)) continue;
         const std::string_view comment = xml_text_decode(inner, buf);

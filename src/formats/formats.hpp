@@ -4,6 +4,7 @@
 #include "core/core.hpp"
 
 #include <string>
+#include <vector>
 
 namespace cuekit {
 
@@ -58,6 +59,35 @@ struct TextRules {
 // trimmed. The result points into `buf`, which is reused from call to call, or into `range`
 // when nothing but trimming was needed.
 std::string_view xml_text_decode(std::string_view range, std::string& buf, TextRules rules = {});
+
+// xml_text_decode with its own buffer, and the decoded text then stored as a cue's lines:
+// every line that the decoder copied unchanged from one stretch of the range stays a view of
+// the range (the store then keeps no copy of it).
+class MarkupText {
+public:
+    std::string_view decode(std::string_view range, TextRules rules = {});
+    std::string_view text() const { return text_; }
+    // Adds the text of the last decode to cue `index` as cue_add_text does; its result.
+    int add_to(Store& st, int index) const;
+
+    // A stretch of the source copied as it is to offset `out` of the output.
+    struct Run {
+        size_t out;
+        const char* src;
+        size_t len;
+    };
+
+private:
+    // `piece` of the output as a view of the source, when one run holds it; runs are searched
+    // from `run` on, so pieces are asked for in order.
+    std::string_view source_of(std::string_view piece, size_t& run) const;
+
+    std::string buf_;
+    std::vector<Run> runs_;
+    std::string_view text_;
+    size_t clean_ = 0;    // output offsets below this are as the runs copied them
+    bool copied_ = false; // whether text_ lies in buf_ (else it is a view of the range)
+};
 
 // Walks the elements of one name through a markup text, front to back: each start tag (from
 // its '<' through its first '>'), and on request the text up to the element's closing tag.

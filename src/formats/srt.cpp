@@ -10,9 +10,35 @@ constexpr std::array<std::string_view, 3> kDelims{"-->", "- >", "->"};
 constexpr size_t kLeftMax = 127;
 constexpr size_t kRightMax = 255;
 
+// The timing line nearly every file writes, "HH:MM:SS,mmm --> HH:MM:SS,mmm", read in place.
+// Whatever follows it changes neither time, so this gives what the general reading gives.
+bool canonical_tc(std::string_view line, int32_t& start, int32_t& end) {
+    // "DD:DD:DDFDDD --> DD:DD:DDFDDD": the separators by position, then the digits.
+    constexpr size_t kLength = 29;
+    constexpr std::array<uint8_t, 18> kDigits{0, 1, 3, 4, 6, 7, 9, 10, 11, 17, 18, 20, 21, 23, 24, 26, 27, 28};
+    if (line.size() < kLength) return false;
+    const char* c = line.data();
+    const auto frac = [](char x) { return x == ',' || x == '.'; };
+    if (c[2] != ':' || c[5] != ':' || c[19] != ':' || c[22] != ':' || !frac(c[8]) || !frac(c[25]) ||
+        std::memcmp(c + 12, " --> ", 5) != 0)
+        return false;
+    unsigned bad = 0;
+    for (const uint8_t k : kDigits) bad |= static_cast<unsigned>(static_cast<unsigned char>(c[k]) - '0') > 9 ? 1u : 0u;
+    if (bad) return false;
+    const auto d = [&](size_t i) { return static_cast<int32_t>(c[i] - '0'); };
+    const auto at = [&](size_t i) {
+        return (d(i) * 10 + d(i + 1)) * 3600000 + (d(i + 3) * 10 + d(i + 4)) * 60000 + (d(i + 6) * 10 + d(i + 7)) * 1000 +
+               d(i + 9) * 100 + d(i + 10) * 10 + d(i + 11);
+    };
+    start = at(0);
+    end = at(17);
+    return true;
+}
+
 } // namespace
 
 bool srt_try_tc(std::string_view line, int32_t& start, int32_t& end) {
+    if (canonical_tc(line, start, end)) return true;
     for (const std::string_view d : kDelims) {
         const size_t at = line.find(d);
         if (at == std::string_view::npos) continue;
@@ -54,8 +80,9 @@ int parse_timed_blocks(Store& st, std::string_view text, const BlockRules& rules
     // A bare number in a cue's text is held back: before a timing line it is the next cue's
     // identifier, not text.
     std::string_view number;
+    // Lines come from the line scanner, so they hold no line break: each is stored as it is.
     auto add_held_number = [&] {
-        if (!number.empty()) cue_add_text(st, cue, number);
+        if (!number.empty()) cue_add_line(st, cue, number);
         number = {};
     };
     auto close_block = [&] {
@@ -65,10 +92,12 @@ int parse_timed_blocks(Store& st, std::string_view text, const BlockRules& rules
         timing = false;
         cue = -1;
     };
+    // A NUL ends a line for this reading; most texts hold none, and one look tells.
+    const bool has_nul = !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr;
     LineReader reader(text);
     std::string_view raw;
     while (reader.next(raw)) {
-        const std::string_view full = until_nul(raw);
+        const std::string_view full = has_nul ? until_nul(raw) : raw;
         const std::string_view line = trim(full);
         int32_t s = 0, e = 0;
         if (line.empty()) {
@@ -91,7 +120,7 @@ int parse_timed_blocks(Store& st, std::string_view text, const BlockRules& rules
             if (is_bare_number(line))
                 number = line;
             else
-                cue_add_text(st, cue, line);
+                cue_add_line(st, cue, line);
             continue;
         }
         if (rules.never_timing && rules.never_timing(line)) continue;

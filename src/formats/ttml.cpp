@@ -199,7 +199,7 @@ void close_div(TtmlParse& ps) {
 // A time below the division offset is taken as relative to it, any other as absolute.
 int32_t place(int32_t t, int32_t offset) { return t < offset ? add_sat(t, offset) : t; }
 
-void add_paragraph(std::string_view tag, std::string_view body, TtmlParse& ps) {
+void add_paragraph(std::string_view tag, const MarkupText& body, TtmlParse& ps) {
     const AttrValue begin_attr = xml_get_attr(tag, "begin", kAttrMax);
     const AttrValue end_attr = xml_get_attr(tag, "end", kAttrMax);
     const AttrValue dur_attr = xml_get_attr(tag, "dur", kAttrMax);
@@ -226,8 +226,8 @@ void add_paragraph(std::string_view tag, std::string_view body, TtmlParse& ps) {
             has_end = true;
         }
     }
-    if (!has_end || end <= start || body.empty()) return;
-    cue_add_text(ps.st, cue_add(ps.st, start, end), body);
+    if (!has_end || end <= start || body.text().empty()) return;
+    body.add_to(ps.st, cue_add(ps.st, start, end));
 }
 
 // The elements the scanner acts on, by local name (any namespace prefix removed).
@@ -312,7 +312,7 @@ int parse_ttml(Store& st, std::string_view text) {
     text = until_nul(text);
     TtmlParse ps{st};
     ParaEndFinder para_end(text);
-    std::string text_buf;
+    MarkupText body;
 
     size_t pos = 0;
     for (size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', pos)) {
@@ -333,8 +333,7 @@ int parse_ttml(Store& st, std::string_view text) {
             size_t after = 0;
             const size_t close = para_end.next(gt + 1, after);
             if (close == std::string_view::npos) continue;
-            const std::string_view body =
-                xml_text_decode(text.substr(gt + 1, close - gt - 1), text_buf, {.br_breaks = true, .collapse_space = true});
+            body.decode(text.substr(gt + 1, close - gt - 1), {.br_breaks = true, .collapse_space = true});
             add_paragraph(tag.substr(0, kParaTagMax), body, ps);
             pos = after;
             continue;

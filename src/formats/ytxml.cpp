@@ -31,19 +31,19 @@ int32_t float_ms(float seconds) {
 }
 
 // The older form: `text` elements, times in seconds.
-void read_text_elements(Store& st, std::string_view text, std::string& buf) {
+void read_text_elements(Store& st, std::string_view text, MarkupText& markup) {
     ElementScanner elements(text, kOpen, kClose, false, true);
     std::string_view tag;
     while (elements.next_tag(tag, kTagMax)) {
         std::string_view inner;
         if (elements.self_closing() || !elements.body(inner)) continue; // no caption
-        const std::string_view caption = xml_text_decode(inner, buf, {.br_breaks = true});
+        const std::string_view caption = markup.decode(inner, {.br_breaks = true});
 
         const float s = seconds_value(xml_get_attr(tag, "start", kValueMax).value);
         const float d = seconds_value(xml_get_attr(tag, "dur", kValueMax).value);
         const int32_t start = float_ms(s);
         const int32_t end = float_ms(s + d);
-        if (start < end && !caption.empty()) cue_add_text(st, cue_add(st, start, end), caption);
+        if (start < end && !caption.empty()) markup.add_to(st, cue_add(st, start, end));
     }
 }
 
@@ -53,16 +53,16 @@ int32_t ms_value(std::string_view tag, std::string_view name) {
 
 // The newer form: `p` elements with `t` and `d` in milliseconds, the text possibly split
 // into `s` word segments, which join as written.
-void read_paragraphs(Store& st, std::string_view text, std::string& buf) {
+void read_paragraphs(Store& st, std::string_view text, MarkupText& markup) {
     ElementScanner elements(text, "<p", "</p>", false, true);
     std::string_view tag;
     while (elements.next_tag(tag, kTagMax)) {
         std::string_view inner;
         if (elements.self_closing() || !elements.body(inner)) continue;
-        const std::string_view caption = xml_text_decode(inner, buf, {.br_breaks = true});
+        const std::string_view caption = markup.decode(inner, {.br_breaks = true});
         const int32_t start = ms_value(tag, "t");
         const int32_t end = add_sat(start, ms_value(tag, "d"));
-        if (start < end && !caption.empty()) cue_add_text(st, cue_add(st, start, end), caption);
+        if (start < end && !caption.empty()) markup.add_to(st, cue_add(st, start, end));
     }
 }
 
@@ -102,11 +102,11 @@ bool probe_ytxml(std::string_view sample) {
 
 int parse_ytxml(Store& st, std::string_view text) {
     text = until_nul(text);
-    std::string buf;
+    MarkupText markup;
     if (is_format3(text))
-        read_paragraphs(st, text, buf);
+        read_paragraphs(st, text, markup);
     else
-        read_text_elements(st, text, buf);
+        read_text_elements(st, text, markup);
     return finish_parse(st, SUB_FORMAT_YTXML, "no YouTube XML cues");
 }
 

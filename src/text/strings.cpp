@@ -95,20 +95,37 @@ size_t ifind(std::string_view hay, std::string_view needle, size_t from) {
     return std::string_view::npos;
 }
 
-size_t LineReader::next_candidate(size_t from) const {
-    const char* t = text_.data();
-    const size_t n = text_.size();
-    size_t i = from;
+uint64_t LineReader::candidates(size_t block) const {
+    const char* t = text_.data() + block;
+    const size_t n = std::min<size_t>(64, text_.size() - block);
+    uint64_t bits = 0;
 #ifdef __SSE2__
-    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), ls = _mm_set1_epi8('\xE2');
-    for (; i + 16 <= n; i += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, cr)), _mm_cmpeq_epi8(x, ls));
-        if (const int m = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(m)));
+    if (n == 64) {
+        const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), ls = _mm_set1_epi8('\xE2');
+        for (size_t k = 0; k < 4; ++k) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 16 * k));
+            const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, cr)), _mm_cmpeq_epi8(x, ls));
+            bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit))) << (16 * k);
+        }
+        return bits;
     }
 #endif
-    for (; i < n; ++i)
-        if (t[i] == '\n' || t[i] == '\r' || t[i] == '\xE2') return i;
+    for (size_t i = 0; i < n; ++i)
+        if (t[i] == '\n' || t[i] == '\r' || t[i] == '\xE2') bits |= uint64_t{1} << i;
+    return bits;
+}
+
+size_t LineReader::next_candidate(size_t from) {
+    const size_t n = text_.size();
+    while (from < n) {
+        const size_t block = from & ~size_t{63};
+        if (block != block_) {
+            block_ = block;
+            bits_ = candidates(block);
+        }
+        if (const uint64_t m = bits_ & (~uint64_t{0} << (from - block))) return block + static_cast<size_t>(std::countr_zero(m));
+        from = block + 64;
+    }
     return n;
 }
 

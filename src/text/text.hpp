@@ -93,12 +93,16 @@ public:
 
 private:
     // Position of the first byte at or after `from` that can start a terminator (LF, CR or
-    // the lead byte E2), or the text size; all three are looked for in one pass.
-    size_t next_candidate(size_t from) const;
+    // the lead byte E2), or the text size. Lines are short, so the candidates are found 64
+    // bytes at a time and kept as a bit mask for the calls that follow.
+    size_t next_candidate(size_t from);
+    uint64_t candidates(size_t block) const;
 
     std::string_view text_;
     size_t pos_ = 0;
     bool done_ = false;
+    size_t block_ = SIZE_MAX; // the 64-byte block whose candidates `bits_` holds
+    uint64_t bits_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -179,7 +183,12 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding);
 // Ill-formed sequences as the decoder counts them (byte patterns only: overlong forms and
 // encoded surrogates pass), counting stopped at `limit`; the text is kept as it is below 8.
 int count_invalid_utf8(std::string_view b, int limit);
-// count_invalid_utf8(b, 1) == 0, sixteen bytes a step where the machine allows it.
+// count_invalid_utf8(b, 1) == 0, 32 or 16 bytes a step where the machine allows it.
 bool utf8_patterns_hold(std::string_view b);
+// Its forms, for tests: SSE2 (the exact count where the build lacks SSE2) and AVX2 (to be
+// called only when have_avx2(); elsewhere the SSE2 form).
+bool utf8_patterns_hold_sse2(std::string_view b);
+bool utf8_patterns_hold_avx2(std::string_view b);
+bool have_avx2();
 
 } // namespace cuekit

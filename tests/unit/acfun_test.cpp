@@ -1,13 +1,21 @@
 // AcFun danmaku: comment objects anywhere in a JSON document, to a bounded depth.
 #include "danmaku_test_util.hpp"
 #include "core/core.hpp"
+#include "formats/danmaku.hpp"
 
 #include <gtest/gtest.h>
 
+#include <yyjson.h>
+
+#include <algorithm>
 #include <climits>
+#include <cstring>
+#include <memory>
+#include <random>
 #include <string>
 
 using namespace cuekit_test;
+using cuekit::Store;
 
 namespace {
 
@@ -100,6 +108,9 @@ TEST(Acfun, WhichObjectsCount) {
          {1, 2, 3}},
         {"array element comment is not looked into", "[{\"c\":\"1\",\"m\":\"a\",\"more\":[" + obj("2") + "]}]", {1}},
         {"array element that is no comment is looked into", "[{\"c\":1,\"m\":\"a\",\"more\":[" + obj("2") + "]}]", {2}},
+        {"own cue first when c and m follow what it holds", "{\"a\":[" + obj("2") + "],\"c\":\"1\",\"m\":\"x\"}",
+         {1, 2}},
+        {"element found a comment after what it holds", "[{\"a\":[" + obj("2") + "],\"c\":\"1\",\"m\":\"x\"}]", {1}},
         {"member value comment is looked into", "{\"a\":{\"c\":\"1\",\"m\":\"a\",\"b\":" + obj("2") + "}}", {1, 2}},
         {"depth-first document order", "[[" + obj("3") + "]," + obj("1") + ",{\"x\":[" + obj("2") + "]}]", {3, 1, 2}},
         {"first duplicate key", "[{\"c\":\"1\",\"c\":\"2\",\"m\":\"a\",\"m\":\"b\"}]", {1}},
@@ -172,6 +183,127 @@ TEST(Acfun, ThroughTheDriver) {
     ASSERT_EQ(parse(text, SUB_FORMAT_ACFUN), 0);
     EXPECT_EQ(sub_cue_count(), 1);
     sub_clear();
+}
+
+// The reference for the streamed reader: the document read into a tree and walked, as a reader
+// built on a general JSON library would do it.
+namespace tree {
+
+constexpr int kMaxDepth = 5;
+
+std::string_view str_view(yyjson_val* v) { return {yyjson_get_str(v), yyjson_get_len(v)}; }
+
+int add_from_obj(Store& st, yyjson_val* obj) {
+    if (!yyjson_is_obj(obj) || yyjson_obj_size(obj) == 0) return 0;
+    yyjson_val* c = yyjson_obj_get(obj, "c");
+    yyjson_val* m = yyjson_obj_get(obj, "m");
+    if (!yyjson_is_str(c) || !yyjson_is_str(m)) return 0;
+    const cuekit::DanmakuTokens tok(str_view(c));
+    if (tok.count() == 0) return 0;
+    cuekit::DanmakuStyle style;
+    const int32_t start_ms = std::max(cuekit::danmaku_time_ms(tok[0]), int32_t{0});
+    if (tok[1]) style.color = cuekit::danmaku_color(tok[1]);
+    if (tok[2]) style.mode = cuekit::danmaku_mode(tok[2]);
+    if (tok[3]) style.fontsize = cuekit::danmaku_fontsize(tok[3], style.fontsize);
+    return cuekit::add_danmaku(st, start_ms, style, str_view(m)) ? 1 : 0;
+}
+
+int walk(Store& st, yyjson_val* v, int depth) {
+    if (!v || depth >= kMaxDepth) return 0;
+    int n = 0;
+    if (yyjson_is_arr(v)) {
+        yyjson_arr_iter it = yyjson_arr_iter_with(v);
+        while (yyjson_val* e = yyjson_arr_iter_next(&it)) {
+            if (yyjson_is_obj(e)) n += add_from_obj(st, e) == 1 ? 1 : walk(st, e, depth + 1);
+            else if (yyjson_is_arr(e)) n += walk(st, e, depth + 1);
+        }
+    } else if (yyjson_is_obj(v)) {
+        n += add_from_obj(st, v);
+        yyjson_obj_iter it = yyjson_obj_iter_with(v);
+        while (yyjson_val* key = yyjson_obj_iter_next(&it)) {
+            yyjson_val* member = yyjson_obj_iter_get_val(key);
+            if (yyjson_is_ctn(member)) n += walk(st, member, depth + 1);
+        }
+    }
+    return n;
+}
+
+// -1 for a document the library refuses, else the count of comments.
+int parse(Store& st, const std::string& text) {
+    yyjson_doc* doc = yyjson_read(text.data(), text.size(), 0);
+    if (!doc) return -1;
+    const int n = walk(st, yyjson_doc_get_root(doc), 0);
+    yyjson_doc_free(doc);
+    return n;
+}
+
+} // namespace tree
+
+// Documents of the shape the comment search cares about, nested a little beyond its depth,
+// with the strings, numbers and escapes where strict readers differ.
+std::string random_value(std::mt19937& rng, int depth) {
+    static const char* const keys[] = {"c", "m", "c", "m", "\\u0063", "\\u006d", "x", "c\\u0000", "C", ""};
+    static const char* const strings[] = {"1.5,255,1,25", "2", ",,3,,7", "4,1", "hi", "a\\nb", "\\ud83d\\ude00",
+                                          "", "\\u00e9\\/\\\"", "\xE4\xB8\xAD", "tab", "9,1,\\u0031"};
+    static const char* const bad_strings[] = {"\\ud83d", "\\ude00x", "\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                                              "\\x", "tab\there"};
+    static const char* const scalars[] = {"0", "-0", "1.5e3", "1e-400", "true", "false", "null",
+                                          "1.7976931348623158e308", "0e99999", "-12.25E+2"};
+    static const char* const bad_scalars[] = {"1e400", "-1E+309", "01", "1.", "-", "nul", "2E",
+                                              "1.7976931348623159e308", "0.17976931348623159e309"};
+    const auto pick = [&](const auto& table) { return std::string(table[rng() % std::size(table)]); };
+    const bool bad = rng() % 40 == 0;
+    const unsigned kind = depth > 7 ? 2 + rng() % 2 : rng() % 5;
+    if (kind == 0 || kind == 1 || kind == 4) {
+        const bool object = kind != 1;
+        std::string s(1, object ? '{' : '[');
+        const unsigned n = rng() % 5;
+        for (unsigned i = 0; i < n; ++i) {
+            if (i) s += rng() % 8 ? "," : " , ";
+            if (object) s += "\"" + pick(keys) + "\":";
+            s += kind == 4 && rng() % 2 ? "\"" + pick(strings) + "\"" : random_value(rng, depth + 1);
+        }
+        return s + (object ? '}' : ']');
+    }
+    if (kind == 2) return "\"" + (bad ? pick(bad_strings) : pick(strings)) + "\"";
+    return bad ? pick(bad_scalars) : pick(scalars);
+}
+
+TEST(Acfun, SameAsATreeReaderOnRandomDocuments) {
+    std::mt19937 rng(12345);
+    static const char edits[] = "{}[],:\"\\ u0e.-+1\x01\x80\xC3\xFF";
+    int accepted = 0;
+    for (int round = 0; round < 30000; ++round) {
+        std::string doc = random_value(rng, 0);
+        for (unsigned e = rng() % 3; e > 0 && !doc.empty(); --e) {
+            const size_t at = rng() % doc.size();
+            const char c = edits[rng() % (sizeof edits - 1)];
+            switch (rng() % 3) {
+            case 0: doc[at] = c; break;
+            case 1: doc.insert(at, 1, c); break;
+            default: doc.erase(at, 1); break;
+            }
+        }
+        Store want;
+        const int n = tree::parse(want, doc);
+        Store got;
+        const int rc = cuekit::parse_acfun(got, doc);
+        ASSERT_EQ(rc == SUB_OK, n > 0) << doc;
+        if (rc != SUB_OK) {
+            EXPECT_STREQ(got.error, n < 0 ? "Acfun: invalid JSON" : "no Acfun danmaku") << doc;
+            continue;
+        }
+        ++accepted;
+        ASSERT_EQ(got.count(), want.count()) << doc;
+        for (size_t i = 0; i < got.count(); ++i) {
+            EXPECT_EQ(got.cue(i).start_ms, want.cue(i).start_ms) << doc;
+            EXPECT_EQ(got.cue(i).end_ms, want.cue(i).end_ms) << doc;
+            EXPECT_EQ(std::memcmp(got.danmaku(i), want.danmaku(i), sizeof(cuekit::DanmakuRecord)), 0) << doc;
+            ASSERT_EQ(got.cue(i).line_count, want.cue(i).line_count) << doc;
+            for (size_t j = 0; j < got.cue(i).line_count; ++j) EXPECT_EQ(got.line(i, j), want.line(i, j)) << doc;
+        }
+    }
+    EXPECT_GT(accepted, 500); // the documents reach the comment search, not only the refusals
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 // Attribute values out of one start tag, and the plain text of a markup range.
+#include "core/core.hpp"
 #include "formats/formats.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <string>
 
 using cuekit::xml_get_attr;
@@ -106,6 +109,67 @@ TEST(Markup, TextDecodeReusesItsBuffer) {
     const auto cap = buf.capacity();
     for (int i = 0; i < 100; ++i) cuekit::xml_text_decode("again", buf);
     EXPECT_EQ(buf.capacity(), cap);
+}
+
+// The character data of a range as the byte-by-byte rules have it: the reference for the run
+// copying decoder.
+std::string reference_decode(std::string_view range, cuekit::TextRules rules) {
+    std::string out;
+    size_t i = 0;
+    while (i < range.size() && out.size() < cuekit::kTextMax) {
+        const char c = range[i++];
+        if (c == '<') {
+            const size_t gt = range.find('>', i);
+            if (gt == std::string_view::npos) break;
+            std::string_view name = range.substr(i, gt - i);
+            name = name.substr(0, std::min(name.find_first_of(" \t\r\n/"), name.size()));
+            if (const size_t colon = name.rfind(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
+            if (rules.br_breaks && cuekit::ieq(name, "br")) out += '\n';
+            i = gt + 1;
+        } else if (rules.collapse_space && cuekit::is_space(static_cast<unsigned char>(c))) {
+            if (out.empty() || out.back() != ' ') out += ' ';
+        } else if (c != '>') {
+            out += c;
+        }
+    }
+    out.resize(cuekit::html_decode(out.data(), out.size()));
+    return std::string(cuekit::trim(out));
+}
+
+TEST(Markup, TextDecodeSameAsTheByteRulesOnRandomText) {
+    std::mt19937 rng(7);
+    static const std::string_view pieces[] = {"<",  ">", "&", "&amp;", "&#39;", " ", "  ", "\t", "\n", "\r\n", "a",
+                                              "word", "<br/>", "<BR>", "<tt:br />", "<span>", "</span>", std::string_view("\0", 1)};
+    std::string buf;
+    cuekit::MarkupText markup;
+    int views = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        const unsigned n = rng() % 24;
+        for (unsigned i = 0; i < n; ++i) text += pieces[rng() % std::size(pieces)];
+        if (round % 1000 == 0) text = std::string(cuekit::kTextMax - 3, 'x') + text; // crosses the cut
+        for (const bool br : {false, true})
+            for (const bool collapse : {false, true}) {
+                const cuekit::TextRules rules{.br_breaks = br, .collapse_space = collapse};
+                const std::string want = reference_decode(text, rules);
+                ASSERT_EQ(cuekit::xml_text_decode(text, buf, rules), want)
+                    << testing::PrintToString(text) << " br " << br << " collapse " << collapse;
+                // Stored as lines, with unchanged ones left in the text: the lines of the copy.
+                cuekit::Store lean;
+                cuekit::Store copied;
+                lean.set_text(text, nullptr);
+                ASSERT_EQ(markup.decode(text, rules), want);
+                ASSERT_EQ(markup.add_to(lean, cuekit::cue_add(lean, 0, 1)),
+                          cuekit::cue_add_text(copied, cuekit::cue_add(copied, 0, 1), want));
+                ASSERT_EQ(lean.cue(0).line_count, copied.cue(0).line_count);
+                for (size_t j = 0; j < lean.cue(0).line_count; ++j) {
+                    ASSERT_EQ(lean.line(0, j), copied.line(0, j)) << testing::PrintToString(text);
+                    const std::string_view line = lean.line(0, j);
+                    views += line.data() >= text.data() && line.data() < text.data() + text.size() ? 1 : 0;
+                }
+            }
+    }
+    EXPECT_GT(views, 10000); // unchanged lines are not copied
 }
 
 } // namespace

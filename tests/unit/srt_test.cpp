@@ -91,4 +91,31 @@ TEST(Srt, TimingLineLimits) {
     EXPECT_FALSE(cuekit::srt_try_tc("999:00:00,000 --> 999:00:01,000", s, e));
 }
 
+// The usual timing line is read by a shortcut; it and its near misses must read as the
+// general rules read them.
+TEST(Srt, UsualTimingLineAndItsNearMisses) {
+    const struct {
+        const char* line;
+        int32_t start, end; // -1: no timing line
+    } cases[] = {
+        {"01:02:03,456 --> 99:59:59.999", 3723456, 359999999},
+        {"00:00:01,000 --> 00:00:02,0009 X:1", 1000, 2000},  // more fraction digits, settings
+        {"00:00:01,5 --> 00:00:02,000", 1500, 2000},         // a short fraction
+        {"00:00:01;000 --> 00:00:02,000", 1000, 2000},       // no fraction separator
+        {"00:00:01,000 ->  00:00:02,000", 1000, 2000},       // another arrow
+        {"00:00:01,000 --> 0a:00:02,000", 1000, -1},         // not a digit where one must be
+        {"00:0x:01,000 --> 00:00:02,000", 0, 2000},          // the loose reading stops early
+        {"00:00:01,000 --> 00:00:0", 1000, 0},
+    };
+    for (const auto& c : cases) {
+        int32_t s = -9, e = -9;
+        const bool found = cuekit::srt_try_tc(c.line, s, e);
+        EXPECT_EQ(found, c.start >= 0 && c.end >= 0) << c.line;
+        if (found) {
+            EXPECT_EQ(s, c.start) << c.line;
+            EXPECT_EQ(e, c.end) << c.line;
+        }
+    }
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace cuekit_test;
 
@@ -126,6 +127,47 @@ TEST_F(StateTest, StatesAreIndependent) {
     ASSERT_EQ(cuekit::parse(a, srt.data(), srt.size(), -1, nullptr, false), 0);
     EXPECT_EQ(a.count(), 1u);
     EXPECT_EQ(sub_cue_count(), 0);
+}
+
+// Lines whose offset or length would not fit the compact records switch the store to wide
+// ones midway; every line, before and after the switch, must read back the same through the
+// store and through the C++ view, and after a dropped cue.
+TEST_F(StateTest, LinesReadBackAcrossTheSwitchToWideRecords) {
+    const std::string text = "first line\nsecond line\nthird line that is long\n";
+    const std::string_view t(text);
+    struct Add {
+        std::string_view s;
+        bool in_text;
+    };
+    const std::vector<Add> adds = {{t.substr(0, 10), true}, {"copied", false}, {t.substr(11, 11), true},
+                                   {"", false}, {t.substr(23, 23), true}, {"a copy longer than the limit", false}};
+    for (const uint64_t limit : {uint64_t{UINT32_MAX}, uint64_t{12}, uint64_t{0}}) {
+        SCOPED_TRACE(limit);
+        cuekit::Store st;
+        st.set_narrow_limit(limit);
+        st.set_text(t, nullptr);
+        std::vector<std::vector<std::string>> want;
+        for (size_t k = 0; k < adds.size(); ++k) {
+            const int cue = cuekit::cue_add(st, static_cast<int32_t>(k), static_cast<int32_t>(k + 1));
+            ASSERT_EQ(cuekit::cue_add_line(st, cue, adds[k].s), 0);
+            ASSERT_EQ(cuekit::cue_add_line(st, cue, adds[adds.size() - 1 - k].s), 0);
+            want.push_back({std::string(adds[k].s), std::string(adds[adds.size() - 1 - k].s)});
+        }
+        cuekit::cue_add_line(st, cuekit::cue_add(st, 99, 100), "dropped");
+        cuekit::drop_last_cue(st);
+        const cuekit::detail::Records r = st.records();
+        EXPECT_EQ(r.wide_lines != nullptr, limit != UINT32_MAX);
+        ASSERT_EQ(st.count(), want.size());
+        for (size_t i = 0; i < want.size(); ++i)
+            for (size_t j = 0; j < 2; ++j) {
+                EXPECT_EQ(st.line(i, j), want[i][j]) << i << "/" << j;
+                EXPECT_EQ(cuekit::CueRef(r, i).line(j), want[i][j]) << i << "/" << j;
+            }
+        // Lines that point into the text make the store copy it when it must stand alone.
+        ASSERT_TRUE(st.own_text());
+        EXPECT_NE(st.text().data(), text.data());
+        EXPECT_EQ(st.line(4, 0), "third line that is long");
+    }
 }
 
 } // namespace
