@@ -112,7 +112,7 @@ public:
     void fail() { failed_ = true; }
 
     static char* copy(char* p, std::string_view s) {
-        std::memcpy(p, s.data(), s.size());
+        if (!s.empty()) std::memcpy(p, s.data(), s.size()); // an empty line's view may be null
         return p + s.size();
     }
     // Literals are copied with their size known at compile time.

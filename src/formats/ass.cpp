@@ -56,8 +56,10 @@ bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& 
             ev.text = line.substr(pos);
             return true;
         }
-        const size_t comma = line.find(',', pos);
-        if (comma == std::string_view::npos) return false;
+        // Fields before the text are a few bytes long: a plain loop beats a library search.
+        size_t comma = pos;
+        while (comma < line.size() && line[comma] != ',') ++comma;
+        if (comma == line.size()) return false;
         const std::string_view field = line.substr(pos, comma - pos);
         if (k == layout.start) ev.start = field;
         if (k == layout.end) ev.end = field;
@@ -78,17 +80,19 @@ size_t ass_next_break(std::string_view text, size_t from) {
 
 // Appends the pieces of `text` between hard line breaks to cue `index`; no empty line is
 // ever added. Only the breaks are removed, so each line is one span of the text. A line
-// that reaches the kTextMax-byte limit with text still to come is the cue's last.
+// that reaches the kTextMax-byte limit with text still to come is the cue's last. The text
+// is part of one scanned line, so it holds no line feed or carriage return: each piece is
+// stored as it is.
 void ass_split_text_lines(Store& st, int index, std::string_view text) {
     size_t begin = 0;
     while (true) {
         const size_t brk = ass_next_break(text, begin);
         const size_t stop = brk == std::string_view::npos ? text.size() : brk;
         if (stop - begin >= kTextMax && begin + kTextMax < text.size()) {
-            cue_add_text(st, index, text.substr(begin, kTextMax));
+            cue_add_line(st, index, text.substr(begin, kTextMax));
             return;
         }
-        if (stop > begin) cue_add_text(st, index, text.substr(begin, stop - begin));
+        if (stop > begin) cue_add_line(st, index, text.substr(begin, stop - begin));
         if (brk == std::string_view::npos) return;
         begin = brk + 2;
     }
