@@ -41,9 +41,7 @@ AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_l
 }
 
 TagAttributes::TagAttributes(std::string_view tag) : tag_(tag) {
-    // Tags are short: a plain loop beats a library search call per sign.
-    for (size_t at = 0; at < tag.size(); ++at) {
-        if (tag[at] != '=') continue;
+    for (size_t at = tag.find('='); at != std::string_view::npos; at = tag.find('=', at + 1)) {
         if (count_ == kMaxSigns) {
             overflow_ = true;
             break;
