@@ -233,10 +233,13 @@ private:
             if (c == '"') break;
             if (c < 0x20) return false;
             if (c >= 0x80) {
-                const size_t n = utf8_sequence(reinterpret_cast<const unsigned char*>(p_),
-                                               reinterpret_cast<const unsigned char*>(end_));
-                if (n == 0) return false;
-                p_ += n;
+                // Non-ASCII text comes in runs of characters: they are checked one after another.
+                do {
+                    const size_t n = utf8_sequence(reinterpret_cast<const unsigned char*>(p_),
+                                                   reinterpret_cast<const unsigned char*>(end_));
+                    if (n == 0) return false;
+                    p_ += n;
+                } while (p_ < end_ && static_cast<unsigned char>(*p_) >= 0x80);
                 continue;
             }
             // A backslash: the text so far moves to the buffer, unescaped from here on.

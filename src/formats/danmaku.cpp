@@ -35,7 +35,15 @@ float danmaku_fontsize(const char* token, float fallback) {
     return std::isfinite(v) ? v : fallback;
 }
 
-uint32_t danmaku_color(const char* token) { return strtou32_sat(token) & 0xFFFFFFu; }
+uint32_t danmaku_color(const char* token) {
+    // Up to nine digits cannot overflow, so the usual colour is read directly; anything else
+    // (blanks, a sign, ten digits or more) as strtoul reads it.
+    uint32_t v = 0;
+    size_t n = 0;
+    for (; n < 10 && is_digit(static_cast<unsigned char>(token[n])); ++n) v = v * 10 + static_cast<uint32_t>(token[n] - '0');
+    if (n == 0 || n == 10) v = strtou32_sat(token);
+    return v & 0xFFFFFFu;
+}
 
 bool add_danmaku(Store& st, int32_t start_ms, const DanmakuStyle& style, std::string_view text) {
     const int idx = cue_add(st, start_ms, add_sat(start_ms, kDanmakuDurationMs));

@@ -47,6 +47,21 @@ struct AttrValue {
 };
 AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_len);
 
+// xml_get_attr for a parser that asks one tag for several attributes: the tag's '=' signs are
+// found once, and a lookup only compares the names before them.
+class TagAttributes {
+public:
+    explicit TagAttributes(std::string_view tag);
+    AttrValue get(std::string_view name, size_t max_len) const;
+
+private:
+    static constexpr size_t kMaxSigns = 16; // a tag with more is searched as xml_get_attr does
+    std::string_view tag_;
+    std::array<uint32_t, kMaxSigns> signs_{};
+    size_t count_ = 0;
+    bool overflow_ = false;
+};
+
 // What a format's character data makes of line structure: whether a br element (any case,
 // any prefix) becomes a line feed, and whether runs of whitespace (space, tab, CR, LF)
 // collapse into one space before entities are decoded.

@@ -46,6 +46,40 @@ struct LineTimes {
     size_t count = 0;
 };
 
+// The usual time tag, "m:ss.xx" with at most 9 digits of minutes and 15 of seconds, read in
+// one step: the same minutes and the same double (an exact mantissa divided by an exact power
+// of ten) that the general number readers give. False for any other form.
+bool plain_time(std::string_view content, size_t colon, int64_t& minutes, double& seconds) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    if (colon == 0 || colon > 9) return false;
+    int64_t m = 0;
+    for (size_t i = 0; i < colon; ++i) {
+        const auto d = static_cast<unsigned char>(content[i] - '0');
+        if (d > 9) return false;
+        m = m * 10 + d;
+    }
+    uint64_t mantissa = 0;
+    size_t digits = 0;
+    size_t frac = 0;
+    size_t i = colon + 1;
+    for (bool point = false; i < content.size(); ++i) {
+        const auto d = static_cast<unsigned char>(content[i] - '0');
+        if (d <= 9) {
+            mantissa = mantissa * 10 + d;
+            ++digits;
+            frac += point ? 1 : 0;
+        } else if (content[i] == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || digits > 15) return false;
+    minutes = m;
+    seconds = static_cast<double>(mantissa) / kPow10[frac];
+    return true;
+}
+
 // One tag's content (between the brackets): a time tag "mm:ss.xx" or a metadata tag "key:value".
 // The content is followed by its ']', which ends a number just as a NUL does, so the number
 // readers run on the text itself unless the content must be cut or its value is empty.
@@ -64,8 +98,12 @@ void read_tag(std::string_view content, LineTimes& line, double& offset) {
         return;
     }
     // Minutes are widened before scaling so that no count of them can overflow.
-    const int64_t minutes = atoi_sat(begin);
-    const double seconds = strtod_fast(value, nullptr);
+    int64_t minutes = 0;
+    double seconds = 0;
+    if (!plain_time(content, colon, minutes, seconds)) {
+        minutes = atoi_sat(begin);
+        seconds = strtod_fast(value, nullptr);
+    }
     const int32_t t = saturate_i32((seconds + static_cast<double>(minutes * 60)) * 1000.0);
     if (line.count < kTimesPerLine) line.times[line.count++] = t;
 }

@@ -12,10 +12,22 @@
 
 namespace cuekit {
 
+namespace {
+// The pattern lives in a 64-byte buffer: a name beyond 61 bytes is cut there.
+constexpr size_t kAttrNameMax = 61;
+
+AttrValue quoted_value(std::string_view tag, size_t at, char quote, size_t max_len) {
+    std::string_view value = tag.substr(at);
+    const size_t close = value.find(quote);
+    if (close != std::string_view::npos) value = value.substr(0, close);
+    if (value.size() > max_len) value = value.substr(0, max_len);
+    return {true, value};
+}
+} // namespace
+
 AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_len) {
     for (const char quote : {'"', '\''}) {
-        // The pattern lives in a 64-byte buffer: a name beyond 61 bytes is cut there.
-        std::array<char, 64> buf{};
+        std::array<char, kAttrNameMax + 3> buf{};
         const size_t n = std::min(name.size(), buf.size() - 3);
         if (n != 0) std::memcpy(buf.data(), name.data(), n);
         buf[n] = '=';
@@ -23,11 +35,31 @@ AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_l
         const std::string_view pattern(buf.data(), n + 2);
         const size_t at = ifind(tag, pattern);
         if (at == std::string_view::npos) continue;
-        std::string_view value = tag.substr(at + pattern.size());
-        const size_t close = value.find(quote);
-        if (close != std::string_view::npos) value = value.substr(0, close);
-        if (value.size() > max_len) value = value.substr(0, max_len);
-        return {true, value};
+        return quoted_value(tag, at + pattern.size(), quote, max_len);
+    }
+    return {};
+}
+
+TagAttributes::TagAttributes(std::string_view tag) : tag_(tag) {
+    for (size_t at = tag.find('='); at != std::string_view::npos; at = tag.find('=', at + 1)) {
+        if (count_ == kMaxSigns) {
+            overflow_ = true;
+            break;
+        }
+        signs_[count_++] = static_cast<uint32_t>(at);
+    }
+}
+
+AttrValue TagAttributes::get(std::string_view name, size_t max_len) const {
+    if (overflow_ || tag_.size() > UINT32_MAX) return xml_get_attr(tag_, name, max_len);
+    // An occurrence of `name="` is fixed by its '=', so the first one has the first such '='.
+    name = name.substr(0, kAttrNameMax);
+    for (const char quote : {'"', '\''}) {
+        for (size_t i = 0; i < count_; ++i) {
+            const size_t sign = signs_[i];
+            if (sign < name.size() || sign + 1 >= tag_.size() || tag_[sign + 1] != quote) continue;
+            if (ieq(tag_.substr(sign - name.size(), name.size()), name)) return quoted_value(tag_, sign + 2, quote, max_len);
+        }
     }
     return {};
 }
@@ -136,8 +168,9 @@ std::string_view decode_markup(std::string_view range, std::string& buf, TextRul
     }
     if (clean) {
         // References are decoded from the first '&' on, and a NUL ends the text.
-        const std::string_view copied(out, w);
-        *clean = std::min(copied.find('&'), copied.find('\0'));
+        size_t i = 0;
+        while (i < w && out[i] != '&' && out[i] != '\0') ++i;
+        *clean = i;
     }
     w = html_decode(out, w);
     return trim(std::string_view(out, w));
@@ -166,12 +199,15 @@ std::string_view MarkupText::source_of(std::string_view piece, size_t& run) cons
 int MarkupText::add_to(Store& st, int index) const {
     if (!copied_) return cue_add_text(st, index, text_);
     // Lines as cue_add_text cuts them, each one a slice of the source where it was copied whole.
+    const auto next_break = [this](size_t from) {
+        while (from < text_.size() && text_[from] != '\n' && text_[from] != '\r') ++from;
+        return from;
+    };
     size_t run = 0;
-    const size_t first_break = text_.find_first_of("\r\n");
-    if (first_break == std::string_view::npos) return cue_add_line(st, index, source_of(text_, run)) == 0 ? 1 : -1;
+    const size_t first_break = next_break(0);
+    if (first_break == text_.size()) return cue_add_line(st, index, source_of(text_, run)) == 0 ? 1 : -1;
     int stored = 0;
-    for (size_t from = 0, brk = first_break;; brk = text_.find_first_of("\r\n", from)) {
-        if (brk == std::string_view::npos) brk = text_.size();
+    for (size_t from = 0, brk = first_break;; brk = next_break(from)) {
         if (const std::string_view piece = trim(text_.substr(from, brk - from)); !piece.empty()) {
             if (cue_add_line(st, index, source_of(piece, run)) != 0) return -1;
             ++stored;

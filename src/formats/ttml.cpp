@@ -200,9 +200,10 @@ void close_div(TtmlParse& ps) {
 int32_t place(int32_t t, int32_t offset) { return t < offset ? add_sat(t, offset) : t; }
 
 void add_paragraph(std::string_view tag, const MarkupText& body, TtmlParse& ps) {
-    const AttrValue begin_attr = xml_get_attr(tag, "begin", kAttrMax);
-    const AttrValue end_attr = xml_get_attr(tag, "end", kAttrMax);
-    const AttrValue dur_attr = xml_get_attr(tag, "dur", kAttrMax);
+    const TagAttributes attrs(tag);
+    const AttrValue begin_attr = attrs.get("begin", kAttrMax);
+    const AttrValue end_attr = attrs.get("end", kAttrMax);
+    const AttrValue dur_attr = attrs.get("dur", kAttrMax);
     const int32_t offset = ps.offset_sum();
 
     int32_t start = 0;

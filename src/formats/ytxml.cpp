@@ -39,16 +39,17 @@ void read_text_elements(Store& st, std::string_view text, MarkupText& markup) {
         if (elements.self_closing() || !elements.body(inner)) continue; // no caption
         const std::string_view caption = markup.decode(inner, {.br_breaks = true});
 
-        const float s = seconds_value(xml_get_attr(tag, "start", kValueMax).value);
-        const float d = seconds_value(xml_get_attr(tag, "dur", kValueMax).value);
+        const TagAttributes attrs(tag);
+        const float s = seconds_value(attrs.get("start", kValueMax).value);
+        const float d = seconds_value(attrs.get("dur", kValueMax).value);
         const int32_t start = float_ms(s);
         const int32_t end = float_ms(s + d);
         if (start < end && !caption.empty()) markup.add_to(st, cue_add(st, start, end));
     }
 }
 
-int32_t ms_value(std::string_view tag, std::string_view name) {
-    return atoi_sat(CStringCopy<kValueMax>(xml_get_attr(tag, name, kValueMax).value).c_str());
+int32_t ms_value(const TagAttributes& attrs, std::string_view name) {
+    return atoi_sat(CStringCopy<kValueMax>(attrs.get(name, kValueMax).value).c_str());
 }
 
 // The newer form: `p` elements with `t` and `d` in milliseconds, the text possibly split
@@ -60,8 +61,9 @@ void read_paragraphs(Store& st, std::string_view text, MarkupText& markup) {
         std::string_view inner;
         if (elements.self_closing() || !elements.body(inner)) continue;
         const std::string_view caption = markup.decode(inner, {.br_breaks = true});
-        const int32_t start = ms_value(tag, "t");
-        const int32_t end = add_sat(start, ms_value(tag, "d"));
+        const TagAttributes attrs(tag);
+        const int32_t start = ms_value(attrs, "t");
+        const int32_t end = add_sat(start, ms_value(attrs, "d"));
         if (start < end && !caption.empty()) markup.add_to(st, cue_add(st, start, end));
     }
 }

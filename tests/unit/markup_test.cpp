@@ -50,6 +50,26 @@ TEST(Markup, GetAttr) {
     }
 }
 
+TEST(Markup, TagAttributesFindWhatGetAttrFinds) {
+    std::mt19937 rng(3);
+    static const std::string_view pieces[] = {"<p", " ", "begin", "BEGIN", "xbegin", "dur", "end", "=", "\"", "'",
+                                              "1.5s", "a=\"b\"", "=\"", "=="};
+    static const std::string_view names[] = {"begin", "end", "dur", "", "x"};
+    for (int round = 0; round < 20000; ++round) {
+        std::string tag;
+        const unsigned n = rng() % (round % 10 == 0 ? 60 : 16); // some with more '=' than are indexed
+        for (unsigned i = 0; i < n; ++i) tag += pieces[rng() % std::size(pieces)];
+        const cuekit::TagAttributes attrs(tag);
+        for (const std::string_view name : names) {
+            const cuekit::AttrValue want = xml_get_attr(tag, name, 3);
+            const cuekit::AttrValue got = attrs.get(name, 3);
+            ASSERT_EQ(got.found, want.found) << tag << " " << name;
+            ASSERT_EQ(got.value, want.value) << tag << " " << name;
+            ASSERT_EQ(got.value.data(), want.value.data()) << tag << " " << name;
+        }
+    }
+}
+
 TEST(Markup, GetAttrNameIsCutLikeItsPatternBuffer) {
     // The pattern holds at most 61 bytes of the name.
     const std::string name(70, 'n');
