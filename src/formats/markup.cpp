@@ -16,12 +16,12 @@ namespace {
 // The pattern lives in a 64-byte buffer: a name beyond 61 bytes is cut there.
 constexpr size_t kAttrNameMax = 61;
 
+// The value is cut at `max_len` anyway, so its closing quote is looked for no further.
 AttrValue quoted_value(std::string_view tag, size_t at, char quote, size_t max_len) {
-    std::string_view value = tag.substr(at);
-    const size_t close = value.find(quote);
-    if (close != std::string_view::npos) value = value.substr(0, close);
-    if (value.size() > max_len) value = value.substr(0, max_len);
-    return {true, value};
+    const std::string_view rest = tag.substr(at);
+    size_t n = 0;
+    while (n < rest.size() && n < max_len && rest[n] != quote) ++n;
+    return {true, rest.substr(0, n)};
 }
 } // namespace
 
@@ -41,7 +41,9 @@ AttrValue xml_get_attr(std::string_view tag, std::string_view name, size_t max_l
 }
 
 TagAttributes::TagAttributes(std::string_view tag) : tag_(tag) {
-    for (size_t at = tag.find('='); at != std::string_view::npos; at = tag.find('=', at + 1)) {
+    // Tags are short: a plain loop beats a library search call per sign.
+    for (size_t at = 0; at < tag.size(); ++at) {
+        if (tag[at] != '=') continue;
         if (count_ == kMaxSigns) {
             overflow_ = true;
             break;
