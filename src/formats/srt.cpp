@@ -39,6 +39,9 @@ bool canonical_tc(std::string_view line, int32_t& start, int32_t& end) {
 
 bool srt_try_tc(std::string_view line, int32_t& start, int32_t& end) {
     if (canonical_tc(line, start, end)) return true;
+    // Every arrow starts with '-': most lines that are no timing line (cue numbers, text)
+    // are told by one short scan instead of one per arrow.
+    if (std::find(line.begin(), line.end(), '-') == line.end()) return false;
     for (const std::string_view d : kDelims) {
         const size_t at = line.find(d);
         if (at == std::string_view::npos) continue;
@@ -92,12 +95,11 @@ int parse_timed_blocks(Store& st, std::string_view text, const BlockRules& rules
         timing = false;
         cue = -1;
     };
-    // A NUL ends a line for this reading; most texts hold none, and one look tells.
-    const bool has_nul = !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr;
     LineReader reader(text);
     std::string_view raw;
     while (reader.next(raw)) {
-        const std::string_view full = has_nul ? until_nul(raw) : raw;
+        // A NUL ends a line for this reading; most texts hold none, as the scanner tells.
+        const std::string_view full = reader.nul_seen() ? until_nul(raw) : raw;
         const std::string_view line = trim(full);
         int32_t s = 0, e = 0;
         if (line.empty()) {

@@ -95,23 +95,28 @@ size_t ifind(std::string_view hay, std::string_view needle, size_t from) {
     return std::string_view::npos;
 }
 
-uint64_t LineReader::candidates(size_t block) const {
+uint64_t LineReader::candidates(size_t block) {
     const char* t = text_.data() + block;
     const size_t n = std::min<size_t>(64, text_.size() - block);
     uint64_t bits = 0;
 #ifdef __SSE2__
     if (n == 64) {
         const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), ls = _mm_set1_epi8('\xE2');
+        __m128i nul = _mm_setzero_si128();
         for (size_t k = 0; k < 4; ++k) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 16 * k));
             const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, cr)), _mm_cmpeq_epi8(x, ls));
             bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit))) << (16 * k);
+            nul = _mm_or_si128(nul, _mm_cmpeq_epi8(x, _mm_setzero_si128()));
         }
+        if (_mm_movemask_epi8(nul)) nul_seen_ = true;
         return bits;
     }
 #endif
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         if (t[i] == '\n' || t[i] == '\r' || t[i] == '\xE2') bits |= uint64_t{1} << i;
+        if (t[i] == '\0') nul_seen_ = true;
+    }
     return bits;
 }
 

@@ -90,19 +90,23 @@ public:
     bool next(std::string_view& line);
     // Offset of the first byte not yet handed out (text size once exhausted).
     size_t offset() const { return pos_; }
+    // Whether a NUL was among the bytes scanned so far, which include every line handed out:
+    // false means those lines hold none, and a reader that stops at a NUL need not look.
+    bool nul_seen() const { return nul_seen_; }
 
 private:
     // Position of the first byte at or after `from` that can start a terminator (LF, CR or
     // the lead byte E2), or the text size. Lines are short, so the candidates are found 64
     // bytes at a time and kept as a bit mask for the calls that follow.
     size_t next_candidate(size_t from);
-    uint64_t candidates(size_t block) const;
+    uint64_t candidates(size_t block);
 
     std::string_view text_;
     size_t pos_ = 0;
     bool done_ = false;
     size_t block_ = SIZE_MAX; // the 64-byte block whose candidates `bits_` holds
     uint64_t bits_ = 0;
+    bool nul_seen_ = false;
 };
 
 // ---------------------------------------------------------------------------------------
