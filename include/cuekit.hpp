@@ -210,8 +210,8 @@ public:
 
     // The warnings of the parse, in order (a text that could not be stored reads as empty).
     std::vector<std::string_view> warnings() const;
-    // The JSON result document, written on request ("{}" after a failure, or when memory
-    // runs out while writing it).
+    // The JSON result document, written on request ("{}" after a failure). Throws
+    // std::bad_alloc when memory runs out while writing it.
     std::string json() const;
     // The same document written to `out` as it is made, never held whole ("{}" after a
     // failure); the stream is flushed at the end. False when a write failed or memory ran

@@ -52,7 +52,9 @@ std::string Result::json() const {
             return true;
         },
         &out);
-    return ok ? out : std::string("{}");
+    // Only memory stops a document written into a string; "{}" would pass for an empty result.
+    if (!ok) throw std::bad_alloc();
+    return out;
 }
 
 bool Result::write_json(bool (*sink)(void* context, const char* data, std::size_t size), void* context) const {
