@@ -2,19 +2,6 @@
 // and the encoding name; the rest is the file. Any broken invariant aborts, so libFuzzer keeps the input.
 #include "invariants.hpp"
 
-#include <cstdio>
-#include <cstdlib>
-
-namespace {
-
-[[noreturn]] void fail(const std::string& why, int format, const char* encoding) {
-    std::fprintf(stderr, "invariant broken (format %d, encoding %s): %s\n", format, encoding ? encoding : "(null)",
-                 why.c_str());
-    std::abort();
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace cuekit_invariants;
     if (size == 0) return 0;

@@ -6,19 +6,6 @@
 
 #include <cuekit.hpp>
 
-#include <cstdio>
-#include <cstdlib>
-
-namespace {
-
-[[noreturn]] void fail(const std::string& why, int format, const char* encoding) {
-    std::fprintf(stderr, "invariant broken (format %d, encoding %s): %s\n", format, encoding ? encoding : "(null)",
-                 why.c_str());
-    std::abort();
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace cuekit_invariants;
     if (size < 2) return 0;

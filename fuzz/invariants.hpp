@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -185,6 +187,13 @@ inline std::string check_cleared() {
     if (std::strcmp(sub_result_json(), "{}") != 0) return "JSON left after sub_clear";
     if (sub_last_error()[0] != '\0') return "error text left after sub_clear";
     return {};
+}
+
+// Reports a broken invariant of a parse and aborts, so that libFuzzer keeps the input.
+[[noreturn]] inline void fail(const std::string& why, int format, const char* encoding) {
+    std::fprintf(stderr, "invariant broken (format %d, encoding %s): %s\n", format, encoding ? encoding : "(null)",
+                 why.c_str());
+    std::abort();
 }
 
 } // namespace cuekit_invariants

@@ -96,6 +96,13 @@ struct Records {
     const char* text = nullptr;
     const char* arena = nullptr;
 };
+// Line k of a line array (the wide one when not null), in the text or in the arena.
+inline std::string_view line_view(const LineRef* lines, const WideLineRef* wide, const char* text, const char* arena,
+                                  std::size_t k) {
+    if (wide) return {(wide[k].in_arena ? arena : text) + wide[k].off, wide[k].len};
+    const LineRef& l = lines[k];
+    return {((l.len & LineRef::kInArena) ? arena : text) + l.off, l.len & LineRef::kLenMask};
+}
 } // namespace detail
 
 // A read-only view of one cue of a Result; valid as long as the Result lives (and, after
@@ -108,13 +115,7 @@ public:
     std::size_t line_count() const { return c().line_count; }
     // Line j, for j < line_count() (not checked).
     std::string_view line(std::size_t j) const {
-        const std::size_t k = c().first_line + j;
-        if (r_->wide_lines) {
-            const detail::WideLineRef& w = r_->wide_lines[k];
-            return {(w.in_arena ? r_->arena : r_->text) + w.off, w.len};
-        }
-        const detail::LineRef& l = r_->lines[k];
-        return {((l.len & detail::LineRef::kInArena) ? r_->arena : r_->text) + l.off, l.len & detail::LineRef::kLenMask};
+        return detail::line_view(r_->lines, r_->wide_lines, r_->text, r_->arena, c().first_line + j);
     }
     std::vector<std::string_view> lines() const {
         std::vector<std::string_view> out;

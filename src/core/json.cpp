@@ -21,39 +21,6 @@
 namespace cuekit {
 namespace {
 
-// Length of the well-formed UTF-8 sequence at s[i], or 0 with `bad` set to the length of
-// the maximal ill-formed subpart there (at least 1), as the Unicode standard counts them.
-size_t utf8_sequence(std::string_view s, size_t i, size_t& bad) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    if (c < 0x80) return 1;
-    size_t need = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        need = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        need = 2;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        need = 3;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        bad = 1;
-        return 0;
-    }
-    for (size_t k = 1; k <= need; ++k) {
-        if (i + k >= s.size() || b(i + k) < lo || b(i + k) > hi) {
-            bad = k;
-            return 0;
-        }
-        lo = 0x80;
-        hi = 0xBF;
-    }
-    return need + 1;
-}
-
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = 0x8080808080808080ull;
 

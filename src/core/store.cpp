@@ -239,13 +239,16 @@ size_t next_break(std::string_view text, size_t from) {
 
 } // namespace
 
-int cue_add_text(Store& st, int index, std::string_view text) {
+int cue_add_text(Store& st, int index, std::string_view text, LineFinder finder) {
+    const auto add = [&](std::string_view line) {
+        return cue_add_line(st, index, finder.find ? finder.find(finder.context, line) : line);
+    };
     size_t brk = next_break(text, 0);
-    if (brk == text.size()) return cue_add_line(st, index, text) == 0 ? 1 : -1;
+    if (brk == text.size()) return add(text) == 0 ? 1 : -1;
     int stored = 0;
     for (size_t from = 0;; brk = next_break(text, from)) {
         if (const std::string_view piece = trim(text.substr(from, brk - from)); !piece.empty()) {
-            if (cue_add_line(st, index, piece) != 0) return -1;
+            if (add(piece) != 0) return -1;
             ++stored;
         }
         if (brk == text.size()) return stored;

@@ -149,12 +149,7 @@ public:
 
 private:
     std::string_view line_at(size_t k) const {
-        if (wide_) {
-            const WideLineRef& w = wide_lines_[k];
-            return {(w.in_arena ? arena_.data() : text_.data()) + w.off, w.len};
-        }
-        const LineRef& l = lines_[k];
-        return {((l.len & LineRef::kInArena) ? arena_.data() : text_.data()) + l.off, l.len & LineRef::kLenMask};
+        return detail::line_view(lines_.data(), wide_ ? wide_lines_.data() : nullptr, text_.data(), arena_.data(), k);
     }
     size_t line_total() const { return wide_ ? wide_lines_.size() : lines_.size(); }
     bool push_line(uint64_t off, uint32_t len, bool in_arena);
@@ -186,7 +181,14 @@ int cue_add_line(Store& st, int index, std::string_view s);
 // line as it is; one with breaks is cut there, each piece trimmed and empty pieces dropped,
 // so that no stored line ever holds a break. The count of lines stored, or -1 when a line
 // could not be stored.
-int cue_add_text(Store& st, int index, std::string_view text);
+// A text a parser rewrote (markup removed, entities decoded) often still holds its lines
+// unchanged in the decoded text; `finder`, when given, is asked for each line in order and
+// returns those same bytes there (which the store keeps as a view) or the line itself.
+struct LineFinder {
+    std::string_view (*find)(void* context, std::string_view line) = nullptr;
+    void* context = nullptr;
+};
+int cue_add_text(Store& st, int index, std::string_view text, LineFinder finder = {});
 void drop_last_cue(Store& st);
 uint32_t cue_line_count(const Store& st, int index);
 

@@ -32,51 +32,6 @@ constexpr int64_t kInfExponent = 309;
 
 bool is_json_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    const auto f = fold(static_cast<unsigned char>(c));
-    return f >= 'a' && f <= 'f' ? f - 'a' + 10 : -1;
-}
-
-// Length of the well-formed UTF-8 sequence at p (its lead byte at or above 0x80), or 0.
-size_t utf8_sequence(const unsigned char* p, const unsigned char* end) {
-    const unsigned char c = p[0];
-    const size_t left = static_cast<size_t>(end - p);
-    auto cont = [&](size_t i, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
-        return i < left && p[i] >= lo && p[i] <= hi;
-    };
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        const unsigned char lo = c == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char hi = c == 0xED ? 0x9F : 0xBF;
-        return cont(1, lo, hi) && cont(2) ? 3 : 0;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        const unsigned char lo = c == 0xF0 ? 0x90 : 0x80;
-        const unsigned char hi = c == 0xF4 ? 0x8F : 0xBF;
-        return cont(1, lo, hi) && cont(2) && cont(3) ? 4 : 0;
-    }
-    return 0;
-}
-
-void append_utf8(std::string& out, uint32_t v) {
-    if (v < 0x80) {
-        out += static_cast<char>(v);
-    } else if (v < 0x800) {
-        out += static_cast<char>(0xC0 | (v >> 6));
-        out += static_cast<char>(0x80 | (v & 0x3F));
-    } else if (v < 0x10000) {
-        out += static_cast<char>(0xE0 | (v >> 12));
-        out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (v & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (v >> 18));
-        out += static_cast<char>(0x80 | ((v >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (v & 0x3F));
-    }
-}
-
 // How a value is reached, which decides what the walk does with it: an array element that is
 // a comment is not looked into; an object reached as the root or as a member value is
 // searched even when it is a comment itself.
@@ -212,7 +167,7 @@ private:
         if (end_ - p_ < 4) return -1;
         int32_t v = 0;
         for (int i = 0; i < 4; ++i) {
-            const int d = hex_digit(p_[i]);
+            const int d = hex_value(static_cast<unsigned char>(p_[i]));
             if (d < 0) return -1;
             v = v * 16 + d;
         }
@@ -235,8 +190,8 @@ private:
             if (c >= 0x80) {
                 // Non-ASCII text comes in runs of characters: they are checked one after another.
                 do {
-                    const size_t n = utf8_sequence(reinterpret_cast<const unsigned char*>(p_),
-                                                   reinterpret_cast<const unsigned char*>(end_));
+                    size_t bad = 0;
+                    const size_t n = utf8_sequence(std::string_view(p_, static_cast<size_t>(end_ - p_)), 0, bad);
                     if (n == 0) return false;
                     p_ += n;
                 } while (p_ < end_ && static_cast<unsigned char>(*p_) >= 0x80);
@@ -271,7 +226,10 @@ private:
                     if (low < 0xDC00 || low > 0xDFFF) return false;
                     v = 0x10000 + ((v - 0xD800) << 10) + (low - 0xDC00);
                 }
-                if (out) append_utf8(buf, static_cast<uint32_t>(v));
+                if (out) { // U+0000 stays a NUL byte, as JSON has it; encode_utf8 would replace it
+                    char bytes[4] = {};
+                    buf.append(bytes, v == 0 ? 1 : encode_utf8(static_cast<uint32_t>(v), bytes));
+                }
                 run = p_;
                 continue;
             }

@@ -4,12 +4,8 @@
 #include "formats/formats.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace cuekit {
 namespace {
@@ -140,30 +136,10 @@ bool read_line(std::string_view text, std::string_view line, PodArray<Key>& keys
 // The lyric that starts at `at`: up to the end of its line (a line terminator or a NUL, as
 // the line was read), trailing blanks removed.
 std::string_view lyric_at(std::string_view text, size_t at) {
-    const char* const t = text.data();
-    const size_t n = text.size();
-    size_t i = at;
-    for (;; ++i) {
-#ifdef __SSE2__
-        // Sixteen bytes a step up to the next byte that can end the line.
-        const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), ls = _mm_set1_epi8('\xE2');
-        const __m128i nul = _mm_setzero_si128();
-        for (; i + 16 <= n; i += 16) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
-            const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, cr)),
-                                             _mm_or_si128(_mm_cmpeq_epi8(x, ls), _mm_cmpeq_epi8(x, nul)));
-            if (const int m = _mm_movemask_epi8(hit)) {
-                i += static_cast<size_t>(std::countr_zero(static_cast<unsigned>(m)));
-                break;
-            }
-        }
-#endif
-        while (i < n && t[i] != '\n' && t[i] != '\r' && t[i] != '\0' && t[i] != '\xE2') ++i;
-        if (i >= n || t[i] != '\xE2') break;
-        // Only U+2028 ends a line; any other character with this lead byte is text.
-        if (i + 2 < n && t[i + 1] == '\x80' && t[i + 2] == '\xA8') break;
-    }
-    return trim(std::string_view(t + at, i - at));
+    LineReader reader(text.substr(at));
+    std::string_view line;
+    reader.next(line);
+    return trim(until_nul(line));
 }
 
 // One cue per distinct time, holding the lyrics of every entry at that time in file order

@@ -75,10 +75,6 @@ bool is_br_tag(std::string_view inside) {
     return ieq(name, "br");
 }
 
-} // namespace
-
-namespace {
-
 // Which bytes stop a run of character data that is copied as it is: markup always, and where
 // whitespace collapses, the blanks other than a space (a second space in a row is found apart).
 // `view` adds what rules out handing the text back as a view: references and NUL.
@@ -198,23 +194,16 @@ std::string_view MarkupText::source_of(std::string_view piece, size_t& run) cons
 
 int MarkupText::add_to(Store& st, int index) const {
     if (!copied_) return cue_add_text(st, index, text_);
-    // Lines as cue_add_text cuts them, each one a slice of the source where it was copied whole.
-    const auto next_break = [this](size_t from) {
-        while (from < text_.size() && text_[from] != '\n' && text_[from] != '\r') ++from;
-        return from;
+    // Each line a slice of the source where it was copied whole; lines come in order.
+    struct Search {
+        const MarkupText* text;
+        size_t run;
+    } search{this, 0};
+    const auto find = [](void* context, std::string_view line) {
+        auto* s = static_cast<Search*>(context);
+        return s->text->source_of(line, s->run);
     };
-    size_t run = 0;
-    const size_t first_break = next_break(0);
-    if (first_break == text_.size()) return cue_add_line(st, index, source_of(text_, run)) == 0 ? 1 : -1;
-    int stored = 0;
-    for (size_t from = 0, brk = first_break;; brk = next_break(from)) {
-        if (const std::string_view piece = trim(text_.substr(from, brk - from)); !piece.empty()) {
-            if (cue_add_line(st, index, source_of(piece, run)) != 0) return -1;
-            ++stored;
-        }
-        if (brk == text_.size()) return stored;
-        from = brk + 1;
-    }
+    return cue_add_text(st, index, text_, {find, &search});
 }
 
 bool ElementScanner::next_tag(std::string_view& tag, size_t max_tag) {

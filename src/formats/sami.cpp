@@ -235,32 +235,21 @@ std::string_view sami_clean(std::string_view block, std::string& buf) {
     return trim(std::string_view(s, n));
 }
 
-// Stores the cleaned text the way every parser stores text (cut at line feeds, pieces trimmed,
-// empty ones dropped). A piece found unchanged in the block, past the previous one, becomes a
-// view of it; only pieces that cleaning changed are copied. The search is bounded by a few
-// bytes of markup ahead of the piece, so it stays linear.
-void sami_add_lines(Store& st, int index, std::string_view clean, std::string_view block) {
-    constexpr size_t kMarkupAhead = 64;
+// Where a line of a block's cleaned text stands unchanged in the block, past the line before
+// it: only lines that cleaning changed need a copy. The search is bounded by a few bytes of
+// markup ahead of the line, so it stays linear.
+struct BlockSearch {
+    std::string_view block;
     size_t cursor = 0;
-    auto add = [&](std::string_view piece) {
-        const size_t at = block.substr(cursor, piece.size() + kMarkupAhead).find(piece);
-        if (at != std::string_view::npos) {
-            cue_add_line(st, index, block.substr(cursor + at, piece.size()));
-            cursor += at + piece.size();
-        } else {
-            cue_add_line(st, index, piece);
-        }
-    };
-    if (clean.find('\n') == std::string_view::npos) { // cleaning leaves no CR
-        add(clean);
-        return;
-    }
-    for (size_t from = 0;;) {
-        const size_t lf = std::min(clean.find('\n', from), clean.size());
-        if (const std::string_view piece = trim(clean.substr(from, lf - from)); !piece.empty()) add(piece);
-        if (lf == clean.size()) return;
-        from = lf + 1;
-    }
+};
+std::string_view find_in_block(void* context, std::string_view line) {
+    constexpr size_t kMarkupAhead = 64;
+    auto* s = static_cast<BlockSearch*>(context);
+    const size_t at = s->block.substr(s->cursor, line.size() + kMarkupAhead).find(line);
+    if (at == std::string_view::npos) return line;
+    const std::string_view found = s->block.substr(s->cursor + at, line.size());
+    s->cursor += at + line.size();
+    return found;
 }
 
 // Bytes outside tags; an unclosed '<' ends the count.
@@ -312,7 +301,8 @@ int parse_sami(Store& st, std::string_view text) {
         if (t.empty()) return;
         const int32_t start = pending.start;
         const int32_t end = !next ? add_sat(start, reading_ms(t)) : *next > start ? *next : add_sat(start, kMinGapMs);
-        sami_add_lines(st, cue_add(st, start, end), t, pending.block);
+        BlockSearch search{pending.block};
+        cue_add_text(st, cue_add(st, start, end), t, {find_in_block, &search});
     };
     SyncFinder finder(text);
     const size_t n = text.size();

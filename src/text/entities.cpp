@@ -20,6 +20,8 @@ constexpr std::array<NamedEntity, 7> kNamed{{
     {"&apos;", '\''},
 }};
 
+} // namespace
+
 int hex_value(unsigned char c) {
     if (is_digit(c)) return c - '0';
     c = fold(c);
@@ -27,8 +29,6 @@ int hex_value(unsigned char c) {
     return -1;
 }
 
-// UTF-8 bytes of a code point; values that are no Unicode scalar value (0, surrogates,
-// beyond U+10FFFF) become U+FFFD so the text is never cut or made invalid.
 size_t encode_utf8(uint32_t v, char* out) {
     if (v == 0 || (v >= 0xD800 && v <= 0xDFFF) || v > 0x10FFFF) v = 0xFFFD;
     auto b = [](uint32_t x) { return static_cast<char>(static_cast<unsigned char>(x)); };
@@ -53,8 +53,6 @@ size_t encode_utf8(uint32_t v, char* out) {
     out[3] = b(0x80 | (v & 0x3F));
     return 4;
 }
-
-} // namespace
 
 size_t html_decode(char* s, size_t n) {
     if (!s) return 0;

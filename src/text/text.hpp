@@ -161,6 +161,11 @@ int32_t parse_ssa_time(std::string_view s);
 // Decodes character references of s[0..n) in place; returns the new length (never more
 // than n). Stops early at a NUL, as a C string reader would.
 size_t html_decode(char* s, size_t n);
+// The value of a hex digit (either case), or -1.
+int hex_value(unsigned char c);
+// UTF-8 bytes of a code point at `out` (room for 4); values that are no Unicode scalar value
+// (0, surrogates, beyond U+10FFFF) become U+FFFD so the text is never cut or made invalid.
+size_t encode_utf8(uint32_t v, char* out);
 
 // ---------------------------------------------------------------------------------------
 // Decoding (text/decode.cpp)
@@ -187,6 +192,39 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding);
 // Ill-formed sequences as the decoder counts them (byte patterns only: overlong forms and
 // encoded surrogates pass), counting stopped at `limit`; the text is kept as it is below 8.
 int count_invalid_utf8(std::string_view b, int limit);
+// Length of the well-formed UTF-8 sequence at s[i] (1 for ASCII), or 0 with `bad` set to the
+// length of the maximal ill-formed subpart there (at least 1), as the Unicode standard counts them.
+// Inline: parsers call it once per character in runs of non-ASCII text.
+inline size_t utf8_sequence(std::string_view s, size_t i, size_t& bad) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    if (c < 0x80) return 1;
+    size_t need = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        need = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        need = 2;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        need = 3;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        bad = 1;
+        return 0;
+    }
+    for (size_t k = 1; k <= need; ++k) {
+        if (i + k >= s.size() || b(i + k) < lo || b(i + k) > hi) {
+            bad = k;
+            return 0;
+        }
+        lo = 0x80;
+        hi = 0xBF;
+    }
+    return need + 1;
+}
 // count_invalid_utf8(b, 1) == 0, 32 or 16 bytes a step where the machine allows it.
 bool utf8_patterns_hold(std::string_view b);
 // Its forms, for tests: SSE2 (the exact count where the build lacks SSE2) and AVX2 (to be
