@@ -58,10 +58,21 @@ private:
         searched_ = true;
         for (size_t i = from; (i = next_lt_s(i)) < text_.size(); ++i) {
             const std::string_view rest = text_.substr(i);
-            if (istarts_with(rest, kSyncPlain)) return {i, i + kSyncPlain.size()};
-            if (istarts_with(rest, kSyncEncrypted)) return {i, i + kSyncEncrypted.size()};
+            if (starts_with_form(rest, kSyncPlain)) return {i, i + kSyncPlain.size()};
+            if (starts_with_form(rest, kSyncEncrypted)) return {i, i + kSyncEncrypted.size()};
         }
         return {};
+    }
+    // istarts_with for a lower-case form, without a branch per byte: nearly every "<s" is a tag.
+    static bool starts_with_form(std::string_view s, std::string_view form) {
+        if (s.size() < form.size()) return false;
+        unsigned diff = 0;
+        for (size_t k = 0; k < form.size(); ++k) {
+            const auto c = static_cast<unsigned char>(s[k]);
+            const auto f = static_cast<unsigned char>(form[k]);
+            diff |= ((f >= 'a' && f <= 'z') ? (c | 0x20u) : c) ^ f;
+        }
+        return diff == 0;
     }
     // The next "<s" or "<S" at or after `i`, or the text size: most '<' start other tags, so
     // the pair is looked for sixteen positions a step where the machine allows it.
@@ -262,6 +273,8 @@ std::string_view find_in_block(void* context, std::string_view line) {
 // of the text can be stored as views of the block.
 class FastClean {
 public:
+    // Blocks are parts of `text`, which the scans may read up to its end.
+    explicit FastClean(std::string_view text) : limit_(text.data() + text.size()) {}
     // The cleaned, trimmed text, or false when the block's markup is not plain enough: the
     // step-by-step cleaning then decides. The text is a view of the block where one stretch
     // of it holds the whole text, else it lies in the buffer.
@@ -280,6 +293,8 @@ private:
     void copy(const char* p, size_t n);
     static std::string_view find(void* self, std::string_view line);
 
+    static constexpr size_t kSlack = 16; // the output is never longer than the block
+    const char* limit_;
     std::string buf_;
     std::vector<Run> runs_;
     size_t w_ = 0;
@@ -291,17 +306,23 @@ private:
 
 constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
-// The first position in [p, end) where `hit(p)` holds, or `end`. Where the machine allows
-// it, sixteen positions at a time first: `hits(a, b)` gives the mask of the block at p (a)
-// and of the one a byte further (b), which `end` must still cover; the last positions are
-// then tested one by one. The stops are rare, the stretches between them short.
+// The first position in [p, end) where `hit(p, end)` holds, or `end`. Where the machine
+// allows it, sixteen positions at a time: `hits(a, b)` gives the mask of the bytes at p (a)
+// and of those a byte further (b). Bytes up to `limit` may be read, so a short stretch in a
+// long text needs no byte-by-byte end; a candidate just before `end`, judged with a byte
+// beyond it, is checked again. The stops are rare, the stretches between them short.
 template <typename Hits, typename Hit>
-const char* scan(const char* p, const char* end, [[maybe_unused]] Hits hits, Hit hit) {
+const char* scan(const char* p, const char* end, [[maybe_unused]] const char* limit, [[maybe_unused]] Hits hits, Hit hit) {
 #ifdef __SSE2__
-    for (; end - p >= 17; p += 16) {
+    for (; p < end && limit - p >= 17; p += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        if (const int m = _mm_movemask_epi8(hits(a, b))) return p + std::countr_zero(static_cast<unsigned>(m));
+        auto m = static_cast<unsigned>(_mm_movemask_epi8(hits(a, b)));
+        if (end - p < 16) m &= (1u << (end - p)) - 1;
+        if (m) {
+            const char* const c = p + std::countr_zero(m);
+            return c + 1 < end || hit(c, end) ? c : end;
+        }
     }
 #endif
     for (; p < end; ++p)
@@ -325,31 +346,31 @@ bool blank_to_fold(const char* p, const char* end) {
 }
 
 // The first blank that collapsing changes, or `end`.
-const char* next_blank_to_fold(const char* p, const char* end) {
+const char* next_blank_to_fold(const char* p, const char* end, const char* limit) {
 #ifdef __SSE2__
-    return scan(p, end, blanks_to_fold, blank_to_fold);
+    return scan(p, end, limit, blanks_to_fold, blank_to_fold);
 #else
-    return scan(p, end, NoVector{}, blank_to_fold);
+    return scan(p, end, limit, NoVector{}, blank_to_fold);
 #endif
 }
 
 // The first '<' or blank that collapsing changes, or `end`.
-const char* next_stop(const char* p, const char* end) {
+const char* next_stop(const char* p, const char* end, const char* limit) {
     const auto hit = [](const char* q, const char* e) { return *q == '<' || blank_to_fold(q, e); };
 #ifdef __SSE2__
-    return scan(p, end, [](__m128i a, __m128i b) { return _mm_or_si128(bytes_eq(a, '<'), blanks_to_fold(a, b)); }, hit);
+    return scan(p, end, limit, [](__m128i a, __m128i b) { return _mm_or_si128(bytes_eq(a, '<'), blanks_to_fold(a, b)); }, hit);
 #else
-    return scan(p, end, NoVector{}, hit);
+    return scan(p, end, limit, NoVector{}, hit);
 #endif
 }
 
 // The first '<' or '>', or `end`.
-const char* next_angle(const char* p, const char* end) {
+const char* next_angle(const char* p, const char* end, const char* limit) {
     const auto hit = [](const char* q, const char*) { return *q == '<' || *q == '>'; };
 #ifdef __SSE2__
-    return scan(p, end, [](__m128i a, __m128i) { return _mm_or_si128(bytes_eq(a, '<'), bytes_eq(a, '>')); }, hit);
+    return scan(p, end, limit, [](__m128i a, __m128i) { return _mm_or_si128(bytes_eq(a, '<'), bytes_eq(a, '>')); }, hit);
 #else
-    return scan(p, end, NoVector{}, hit);
+    return scan(p, end, limit, NoVector{}, hit);
 #endif
 }
 
@@ -371,7 +392,19 @@ FastClean::Tag FastClean::classify(const char* lt, const char* gt) {
 
 void FastClean::copy(const char* p, size_t n) {
     if (n == 0) return;
-    std::memcpy(buf_.data() + w_, p, n);
+    char* const to = buf_.data() + w_;
+#ifdef __SSE2__
+    // Stretches are short: copied sixteen bytes a step into the buffer's slack where the
+    // text goes on far enough.
+    if (limit_ - p >= static_cast<ptrdiff_t>(n + 16)) {
+        for (size_t i = 0; i < n; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+    } else {
+        std::memcpy(to, p, n);
+    }
+#else
+    std::memcpy(to, p, n);
+#endif
     if (!runs_.empty()) {
         Run& last = runs_.back();
         if (last.src + last.len == p && last.out + last.len == w_) {
@@ -385,7 +418,7 @@ void FastClean::copy(const char* p, size_t n) {
 }
 
 bool FastClean::clean(std::string_view block, std::string_view& text) {
-    if (buf_.size() < block.size()) buf_.resize(block.size());
+    if (buf_.size() < block.size() + kSlack) buf_.resize(block.size() + kSlack);
     char* const out = buf_.data();
     runs_.clear();
     w_ = 0;
@@ -405,7 +438,7 @@ bool FastClean::clean(std::string_view block, std::string_view& text) {
         // A run of blanks goes on across a removed tag.
         if (w_ > 0 && out[w_ - 1] == ' ')
             while (p < end && is_blank(*p)) ++p;
-        const char* const q = next_stop(p, end);
+        const char* const q = next_stop(p, end, limit_);
         copy(p, static_cast<size_t>(q - p));
         if (q == end) break;
         if (*q != '<') {
@@ -413,7 +446,7 @@ bool FastClean::clean(std::string_view block, std::string_view& text) {
             p = q + 1;
             continue;
         }
-        const char* const gt = next_angle(q + 1, end);
+        const char* const gt = next_angle(q + 1, end, limit_);
         if (gt == end || *gt == '<') return false;
         p = gt + 1;
         const Tag kind = classify(q, gt);
@@ -441,7 +474,7 @@ bool FastClean::clean(std::string_view block, std::string_view& text) {
             // Past its '<' a tag holds no '<', so the stops in it are blanks.
             copy(q, 1);
             for (const char* t = q + 1; t < p;) {
-                const char* const b = next_blank_to_fold(t, p);
+                const char* const b = next_blank_to_fold(t, p, limit_);
                 copy(t, static_cast<size_t>(b - t));
                 if (b == p) break;
                 if (out[w_ - 1] != ' ') out[w_++] = ' ';
@@ -456,7 +489,7 @@ bool FastClean::clean(std::string_view block, std::string_view& text) {
         // A reference may have become a blank beside another one. Up to the first blank to
         // collapse, the text stays, and no blank stands just before that one.
         const size_t from = clean_ > 0 ? clean_ - 1 : 0;
-        const auto fold_at = static_cast<size_t>(next_blank_to_fold(out + from, out + w_) - out);
+        const auto fold_at = static_cast<size_t>(next_blank_to_fold(out + from, out + w_, out + w_) - out);
         w_ = fold_at + collapse_blanks(out + fold_at, w_ - fold_at);
     }
     text = trim(std::string_view(out, w_));
@@ -525,7 +558,7 @@ int parse_sami(Store& st, std::string_view text) {
 
     Pending pending;
     std::string scratch;
-    FastClean fast;
+    FastClean fast(text);
     // A block's cue lasts until the next block with a start time; the last one as long as
     // reading it takes. A block whose cleaned text is empty gives no cue.
     auto emit = [&](const int32_t* next) {
@@ -549,7 +582,9 @@ int parse_sami(Store& st, std::string_view text) {
         size_t p = tag.value_at;
         while (p < n && (text[p] == '"' || text[p] == '\'')) ++p;
         const size_t digits_at = p;
-        while (p < n && p - digits_at < kDigitsMax && is_digit(static_cast<unsigned char>(text[p]))) ++p;
+        int64_t value = 0; // saturates, so never negative
+        for (; p < n && p - digits_at < kDigitsMax && is_digit(static_cast<unsigned char>(text[p])); ++p)
+            value = std::min<int64_t>(value * 10 + (text[p] - '0'), INT32_MAX);
         const size_t digit_count = p - digits_at;
 
         const size_t gt = text.find('>', p);
@@ -558,10 +593,6 @@ int parse_sami(Store& st, std::string_view text) {
         const size_t body_end = tag.at == std::string_view::npos ? n : tag.at;
         if (digit_count == 0) continue; // no start time: the block leaves no entry at all
 
-        // Saturates, so never negative.
-        int64_t value = 0;
-        for (size_t i = digits_at; i < p; ++i)
-            value = std::min<int64_t>(value * 10 + (text[i] - '0'), INT32_MAX);
         const auto start = static_cast<int32_t>(value);
         emit(&start);
         // The block is read as a C string: a NUL ends it.
