@@ -290,7 +290,7 @@ private:
     };
     enum class Tag { kBreak, kEnd, kDiv, kOther };
     static Tag classify(const char* lt, const char* gt);
-    void copy(const char* p, size_t n);
+    [[gnu::always_inline]] void copy(const char* p, size_t n);
     static std::string_view find(void* self, std::string_view line);
 
     static constexpr size_t kSlack = 16; // the output is never longer than the block
@@ -390,7 +390,7 @@ FastClean::Tag FastClean::classify(const char* lt, const char* gt) {
     }
 }
 
-void FastClean::copy(const char* p, size_t n) {
+inline void FastClean::copy(const char* p, size_t n) {
     if (n == 0) return;
     char* const to = buf_.data() + w_;
 #ifdef __SSE2__
@@ -587,7 +587,7 @@ int parse_sami(Store& st, std::string_view text) {
             value = std::min<int64_t>(value * 10 + (text[p] - '0'), INT32_MAX);
         const size_t digit_count = p - digits_at;
 
-        const size_t gt = text.find('>', p);
+        const size_t gt = p < n && text[p] == '>' ? p : text.find('>', p); // mostly right after the digits
         const size_t body_at = gt == std::string_view::npos ? n : gt + 1;
         tag = finder.next(body_at);
         const size_t body_end = tag.at == std::string_view::npos ? n : tag.at;
