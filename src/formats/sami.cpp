@@ -281,6 +281,9 @@ public:
     bool clean(std::string_view block, std::string_view& text);
     // How cue_add_text finds the lines of the last text in the block.
     LineFinder finder() { return in_buffer_ ? LineFinder{find, this} : LineFinder{}; }
+    // The buffer, for the step-by-step cleaning of a block this one refused: one block's
+    // worth of memory serves both.
+    std::string& buffer() { return buf_; }
 
 private:
     struct Run {
@@ -557,7 +560,6 @@ int parse_sami(Store& st, std::string_view text) {
     }
 
     Pending pending;
-    std::string scratch;
     FastClean fast(text);
     // A block's cue lasts until the next block with a start time; the last one as long as
     // reading it takes. A block whose cleaned text is empty gives no cue.
@@ -569,7 +571,7 @@ int parse_sami(Store& st, std::string_view text) {
         if (fast.clean(pending.block, t))
             finder = fast.finder();
         else
-            t = sami_clean(pending.block, scratch);
+            t = sami_clean(pending.block, fast.buffer());
         if (t.empty()) return;
         const int32_t start = pending.start;
         const int32_t end = !next ? add_sat(start, reading_ms(t)) : *next > start ? *next : add_sat(start, kMinGapMs);
