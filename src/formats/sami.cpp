@@ -25,43 +25,86 @@ constexpr int32_t kMinGapMs = 1000;
 // The end tags that cleaning deletes, in the order it deletes them.
 constexpr std::array<std::string_view, 4> kEndTags{"</body>", "</sami>", "</sync>", "</p>"};
 
+constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// The first position in [p, end) where `hit(p, end)` holds, or `end`. Where the machine
+// allows it, sixteen positions at a time: `hits(a, b)` gives the mask of the bytes at p (a)
+// and of those a byte further (b). Bytes up to `limit` may be read, so a short stretch in a
+// long text needs no byte-by-byte end; a candidate just before `end`, judged with a byte
+// beyond it, is checked again. The stops are rare, the stretches between them short.
+template <typename Hits, typename Hit>
+const char* scan(const char* p, const char* end, [[maybe_unused]] const char* limit, [[maybe_unused]] Hits hits, Hit hit) {
+#ifdef __SSE2__
+    for (; p < end && limit - p >= 17; p += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        auto m = static_cast<unsigned>(_mm_movemask_epi8(hits(a, b)));
+        if (end - p < 16) m &= (1u << (end - p)) - 1;
+        if (m) {
+            const char* const c = p + std::countr_zero(m);
+            return c + 1 < end || hit(c, end) ? c : end;
+        }
+    }
+#endif
+    for (; p < end; ++p)
+        if (hit(p, end)) return p;
+    return end;
+}
+
+#ifdef __SSE2__
+__m128i bytes_eq(__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
+// A blank that does not stay as it is: a tab, a CR, or a space with a blank after it.
+__m128i blanks_to_fold(__m128i a, __m128i b) {
+    const __m128i next_blank = _mm_or_si128(_mm_or_si128(bytes_eq(b, ' '), bytes_eq(b, '\t')), bytes_eq(b, '\r'));
+    return _mm_or_si128(_mm_or_si128(bytes_eq(a, '\t'), bytes_eq(a, '\r')), _mm_and_si128(bytes_eq(a, ' '), next_blank));
+}
+#else
+struct NoVector {};
+#endif
+
 struct SyncTag {
     size_t at = std::string_view::npos;
     size_t value_at = 0; // first byte after "start="
 };
 
 // SYNC tags are searched as a C string search would see the text: a NUL hides everything
-// after it from a search that starts before it. Positions only move forward. Both forms
-// begin with "<sync ", so one walk finds either.
+// after it from a search that starts before it. Both forms begin with "<s", so one walk
+// finds either, and notes a NUL on the way.
 class SyncFinder {
 public:
     explicit SyncFinder(std::string_view text) : text_(text) {}
 
-    SyncTag next(size_t from) {
-        if (!searched_ || (found_.at != std::string_view::npos && found_.at < from)) found_ = search(from);
-        SyncTag tag = found_;
-        if (tag.at != std::string_view::npos && tag.at >= nul_after(from)) tag.at = std::string_view::npos;
-        return tag;
-    }
-
-    // Where the first NUL at or after `from` is (the text size when none is).
-    size_t nul_after(size_t from) {
-        if (!nul_known_ || nul_ < from) {
-            nul_ = std::min(text_.find('\0', from), text_.size());
-            nul_known_ = true;
+    // The first SYNC tag at or after `from` (none when a NUL comes first), and in `stop`
+    // where the text read from `from` ends: at that tag, at the NUL, or at the text's end.
+    SyncTag next(size_t from, size_t& stop) const {
+        const char* const t = text_.data();
+        const char* const end = t + text_.size();
+        const auto hit = [](const char* q, const char* e) {
+            return *q == '\0' || (*q == '<' && q + 1 < e && fold(static_cast<unsigned char>(q[1])) == 's');
+        };
+        for (const char* q = t + from; (q = next_of(q, end, hit)) < end; ++q) {
+            stop = static_cast<size_t>(q - t);
+            if (*q == '\0') return {};
+            const std::string_view rest(q, static_cast<size_t>(end - q));
+            if (starts_with_form(rest, kSyncPlain)) return {stop, stop + kSyncPlain.size()};
+            if (starts_with_form(rest, kSyncEncrypted)) return {stop, stop + kSyncEncrypted.size()};
         }
-        return nul_;
+        stop = text_.size();
+        return {};
     }
 
 private:
-    SyncTag search(size_t from) {
-        searched_ = true;
-        for (size_t i = from; (i = next_lt_s(i)) < text_.size(); ++i) {
-            const std::string_view rest = text_.substr(i);
-            if (starts_with_form(rest, kSyncPlain)) return {i, i + kSyncPlain.size()};
-            if (starts_with_form(rest, kSyncEncrypted)) return {i, i + kSyncEncrypted.size()};
-        }
-        return {};
+    // The first NUL or "<s" (any case) at or after q, or `end`: most '<' start other tags.
+    template <typename Hit>
+    static const char* next_of(const char* q, const char* end, Hit hit) {
+#ifdef __SSE2__
+        return scan(q, end, end, [](__m128i a, __m128i b) {
+            const __m128i s = bytes_eq(_mm_or_si128(b, _mm_set1_epi8(0x20)), 's');
+            return _mm_or_si128(_mm_and_si128(bytes_eq(a, '<'), s), _mm_cmpeq_epi8(a, _mm_setzero_si128()));
+        }, hit);
+#else
+        return scan(q, end, end, NoVector{}, hit);
+#endif
     }
     // istarts_with for a lower-case form, without a branch per byte: nearly every "<s" is a tag.
     static bool starts_with_form(std::string_view s, std::string_view form) {
@@ -74,30 +117,8 @@ private:
         }
         return diff == 0;
     }
-    // The next "<s" or "<S" at or after `i`, or the text size: most '<' start other tags, so
-    // the pair is looked for sixteen positions a step where the machine allows it.
-    size_t next_lt_s(size_t i) const {
-        const char* const t = text_.data();
-        const size_t n = text_.size();
-#ifdef __SSE2__
-        const __m128i lt = _mm_set1_epi8('<'), s = _mm_set1_epi8('s'), low = _mm_set1_epi8(0x20);
-        for (; i + 17 <= n; i += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
-            const __m128i b = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 1)), low);
-            if (const int m = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, lt), _mm_cmpeq_epi8(b, s))))
-                return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(m)));
-        }
-#endif
-        for (; i + 1 < n; ++i)
-            if (t[i] == '<' && fold(static_cast<unsigned char>(t[i + 1])) == 's') return i;
-        return n;
-    }
 
     std::string_view text_;
-    SyncTag found_;
-    bool searched_ = false;
-    size_t nul_ = 0;
-    bool nul_known_ = false;
 };
 
 // The cleaning steps below work in place on s[0..n) and return the new length. Each one
@@ -307,43 +328,6 @@ private:
     BlockSearch search_;
 };
 
-constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-// The first position in [p, end) where `hit(p, end)` holds, or `end`. Where the machine
-// allows it, sixteen positions at a time: `hits(a, b)` gives the mask of the bytes at p (a)
-// and of those a byte further (b). Bytes up to `limit` may be read, so a short stretch in a
-// long text needs no byte-by-byte end; a candidate just before `end`, judged with a byte
-// beyond it, is checked again. The stops are rare, the stretches between them short.
-template <typename Hits, typename Hit>
-const char* scan(const char* p, const char* end, [[maybe_unused]] const char* limit, [[maybe_unused]] Hits hits, Hit hit) {
-#ifdef __SSE2__
-    for (; p < end && limit - p >= 17; p += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        auto m = static_cast<unsigned>(_mm_movemask_epi8(hits(a, b)));
-        if (end - p < 16) m &= (1u << (end - p)) - 1;
-        if (m) {
-            const char* const c = p + std::countr_zero(m);
-            return c + 1 < end || hit(c, end) ? c : end;
-        }
-    }
-#endif
-    for (; p < end; ++p)
-        if (hit(p, end)) return p;
-    return end;
-}
-
-#ifdef __SSE2__
-__m128i bytes_eq(__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
-// A blank that does not stay as it is: a tab, a CR, or a space with a blank after it.
-__m128i blanks_to_fold(__m128i a, __m128i b) {
-    const __m128i next_blank = _mm_or_si128(_mm_or_si128(bytes_eq(b, ' '), bytes_eq(b, '\t')), bytes_eq(b, '\r'));
-    return _mm_or_si128(_mm_or_si128(bytes_eq(a, '\t'), bytes_eq(a, '\r')), _mm_and_si128(bytes_eq(a, ' '), next_blank));
-}
-#else
-struct NoVector {};
-#endif
-
 bool blank_to_fold(const char* p, const char* end) {
     return *p == '\t' || *p == '\r' || (*p == ' ' && p + 1 < end && is_blank(p[1]));
 }
@@ -492,7 +476,7 @@ bool FastClean::clean(std::string_view block, std::string_view& text) {
         // A reference may have become a blank beside another one. Up to the first blank to
         // collapse, the text stays, and no blank stands just before that one.
         const size_t from = clean_ > 0 ? clean_ - 1 : 0;
-        const auto fold_at = static_cast<size_t>(next_blank_to_fold(out + from, out + w_, out + w_) - out);
+        const auto fold_at = static_cast<size_t>(next_blank_to_fold(out + from, out + w_, out + buf_.size()) - out);
         w_ = fold_at + collapse_blanks(out + fold_at, w_ - fold_at);
     }
     text = trim(std::string_view(out, w_));
@@ -554,7 +538,8 @@ struct Pending {
 bool probe_sami(std::string_view t) { return icontains(t, "<SAMI") || icontains(t, "<SYNC "); }
 
 int parse_sami(Store& st, std::string_view text) {
-    if (ifind(until_nul(text), "<sync ") == std::string_view::npos) {
+    // Only a form before the first NUL counts.
+    if (const size_t at = ifind(text, "<sync "); at == std::string_view::npos || std::memchr(text.data(), '\0', at)) {
         set_error(st, "SAMI: no <SYNC");
         return SUB_ERR_PARSE;
     }
@@ -579,7 +564,8 @@ int parse_sami(Store& st, std::string_view text) {
     };
     SyncFinder finder(text);
     const size_t n = text.size();
-    SyncTag tag = finder.next(0);
+    size_t stop = 0;
+    SyncTag tag = finder.next(0, stop);
     while (tag.at != std::string_view::npos) {
         size_t p = tag.value_at;
         while (p < n && (text[p] == '"' || text[p] == '\'')) ++p;
@@ -591,14 +577,13 @@ int parse_sami(Store& st, std::string_view text) {
 
         const size_t gt = p < n && text[p] == '>' ? p : text.find('>', p); // mostly right after the digits
         const size_t body_at = gt == std::string_view::npos ? n : gt + 1;
-        tag = finder.next(body_at);
-        const size_t body_end = tag.at == std::string_view::npos ? n : tag.at;
+        tag = finder.next(body_at, stop);
         if (digit_count == 0) continue; // no start time: the block leaves no entry at all
 
         const auto start = static_cast<int32_t>(value);
         emit(&start);
         // The block is read as a C string: a NUL ends it.
-        pending = {true, start, text.substr(body_at, std::min(body_end, finder.nul_after(body_at)) - body_at)};
+        pending = {true, start, text.substr(body_at, stop - body_at)};
     }
     emit(nullptr);
 
