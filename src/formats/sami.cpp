@@ -371,7 +371,7 @@ FastClean::Tag FastClean::classify(const char* lt, const char* gt) {
     case '/':
         if (tag.size() == 6 && ieq(tag, "</div>")) return Tag::kDiv;
         for (const std::string_view end : kEndTags)
-            if (tag.size() == end.size() && at(2) == end[2] && ieq(tag, end)) return Tag::kEnd;
+            if (tag.size() == end.size() && at(2) == static_cast<unsigned char>(end[2]) && ieq(tag, end)) return Tag::kEnd;
         return Tag::kOther;
     default: return Tag::kOther;
     }
