@@ -1,5 +1,7 @@
 #include "output.hpp"
 
+#include "text/decimal.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -63,38 +65,6 @@ Out& Out::str_slow(std::string_view s) {
 
 namespace {
 
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-// Writes v in decimal at p; returns the end.
-char* put_uint(char* p, unsigned long long v) {
-    int n = 1;
-    for (unsigned long long t = v; t >= 10; t /= 10) ++n;
-    char* const end = p + n;
-    char* q = end;
-    while (v >= 100) {
-        const auto pair = static_cast<std::size_t>(v % 100) * 2;
-        v /= 100;
-        *--q = kDigitPairs[pair + 1];
-        *--q = kDigitPairs[pair];
-    }
-    if (v >= 10) {
-        *--q = kDigitPairs[v * 2 + 1];
-        *--q = kDigitPairs[v * 2];
-    } else {
-        *--q = static_cast<char>('0' + v);
-    }
-    return end;
-}
-
-char* put_int(char* p, long long v) {
-    if (v >= 0) return put_uint(p, static_cast<unsigned long long>(v));
-    *p++ = '-';
-    return put_uint(p, 0ull - static_cast<unsigned long long>(v));
-}
-
 template <std::size_t N>
 char* put(char* p, const char (&s)[N]) {
     std::memcpy(p, s, N - 1);
@@ -104,7 +74,7 @@ char* put(char* p, const char (&s)[N]) {
 } // namespace
 
 Out& Out::num(long long v) {
-    commit(put_int(room(24), v));
+    commit(cuekit::write_decimal(room(24), v));
     return *this;
 }
 
@@ -196,11 +166,11 @@ void listing(const cuekit::Result& r, Out& out) {
     unsigned long long n = 0;
     for (const cuekit::CueRef cue : r) {
         char* p = out.room(kHead);
-        p = put_uint(p, ++n);
+        p = cuekit::write_decimal(p, ++n);
         p = put(p, ") ");
-        p = put_int(p, cue.start_ms());
+        p = cuekit::write_decimal(p, static_cast<long long>(cue.start_ms()));
         p = put(p, " --> ");
-        p = put_int(p, cue.end_ms());
+        p = cuekit::write_decimal(p, static_cast<long long>(cue.end_ms()));
         if (cue.is_danmu()) {
             out.commit(p);
             out.lit(" [danmu mode=").num(cue.mode()).lit(" color=#").hex6(cue.color());
