@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <unistd.h>
 
 namespace tool {
@@ -38,7 +39,7 @@ std::size_t utf8_char(std::string_view s, std::size_t i, std::size_t& bad) {
 } // namespace
 
 Out::Out(int fd) : fd_(fd) {
-    if (fd_ >= 0) buf_.resize(kBufferSize);
+    if (fd_ >= 0) grow(kBufferSize);
 }
 
 void Out::make_room(std::size_t n) {
@@ -46,7 +47,11 @@ void Out::make_room(std::size_t n) {
         flush();
         return;
     }
-    buf_.resize(std::max(len_ + n, std::max<std::size_t>(2 * buf_.size(), 4096)));
+    grow(std::max(len_ + n, std::max<std::size_t>(2 * buf_.capacity(), 4096)));
+}
+
+void Out::grow(std::size_t cap) {
+    if (!buf_.reserve(cap)) throw std::bad_alloc();
 }
 
 Out& Out::str_slow(std::string_view s) {
@@ -137,7 +142,7 @@ Out& Out::json_string(std::string_view s) {
 }
 
 bool Out::flush() {
-    if (fd_ >= 0 && len_ && !error_ && !write_all(fd_, std::string_view(buf_.data(), len_))) error_ = errno;
+    if (fd_ >= 0 && len_ && !error_ && !write_all(fd_, view())) error_ = errno;
     len_ = 0;
     return error_ == 0;
 }
