@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <random>
@@ -190,6 +191,39 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
         std::free(mine);
         cuekit::state_reset(st);
     }
+}
+
+// Every pair of bytes, and triples and quadruples of the bytes at the edges of each UTF-8
+// range, at every offset within a sixteen-byte step: the lines' fast checks against the
+// character-by-character reference.
+TEST(JsonWriter, EveryShortSequenceAsTheReferenceHasIt) {
+    const std::string edges3 = {'\x00', '\x1F', '"', '\\', 'A', '\x7F', '\x80', '\x8F', '\x90', '\x9F', '\xA0', '\xBF', '\xC0',
+                                '\xC1', '\xC2', '\xDF', '\xE0', '\xE1', '\xEC', '\xED', '\xEE', '\xEF', '\xF0', '\xF1', '\xF3',
+                                '\xF4', '\xF5', '\xF8', '\xFF'};
+    const std::string edges4 = {'A', '\x80', '\x8F', '\x90', '\x9F', '\xA0', '\xBF', '\xC2', '\xE0', '\xED', '\xF0', '\xF4', '\xF5'};
+    std::vector<std::string> seqs;
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b) seqs.push_back({static_cast<char>(a), static_cast<char>(b)});
+    for (const char a : edges3)
+        for (const char b : edges3)
+            for (const char c : edges3) seqs.push_back({a, b, c});
+    for (const char a : edges4)
+        for (const char b : edges4)
+            for (const char c : edges4)
+                for (const char d : edges4) seqs.push_back({a, b, c, d});
+    sub_state st = cuekit::make_empty_state();
+    st.format = SUB_FORMAT_SRT;
+    for (size_t k = 0; k < seqs.size(); ++k) {
+        // A NUL would end the line early: it is written as a line of its own kind elsewhere.
+        std::string line = std::string(k % 20, 'x') + seqs[k] + std::string(k % 3, 'y');
+        std::replace(line.begin(), line.end(), '\0', '\x01');
+        cuekit::cue_add_line(st, cuekit::cue_add(st, 0, 1), line);
+    }
+    char* mine = cuekit::write_json(st);
+    ASSERT_NE(mine, nullptr);
+    EXPECT_TRUE(std::string(mine) == reference_json(st));
+    std::free(mine);
+    cuekit::state_reset(st);
 }
 
 TEST(JsonWriter, NonFiniteFontSizeRefusesTheDocument) {
