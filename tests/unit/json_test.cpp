@@ -226,6 +226,29 @@ TEST(JsonWriter, EveryShortSequenceAsTheReferenceHasIt) {
     cuekit::state_reset(st);
 }
 
+// Lines that are views of a text checked whole as well-formed skip their own check: parsed
+// texts, well-formed and not, against the reference built from the same lines.
+TEST(JsonWriter, LinesOfACheckedTextAsTheReferenceHasThem) {
+    std::mt19937 rng(41);
+    const std::vector<std::string> pieces = {"a", "Zq ", "\"", "\\", "/", "\t", "\x01", "\x7f", "\xC3\xA9", "\xE4\xB8\xAD",
+                                             "\xF0\x9F\x98\x80", "\xED\x95\x9C", "\xE0\xA4\x85", "plain ascii run "};
+    for (int round = 0; round < 200; ++round) {
+        std::string srt;
+        for (int cue = 0; cue < 8; ++cue) {
+            srt += "00:00:01,000 --> 00:00:02,000\n";
+            for (int line = 0; line < 2; ++line) {
+                const int len = static_cast<int>(rng() % 12);
+                for (int k = 0; k < len; ++k) srt += pieces[rng() % pieces.size()];
+                srt += "x\n";
+            }
+            srt += "\n";
+        }
+        if (round % 4 == 3) srt.insert(srt.size() / 2, "\xED\xA0\x80"); // a surrogate: not well-formed
+        ASSERT_EQ(cuekit_test::parse(srt), 0) << round;
+        EXPECT_EQ(std::string(sub_result_json()), reference_json(g_sub)) << round;
+    }
+}
+
 TEST(JsonWriter, NonFiniteFontSizeRefusesTheDocument) {
     sub_state st = cuekit::make_empty_state();
     st.format = SUB_FORMAT_BILIBILI;
