@@ -5,10 +5,10 @@
 // through) are written with U+FFFD for each ill-formed part, so the document is never refused
 // for a line's content; the accessors keep the bytes as they are.
 #include "core/core.hpp"
+#include "text/decimal.hpp"
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -88,9 +88,11 @@ public:
         std::memcpy(p, s, N - 1);
         return p + N - 1;
     }
-    static char* integer(char* p, long long v) { return std::to_chars(p, p + 24, v).ptr; }
-    // The inside of a JSON string; needs room for 6 bytes per input byte.
-    static char* escaped(char* p, std::string_view s);
+    static char* integer(char* p, long long v) { return write_decimal(p, v); }
+    // The inside of a JSON string; needs room for 6 bytes per input byte and 16 more.
+    // `readable` > 0: `s` is known to be well-formed UTF-8, and only its escapes are looked
+    // for; that many bytes from s.data() on may be read.
+    static char* escaped(char* p, std::string_view s, size_t readable);
 
 private:
     bool grow(size_t cap) {
@@ -116,56 +118,173 @@ private:
     void* context_ = nullptr;
 };
 
+// What a line needs on its way into a JSON string.
+enum : unsigned { kToEscape = 1, kIllFormed = 2 };
+
 #ifdef __SSE2__
-// Whether `s` goes into a JSON string as it is: no byte to escape and only UTF-8 that needs
-// no range check beyond its pattern (two-byte and three-byte characters whose lead byte
-// admits every continuation byte). Sixteen bytes a step, the pattern found as the decoder's
-// check finds it; anything else (four-byte characters included) is left to the careful path.
-bool plain_json_text(std::string_view s) {
+// The bytes of x that must be escaped: control bytes, quotes and backslashes.
+__m128i json_specials(__m128i x) {
+    const auto eq = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const __m128i control = _mm_and_si128(_mm_cmplt_epi8(x, _mm_set1_epi8(0x20)), _mm_cmpgt_epi8(x, _mm_set1_epi8(-1)));
+    return _mm_or_si128(control, _mm_or_si128(eq(x, '"'), eq(x, '\\')));
+}
+
+// Up to 8 bytes at q (len) as the low bytes of a word, the rest of it `pad` bytes; loaded a
+// few bytes at a time, overlapping, so that nothing past the end is read and no copy on the
+// stack stalls the load after it.
+uint64_t word_of(const char* q, size_t len, uint64_t pad) {
+    const auto load = [q](size_t k, auto t) {
+        std::memcpy(&t, q + k, sizeof t);
+        return static_cast<uint64_t>(t);
+    };
+    uint64_t w = 0;
+    if (len == 8) return load(0, uint64_t{});
+    if (len >= 4) {
+        w = load(0, uint32_t{}) | load(len - 4, uint32_t{}) << (8 * (len - 4));
+    } else if (len >= 2) {
+        w = load(0, uint16_t{}) | load(len - 2, uint16_t{}) << (8 * (len - 2));
+    } else if (len == 1) {
+        w = load(0, uint8_t{});
+    }
+    return w | pad << (8 * len);
+}
+
+// kToEscape when `s` holds a byte to escape, kIllFormed when it is not well-formed UTF-8;
+// sixteen bytes a step, each byte checked against the three before it: a continuation byte
+// must be where a lead asks for one and nowhere else, and the byte after E0, ED, F0 and F4
+// must be in the narrower range those leads allow.
+unsigned json_text_needs(std::string_view s) {
     const __m128i zero = _mm_setzero_si128();
-    const auto eq = [](__m128i x, int c) { return _mm_cmpeq_epi8(x, _mm_set1_epi8(static_cast<char>(c))); };
+    const auto byte = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
+    // Signed compares: the bytes from 0x80 up are the negative ones, in their order.
     const auto at_least = [&](__m128i x, int lead) {
-        return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(lead - 1))), _mm_cmplt_epi8(x, zero));
+        return _mm_and_si128(_mm_cmpgt_epi8(x, byte(lead - 1)), _mm_cmplt_epi8(x, zero));
     };
-    __m128i prev2 = zero, prev3 = zero;
-    __m128i errors = zero;
-    const auto step = [&](__m128i x) {
-        const __m128i cont = _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(0xC0)));
-        const __m128i l2 = at_least(x, 0xC0), l3 = at_least(x, 0xE0);
-        const __m128i need = _mm_or_si128(_mm_or_si128(_mm_slli_si128(l2, 1), _mm_srli_si128(prev2, 15)),
-                                          _mm_or_si128(_mm_slli_si128(l3, 2), _mm_srli_si128(prev3, 14)));
-        const __m128i control = _mm_and_si128(_mm_cmplt_epi8(x, _mm_set1_epi8(0x20)), _mm_cmpgt_epi8(x, _mm_set1_epi8(-1)));
-        const __m128i quoted = _mm_or_si128(eq(x, '"'), eq(x, '\\'));
-        const __m128i leads = _mm_or_si128(_mm_or_si128(eq(x, 0xC0), eq(x, 0xC1)),
-                                           _mm_or_si128(_mm_or_si128(eq(x, 0xE0), eq(x, 0xED)), at_least(x, 0xF0)));
-        errors = _mm_or_si128(errors, _mm_or_si128(_mm_xor_si128(need, cont), _mm_or_si128(_mm_or_si128(control, quoted), leads)));
-        prev2 = l2;
-        prev3 = l3;
+    const auto is = [&](__m128i x, int c) { return _mm_cmpeq_epi8(x, byte(c)); };
+    const auto load = [&](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + at)); };
+    __m128i bad = zero, special = zero;
+    // x and the bytes one, two and three places before each of its bytes.
+    const auto step = [&](__m128i x, __m128i p1, __m128i p2, __m128i p3) {
+        const __m128i need = _mm_or_si128(at_least(p1, 0xC0), _mm_or_si128(at_least(p2, 0xE0), at_least(p3, 0xF0)));
+        const __m128i cont = _mm_cmplt_epi8(x, byte(0xC0));
+        const __m128i below_a0 = _mm_cmplt_epi8(x, byte(0xA0));
+        const __m128i below_90 = _mm_cmplt_epi8(x, byte(0x90));
+        const __m128i leads = _mm_or_si128(_mm_or_si128(is(x, 0xC0), is(x, 0xC1)), at_least(x, 0xF5));
+        const __m128i ranges = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(is(p1, 0xE0), below_a0), _mm_andnot_si128(below_a0, is(p1, 0xED))),
+            _mm_or_si128(_mm_and_si128(is(p1, 0xF0), below_90), _mm_andnot_si128(below_90, is(p1, 0xF4))));
+        bad = _mm_or_si128(bad, _mm_or_si128(_mm_xor_si128(need, cont), _mm_or_si128(leads, ranges)));
+        special = _mm_or_si128(special, json_specials(x));
     };
+    // Steps in sequence, the bytes before shifted in from the step before.
+    __m128i last = zero;
+    const auto next = [&](__m128i x) {
+        step(x, _mm_or_si128(_mm_slli_si128(x, 1), _mm_srli_si128(last, 15)),
+             _mm_or_si128(_mm_slli_si128(x, 2), _mm_srli_si128(last, 14)),
+             _mm_or_si128(_mm_slli_si128(x, 3), _mm_srli_si128(last, 13)));
+        last = x;
+    };
+    const size_t n = s.size();
     size_t i = 0;
-    for (; i + 16 <= s.size(); i += 16) step(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i)));
-    // The rest padded with a byte that is plain and no continuation, so that a character cut
-    // by the end shows as an error.
-    alignas(16) char tail[16];
-    std::memset(tail, 'a', sizeof tail);
-    if (i < s.size()) std::memcpy(tail, s.data() + i, s.size() - i);
-    step(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)));
-    if (i < s.size()) step(_mm_set1_epi8('a'));
-    return _mm_movemask_epi8(errors) == 0;
+    for (; i + 16 <= n; i += 16) next(load(i));
+    constexpr size_t kBefore = 3;
+    if (n >= 16 + kBefore) {
+        // The rest as a last step ending at the end, overlapping the one before (a byte seen
+        // twice gives the same answer twice), and a character cut by the end told apart.
+        if (i < n) step(load(n - 16), load(n - 17), load(n - 18), load(n - 19));
+        const auto at_end = [&](size_t back) { return static_cast<unsigned char>(s[n - back]); };
+        if (at_end(1) >= 0xC0 || at_end(2) >= 0xE0 || at_end(3) >= 0xF0) bad = _mm_set1_epi8(-1);
+    } else {
+        // A short line: the rest padded with a byte that is plain and no continuation, so that
+        // a character cut by the end shows as ill-formed.
+        constexpr uint64_t kPad = 'a' * kOnes;
+        const size_t m = n - i;
+        const uint64_t lo = word_of(s.data() + i, std::min<size_t>(m, 8), kPad);
+        const uint64_t hi = m > 8 ? word_of(s.data() + i + 8, m - 8, kPad) : kPad;
+        next(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
+        if (m > 16 - kBefore) next(byte('a'));
+    }
+    return (_mm_movemask_epi8(special) ? kToEscape : 0u) | (_mm_movemask_epi8(bad) ? kIllFormed : 0u);
 }
 #else
-bool plain_json_text(std::string_view) { return false; }
+unsigned json_text_needs(std::string_view) { return kToEscape | kIllFormed; }
 #endif
 
-char* Buffer::escaped(char* p, std::string_view s) {
+// One ASCII byte as it goes into a JSON string.
+char* escape_ascii(char* p, unsigned char c) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    if (plain_json_text(s)) return copy(p, s);
+    switch (c) {
+    case '"': return Buffer::lit(p, "\\\"");
+    case '\\': return Buffer::lit(p, "\\\\");
+    case '\b': return Buffer::lit(p, "\\b");
+    case '\f': return Buffer::lit(p, "\\f");
+    case '\n': return Buffer::lit(p, "\\n");
+    case '\r': return Buffer::lit(p, "\\r");
+    case '\t': return Buffer::lit(p, "\\t");
+    default:
+        if (c >= 0x20) {
+            *p++ = static_cast<char>(c);
+            return p;
+        }
+        p = Buffer::lit(p, "\\u00");
+        *p++ = kHex[c >> 4];
+        *p++ = kHex[c & 15];
+        return p;
+    }
+}
+
+// Well-formed UTF-8: sixteen bytes are stored at once and the cursor moves past those before
+// the first byte to escape (room for 6 bytes per input byte and 16 more covers the overshoot).
+// `readable`: the bytes from s.data() on that may be read, at least s.size(); past the end
+// of the line they let its last step be one load, the bytes beyond the line ignored.
+char* escape_well_formed(char* p, std::string_view s, size_t readable) {
+    size_t i = 0;
+    const size_t n = s.size();
+#ifdef __SSE2__
+    while (i < n && i + 16 <= readable) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+        const size_t left = n - i;
+        const unsigned keep = left >= 16 ? 0xFFFFu : (1u << left) - 1;
+        const auto m = static_cast<unsigned>(_mm_movemask_epi8(json_specials(x))) & keep;
+        if (!m) {
+            const size_t step = std::min<size_t>(left, 16);
+            p += step;
+            i += step;
+            continue;
+        }
+        const auto plain = static_cast<size_t>(std::countr_zero(m));
+        p = escape_ascii(p + plain, static_cast<unsigned char>(s[i + plain]));
+        i += plain + 1;
+    }
+    // The rest (up to 15 bytes) stored at once when it has nothing to escape.
+    if (const size_t m = n - i; m > 0 && m < 16) {
+        constexpr uint64_t kPad = 'a' * kOnes;
+        const uint64_t lo = word_of(s.data() + i, std::min<size_t>(m, 8), kPad);
+        const uint64_t hi = m > 8 ? word_of(s.data() + i + 8, m - 8, kPad) : kPad;
+        const __m128i x = _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
+        if (!_mm_movemask_epi8(json_specials(x))) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+            return p + m;
+        }
+    }
+#endif
+    for (; i < n; ++i) p = escape_ascii(p, static_cast<unsigned char>(s[i]));
+    return p;
+}
+
+char* Buffer::escaped(char* p, std::string_view s, size_t readable) {
+    if (readable) return escape_well_formed(p, s, readable);
+    const unsigned needs = json_text_needs(s);
+    if (!needs) return copy(p, s);
+    if (needs == kToEscape) return escape_well_formed(p, s, s.size());
+    // Ill-formed parts become U+FFFD, one for each maximal ill-formed subpart.
     size_t i = 0;
     const size_t n = s.size();
     while (i < n) {
         if (i + 8 <= n) {
             // Eight bytes are stored at once; the cursor moves past those before the first
-            // byte that needs a look (room for 6 bytes per input byte covers the overshoot).
+            // byte that needs a look.
             uint64_t x;
             std::memcpy(&x, s.data() + i, 8);
             std::memcpy(p, &x, 8);
@@ -176,56 +295,34 @@ char* Buffer::escaped(char* p, std::string_view s) {
             if (plain == 8) continue;
         }
         const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x80) {
-            // The common well-formed two- and three-byte characters, checked directly.
-            const auto cont = [&](size_t k) { return k < n && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
-            size_t len = 0;
-            if (c >= 0xC2 && c <= 0xDF && cont(i + 1)) {
-                p[0] = s[i];
-                p[1] = s[i + 1];
-                p += 2;
-                i += 2;
-                continue;
-            }
-            if (((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) && cont(i + 1) && cont(i + 2)) {
-                p[0] = s[i];
-                p[1] = s[i + 1];
-                p[2] = s[i + 2];
-                p += 3;
-                i += 3;
-                continue;
-            }
-            {
-                size_t bad = 0;
-                len = utf8_sequence(s, i, bad);
-                if (len == 0) {
-                    p = lit(p, "\xEF\xBF\xBD");
-                    i += bad;
-                    continue;
-                }
-            }
-            p = copy(p, s.substr(i, len));
-            i += len;
+        if (c < 0x80) {
+            p = escape_ascii(p, c);
+            ++i;
             continue;
         }
-        ++i;
-        switch (c) {
-        case '"': p = lit(p, "\\\""); break;
-        case '\\': p = lit(p, "\\\\"); break;
-        case '\b': p = lit(p, "\\b"); break;
-        case '\f': p = lit(p, "\\f"); break;
-        case '\n': p = lit(p, "\\n"); break;
-        case '\r': p = lit(p, "\\r"); break;
-        case '\t': p = lit(p, "\\t"); break;
-        default:
-            if (c >= 0x20) {
-                *p++ = static_cast<char>(c);
-            } else {
-                p = lit(p, "\\u00");
-                *p++ = kHex[c >> 4];
-                *p++ = kHex[c & 15];
-            }
+        // The common well-formed two- and three-byte characters, checked directly.
+        const auto cont = [&](size_t k) { return k < n && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
+        if (c >= 0xC2 && c <= 0xDF && cont(i + 1)) {
+            std::memcpy(p, s.data() + i, 2);
+            p += 2;
+            i += 2;
+            continue;
         }
+        if (((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) && cont(i + 1) && cont(i + 2)) {
+            std::memcpy(p, s.data() + i, 3);
+            p += 3;
+            i += 3;
+            continue;
+        }
+        size_t bad = 0;
+        const size_t len = utf8_sequence(s, i, bad);
+        if (len == 0) {
+            p = lit(p, "\xEF\xBF\xBD");
+            i += bad;
+            continue;
+        }
+        p = copy(p, s.substr(i, len));
+        i += len;
     }
     return p;
 }
@@ -257,6 +354,29 @@ private:
 };
 
 
+// The lines of a document known to be well-formed UTF-8: those that lie in a text checked to
+// be well-formed and start and end between its characters (an empty line takes the other
+// path, which copies nothing).
+class KnownText {
+public:
+    KnownText(std::string_view text, bool well_formed) : text_(well_formed ? text : std::string_view()) {}
+    // For a line known to be well-formed, the bytes of the text from its start on; else 0.
+    size_t holds(std::string_view s) const {
+        // As addresses: a line in the arena is another object, which pointers cannot be
+        // ordered against.
+        const auto at = reinterpret_cast<uintptr_t>(s.data()), base = reinterpret_cast<uintptr_t>(text_.data());
+        if (s.empty() || text_.empty() || at < base || at - base > text_.size()) return 0;
+        const size_t from = at - base, readable = text_.size() - from;
+        if (s.size() > readable) return 0;
+        const auto starts_char = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; };
+        const size_t end = from + s.size();
+        return starts_char(s[0]) && (end == text_.size() || starts_char(text_[end])) ? readable : 0;
+    }
+
+private:
+    std::string_view text_;
+};
+
 // The document's cues read from the C records or from the lean store.
 struct RecordCues {
     const sub_state& st;
@@ -268,12 +388,14 @@ struct RecordCues {
     size_t line_count(size_t i) const { return static_cast<size_t>(st.cues[i].lines.count); }
     std::string_view line(size_t i, size_t j) const { return st.cues[i].lines.items[j]; }
     const sub_cue* danmaku(size_t i) const { return st.cues[i].is_danmu ? &st.cues[i] : nullptr; }
+    KnownText known() const { return {{}, false}; } // the records hold copies of their own
 };
 
 struct StoreCues {
     const Store& st;
     size_t count() const { return st.count(); }
     size_t text_len() const { return st.text().size(); }
+    KnownText known() const { return {st.text(), st.text_well_formed()}; }
     const char* format() const { return format_name(st.format); }
     int32_t start(size_t i) const { return st.cue(i).start_ms; }
     int32_t end(size_t i) const { return st.cue(i).end_ms; }
@@ -299,6 +421,7 @@ size_t piece_length(std::string_view s, size_t max) {
 template <typename Cues>
 bool write_document(const Cues& src, Buffer& out) {
     RealText real;
+    const KnownText known = src.known();
     out.put(R"({"format":")");
     out.put(src.format());
     out.put(R"(","cues":[)");
@@ -317,19 +440,22 @@ bool write_document(const Cues& src, Buffer& out) {
         const size_t lines = src.line_count(i);
         for (size_t j = 0; j < lines; ++j) {
             std::string_view line = src.line(i, j);
-            constexpr size_t kPiece = (Buffer::kPieceMax - 8) / 6;
-            p = out.reserve(std::min(line.size(), kPiece) * 6 + 8);
+            // The quotes, a comma and the escaper's 16 bytes of overshoot beside 6 bytes a byte.
+            constexpr size_t kExtra = 24;
+            constexpr size_t kPiece = (Buffer::kPieceMax - kExtra) / 6;
+            p = out.reserve(std::min(line.size(), kPiece) * 6 + kExtra);
             if (!p) return false;
             if (j) *p++ = ',';
             *p++ = '"';
             // A long line is escaped piece by piece, each with a reservation of its own.
             for (;;) {
                 const size_t take = piece_length(line, kPiece);
-                p = Buffer::escaped(p, line.substr(0, take));
+                const std::string_view piece = line.substr(0, take);
+                p = Buffer::escaped(p, piece, known.holds(piece));
                 line.remove_prefix(take);
                 if (line.empty()) break;
                 out.commit(p);
-                p = out.reserve(std::min(line.size(), kPiece) * 6 + 8);
+                p = out.reserve(std::min(line.size(), kPiece) * 6 + kExtra);
                 if (!p) return false;
             }
             *p++ = '"';

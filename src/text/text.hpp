@@ -185,6 +185,8 @@ struct Decoded {
     size_t warning_count = 0;
     // The charset that encoding "detect" chose (announced before the warnings), or "".
     std::array<char, 48> detected{};
+    // `view` was checked and is well-formed UTF-8 (false where it was not checked).
+    bool well_formed = false;
 };
 // `encoding`: null or "" for UTF-8 with the CP1252 fallbacks, "detect" (any case) for a
 // charset detector's choice, or a converter's name.
@@ -225,12 +227,18 @@ inline size_t utf8_sequence(std::string_view s, size_t i, size_t& bad) {
     }
     return need + 1;
 }
-// count_invalid_utf8(b, 1) == 0, 32 or 16 bytes a step where the machine allows it.
-bool utf8_patterns_hold(std::string_view b);
-// Its forms, for tests: SSE2 (the exact count where the build lacks SSE2) and AVX2 (to be
-// called only when have_avx2(); elsewhere the SSE2 form).
-bool utf8_patterns_hold_sse2(std::string_view b);
-bool utf8_patterns_hold_avx2(std::string_view b);
+// What the first pass over text that may be UTF-8 finds: byte patterns the decoder counts as
+// invalid, or patterns that hold with some sequence overlong, a surrogate or past U+10FFFF,
+// or well-formed UTF-8 throughout (each line cut from such a text between characters is
+// well-formed too, and the writers need not check it again).
+enum class Utf8Form { invalid, patterns_hold, well_formed };
+// invalid exactly when count_invalid_utf8(b, 1) != 0; 32 or 16 bytes a step where the machine
+// allows it.
+Utf8Form utf8_form(std::string_view b);
+// Its forms, for tests: SSE2 (the exact count, and no well_formed, where the build lacks SSE2)
+// and AVX2 (to be called only when have_avx2(); elsewhere the SSE2 form).
+Utf8Form utf8_form_sse2(std::string_view b);
+Utf8Form utf8_form_avx2(std::string_view b);
 bool have_avx2();
 
 } // namespace cuekit

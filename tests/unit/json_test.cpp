@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <random>
@@ -103,8 +104,20 @@ TEST_F(JsonTest, NoDocumentAfterFailureOrClear) {
 
 namespace {
 
-// The document as yyjson's own writer builds it from a tree of values: the writer of the
-// library must give the same bytes for every document.
+// A line with each maximal ill-formed subpart replaced by U+FFFD, one code point at a time.
+std::string well_formed(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        size_t bad = 0;
+        const size_t len = cuekit::utf8_sequence(s, i, bad);
+        out += len ? s.substr(i, len) : std::string_view("\xEF\xBF\xBD");
+        i += len ? len : bad;
+    }
+    return out;
+}
+
+// The document as yyjson's own writer builds it from a tree of values (lines made
+// well-formed first): the writer of the library must give the same bytes for every document.
 std::string reference_json(const sub_state& st) {
     yyjson_mut_doc* doc = yyjson_mut_doc_new(nullptr);
     yyjson_mut_val* root = yyjson_mut_obj(doc);
@@ -118,7 +131,8 @@ std::string reference_json(const sub_state& st) {
         yyjson_mut_obj_add_int(doc, obj, "start", c.start_ms);
         yyjson_mut_obj_add_int(doc, obj, "end", c.end_ms);
         yyjson_mut_val* lines = yyjson_mut_arr(doc);
-        for (int j = 0; j < c.lines.count; ++j) yyjson_mut_arr_add_str(doc, lines, c.lines.items[j]);
+        for (int j = 0; j < c.lines.count; ++j)
+            yyjson_mut_arr_add_strcpy(doc, lines, well_formed(c.lines.items[j]).c_str());
         yyjson_mut_obj_add_val(doc, obj, "lines", lines);
         if (c.is_danmu) {
             yyjson_mut_obj_add_bool(doc, obj, "danmu", true);
@@ -140,12 +154,15 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
     const std::vector<std::string> pieces = {
         "a", "Z", " ", "\"", "\\", "/", "\b", "\f", "\n", "\r", "\t", "\x01", "\x1f", "\x7f", "\xC3\xA9",
         "\xD0\x96", "\xE4\xB8\xAD", "\xE2\x80\xA8", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", "long plain ascii run ",
-        "\xE0\xA4\x85", "\xED\x95\x9C"};
-    // Lines that can be copied whole are written by a shortcut: half the rounds are mostly those.
+        "\xE0\xA4\x85", "\xED\x95\x9C", "\xF4\x8F\xBF\xBF", "\xF0\x90\x80\x80"};
+    // A third of the rounds mix in ill-formed pieces, next to the ranges of each lead.
+    const std::vector<std::string> ill = {"\xFF", "\xC0\xAF", "\xC1", "\xE0\x9F\x80", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
+                                          "\xF4\x90\x80\x80", "\xF5", "\x80", "\xBF", "\xE2\x82", "\xF0\x9F\x98", "\xC3"};
+    // Lines that can be copied whole are written by a shortcut: a third of the rounds are mostly those.
     const std::vector<std::string> plain = {"a", "Z", " ", "/", "\x7f", "\xC3\xA9", "\xD0\x96", "\xE4\xB8\xAD", "\xEF\xBF\xBF",
                                             "long plain ascii run "};
     const float sizes[] = {25.0f, 18.3f, 0.0f, -0.0f, 1e-7f, 12345.678f, 3.4e38f, 1.5e-45f, 100.0f, 36.0f};
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 600; ++round) {
         sub_state st = cuekit::make_empty_state();
         st.format = static_cast<int32_t>(rng() % (SUB_FORMAT_COUNT + 1)) + SUB_FORMAT_AUTO;
         const int n = static_cast<int>(rng() % 6);
@@ -156,7 +173,9 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
                 std::string line;
                 const int len = static_cast<int>(rng() % 30);
                 for (int k = 0; k < len; ++k)
-                    line += (round % 2 && rng() % 40) ? plain[rng() % plain.size()] : pieces[rng() % pieces.size()];
+                    line += (round % 3 == 1 && rng() % 40) ? plain[rng() % plain.size()]
+                            : (round % 3 == 2 && rng() % 8 == 0) ? ill[rng() % ill.size()]
+                                                                 : pieces[rng() % pieces.size()];
                 cuekit::cue_add_line(st, idx, line);
             }
             if (rng() % 2) {
@@ -171,6 +190,62 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
         EXPECT_EQ(std::string(mine), reference_json(st)) << "round " << round;
         std::free(mine);
         cuekit::state_reset(st);
+    }
+}
+
+// Every pair of bytes, and triples and quadruples of the bytes at the edges of each UTF-8
+// range, at every offset within a sixteen-byte step: the lines' fast checks against the
+// character-by-character reference.
+TEST(JsonWriter, EveryShortSequenceAsTheReferenceHasIt) {
+    const std::string edges3 = {'\x00', '\x1F', '"', '\\', 'A', '\x7F', '\x80', '\x8F', '\x90', '\x9F', '\xA0', '\xBF', '\xC0',
+                                '\xC1', '\xC2', '\xDF', '\xE0', '\xE1', '\xEC', '\xED', '\xEE', '\xEF', '\xF0', '\xF1', '\xF3',
+                                '\xF4', '\xF5', '\xF8', '\xFF'};
+    const std::string edges4 = {'A', '\x80', '\x8F', '\x90', '\x9F', '\xA0', '\xBF', '\xC2', '\xE0', '\xED', '\xF0', '\xF4', '\xF5'};
+    std::vector<std::string> seqs;
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b) seqs.push_back({static_cast<char>(a), static_cast<char>(b)});
+    for (const char a : edges3)
+        for (const char b : edges3)
+            for (const char c : edges3) seqs.push_back({a, b, c});
+    for (const char a : edges4)
+        for (const char b : edges4)
+            for (const char c : edges4)
+                for (const char d : edges4) seqs.push_back({a, b, c, d});
+    sub_state st = cuekit::make_empty_state();
+    st.format = SUB_FORMAT_SRT;
+    for (size_t k = 0; k < seqs.size(); ++k) {
+        // A NUL would end the line early: it is written as a line of its own kind elsewhere.
+        std::string line = std::string(k % 20, 'x') + seqs[k] + std::string(k % 3, 'y');
+        std::replace(line.begin(), line.end(), '\0', '\x01');
+        cuekit::cue_add_line(st, cuekit::cue_add(st, 0, 1), line);
+    }
+    char* mine = cuekit::write_json(st);
+    ASSERT_NE(mine, nullptr);
+    EXPECT_TRUE(std::string(mine) == reference_json(st));
+    std::free(mine);
+    cuekit::state_reset(st);
+}
+
+// Lines that are views of a text checked whole as well-formed skip their own check: parsed
+// texts, well-formed and not, against the reference built from the same lines.
+TEST(JsonWriter, LinesOfACheckedTextAsTheReferenceHasThem) {
+    std::mt19937 rng(41);
+    const std::vector<std::string> pieces = {"a", "Zq ", "\"", "\\", "/", "\t", "\x01", "\x7f", "\xC3\xA9", "\xE4\xB8\xAD",
+                                             "\xF0\x9F\x98\x80", "\xED\x95\x9C", "\xE0\xA4\x85", "plain ascii run "};
+    for (int round = 0; round < 200; ++round) {
+        std::string srt;
+        for (int cue = 0; cue < 8; ++cue) {
+            srt += "00:00:01,000 --> 00:00:02,000\n";
+            for (int line = 0; line < 2; ++line) {
+                const int len = static_cast<int>(rng() % 12);
+                for (int k = 0; k < len; ++k) srt += pieces[rng() % pieces.size()];
+                srt += "x\n";
+            }
+            srt += "\n";
+        }
+        if (round % 4 == 3) srt.insert(srt.size() / 2, "\xED\xA0\x80"); // a surrogate: not well-formed
+        ASSERT_EQ(cuekit_test::parse(srt), 0) << round;
+        EXPECT_EQ(std::string(sub_result_json()), reference_json(g_sub)) << round;
     }
 }
 
