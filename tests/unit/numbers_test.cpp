@@ -72,8 +72,10 @@ TEST(Numbers, SaturatingConversions) {
 TEST(Decimal, SameAsToChars) {
     std::vector<long long> values;
     for (long long v = 0; v < 2000000; ++v) values.push_back(v);
-    for (long long p = 1; p <= 1000000000000000000LL; p *= 10)
+    for (long long p = 1;; p *= 10) {
         for (const long long d : {-1LL, 0LL, 1LL}) values.insert(values.end(), {p + d, -(p + d)});
+        if (p > LLONG_MAX / 10) break;
+    }
     values.insert(values.end(), {99999999, 100000000, INT32_MAX, INT32_MIN, LLONG_MAX, LLONG_MIN});
     std::mt19937_64 rng(5);
     for (int i = 0; i < 100000; ++i) values.push_back(static_cast<long long>(rng() >> (rng() % 64)));
