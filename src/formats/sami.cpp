@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -317,12 +318,18 @@ private:
     [[gnu::always_inline]] void copy(const char* p, size_t n);
     static std::string_view find(void* self, std::string_view line);
 
-    static constexpr size_t kSlack = 16; // the output is never longer than the block
+    // Room for the last sixteen-byte copy: the output itself is never longer than the block.
+    static constexpr size_t kSlack = 16;
     const char* limit_;
     std::string buf_;
     std::vector<Run> runs_;
     size_t w_ = 0;
-    size_t clean_ = 0; // output below this offset is where the copies put it
+    // Where the log of stretches stops: a block of many short stretches (blanks or tags
+    // every few bytes) would need many times its size for it. Lines past it are searched for.
+    static constexpr size_t kMaxRuns = 256;
+    size_t logged_ = SIZE_MAX;
+    size_t logged_from_ = 0; // the block offset of the output at logged_
+    size_t clean_ = 0; // output below this offset is where the logged copies put it
     size_t run_ = 0;   // the run the last line was found in
     bool in_buffer_ = false;
     BlockSearch search_;
@@ -400,7 +407,12 @@ inline void FastClean::copy(const char* p, size_t n) {
             return;
         }
     }
-    runs_.push_back({w_, p, n});
+    if (runs_.size() < kMaxRuns) {
+        runs_.push_back({w_, p, n});
+    } else if (logged_ == SIZE_MAX) {
+        logged_ = w_;
+        logged_from_ = static_cast<size_t>(p - search_.block.data());
+    }
     w_ += n;
 }
 
@@ -416,9 +428,11 @@ bool FastClean::clean(std::string_view block, std::string_view& text) {
     // The leading paragraph: undecided until the first tag that the end-tag removal leaves;
     // after a font tag, the first paragraph tag decides.
     enum { kUndecided, kSeekParagraph, kDecided } lead = kUndecided;
+    logged_ = SIZE_MAX;
     const auto drop_all = [&] {
         w_ = 0;
         runs_.clear();
+        logged_ = SIZE_MAX;
         lead = kDecided;
     };
     while (true) {
@@ -469,13 +483,14 @@ bool FastClean::clean(std::string_view block, std::string_view& text) {
             }
         }
     }
-    clean_ = w_;
+    clean_ = std::min(w_, logged_);
     if (const void* amp = std::memchr(out, '&', w_)) {
-        clean_ = static_cast<size_t>(static_cast<const char*>(amp) - out);
-        w_ = clean_ + html_decode(out + clean_, w_ - clean_);
+        const auto at = static_cast<size_t>(static_cast<const char*>(amp) - out);
+        clean_ = std::min(clean_, at);
+        w_ = at + html_decode(out + at, w_ - at);
         // A reference may have become a blank beside another one. Up to the first blank to
         // collapse, the text stays, and no blank stands just before that one.
-        const size_t from = clean_ > 0 ? clean_ - 1 : 0;
+        const size_t from = at > 0 ? at - 1 : 0;
         const auto fold_at = static_cast<size_t>(next_blank_to_fold(out + from, out + w_, out + buf_.size()) - out);
         w_ = fold_at + collapse_blanks(out + fold_at, w_ - fold_at);
     }
@@ -495,7 +510,11 @@ bool FastClean::clean(std::string_view block, std::string_view& text) {
 std::string_view FastClean::find(void* self, std::string_view line) {
     auto* c = static_cast<FastClean*>(self);
     const auto at = static_cast<size_t>(line.data() - c->buf_.data());
-    if (at + line.size() > c->clean_) return find_in_block(&c->search_, line);
+    if (at + line.size() > c->clean_) {
+        // Decoding only shortens the text, so a line past the log lies past its source there.
+        if (at >= c->logged_) c->search_.cursor = std::max(c->search_.cursor, c->logged_from_);
+        return find_in_block(&c->search_, line);
+    }
     size_t& r = c->run_;
     while (r < c->runs_.size() && c->runs_[r].out + c->runs_[r].len <= at) ++r;
     if (r == c->runs_.size() || c->runs_[r].out > at || at + line.size() > c->runs_[r].out + c->runs_[r].len) return line;

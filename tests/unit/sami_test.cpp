@@ -22,6 +22,12 @@ std::string doc(const std::string& body) {
     return "<SAMI>\n<HEAD><TITLE>t</TITLE></HEAD>\n<BODY>\n" + body + "</BODY>\n</SAMI>\n";
 }
 
+std::string repeat(const std::string& s, int n) {
+    std::string r;
+    for (int i = 0; i < n; ++i) r += s;
+    return r;
+}
+
 struct SamiCase {
     const char* name;
     std::string text;
@@ -78,7 +84,7 @@ TEST(Sami, Blocks) {
 
 TEST(Sami, Cleaning) {
     struct Case {
-        const char* block;
+        std::string block;
         std::vector<std::string> lines; // empty: the block makes no cue
     };
     const Case cases[] = {
@@ -98,6 +104,7 @@ TEST(Sami, Cleaning) {
         {"<P><div a<div b> c>y", {"c>y"}},
         {"<P><<div>div>y", {"y"}},
         {"<P>&nbsp;", {}},
+        {"<P>x" + repeat("\tx", 299) + "<br>tail", {"x" + repeat(" x", 299), "tail"}}, // many stretches
         {"<P></P>", {}},
     };
     for (const Case& c : cases) {
