@@ -232,5 +232,11 @@ bool utf8_patterns_hold(std::string_view b);
 bool utf8_patterns_hold_sse2(std::string_view b);
 bool utf8_patterns_hold_avx2(std::string_view b);
 bool have_avx2();
+// Well-formed UTF-16 (an even length, every surrogate in a pair) in either byte order to UTF-8
+// at `out`, which has room for three bytes per unit; false for anything else, leaving `out`
+// in an unspecified state. U+0000 becomes a NUL byte and U+FEFF is kept.
+bool utf16_to_utf8(std::string_view in, bool big_endian, char* out, size_t& len);
+// Its form without SSE2, for tests (the same function where the build lacks SSE2).
+bool utf16_to_utf8_portable(std::string_view in, bool big_endian, char* out, size_t& len);
 
 } // namespace cuekit
