@@ -106,22 +106,10 @@ void FileBytes::reset() {
     if (mapped_) munmap(mapped_, len_);
     mapped_ = nullptr;
     len_ = 0;
-    if (cap_ > kKeepBuffer) {
-        buf_.reset();
-        cap_ = 0;
-    }
+    if (buf_.capacity() > kKeepBuffer) buf_.clear();
 }
 
-// realloc: a large buffer grows in place or by remapping, without a second copy in memory.
-bool FileBytes::reserve(std::size_t n) {
-    if (n <= cap_) return true;
-    void* grown = std::realloc(buf_.get(), n);
-    if (!grown) return false;
-    static_cast<void>(buf_.release());
-    buf_.reset(static_cast<char*>(grown));
-    cap_ = n;
-    return true;
-}
+bool FileBytes::reserve(std::size_t n) { return buf_.reserve(n); }
 
 bool FileBytes::fail(int err, std::string& why, std::string text) {
     errno_ = err;
@@ -159,15 +147,15 @@ bool FileBytes::load(const std::string& path, std::string& why) {
 // Reads until the end of the input or `stop` bytes, growing the buffer as it fills.
 bool FileBytes::read_upto(int fd, std::size_t stop, std::string& why) {
     while (len_ < stop) {
-        if (len_ + 1 >= cap_ && !reserve(std::min(std::max<std::size_t>(cap_ * 2, std::size_t{64} << 10), stop + 1)))
+        if (len_ + 1 >= buf_.capacity() && !reserve(std::min(std::max<std::size_t>(buf_.capacity() * 2, std::size_t{64} << 10), stop + 1)))
             return fail(ENOMEM, why, "out of memory");
-        const ssize_t n = ::read(fd, buf_.get() + len_, std::min(cap_ - len_ - 1, stop - len_));
+        const ssize_t n = ::read(fd, buf_.data() + len_, std::min(buf_.capacity() - len_ - 1, stop - len_));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return fail(errno, why, std::string("cannot read the file: ") + std::strerror(errno));
         if (n == 0) break;
         len_ += static_cast<std::size_t>(n);
     }
-    buf_.get()[len_] = '\0';
+    buf_.data()[len_] = '\0';
     return true;
 }
 

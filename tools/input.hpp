@@ -1,6 +1,8 @@
 // The files the tool reads: paths and folders expanded into a list, and one file's bytes.
 #pragma once
 
+#include "buffer.hpp"
+
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
@@ -34,7 +36,7 @@ public:
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
 
-    const char* data() const { return mapped_ ? static_cast<const char*>(mapped_) : buf_.get(); }
+    const char* data() const { return mapped_ ? static_cast<const char*>(mapped_) : buf_.data(); }
     std::size_t size() const { return len_; }
     // Unmaps, and gives back a read buffer that grew large.
     void reset();
@@ -52,14 +54,10 @@ private:
     bool read_upto(int fd, std::size_t stop, std::string& why);
     bool fail(int err, std::string& why, std::string text);
 
-    struct Free {
-        void operator()(char* p) const { std::free(p); }
-    };
     bool map_large_ = true;
     int errno_ = 0;
     void* mapped_ = nullptr;
-    std::unique_ptr<char, Free> buf_;
-    std::size_t cap_ = 0;
+    GrowBuffer buf_;
     std::size_t len_ = 0;
 };
 

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sched.h>
@@ -206,7 +207,8 @@ private:
     // would be large too) the report itself, which the writer prints straight to the output.
     struct Done {
         std::optional<tool::Report> report;
-        std::string out, err;
+        std::unique_ptr<tool::Out> out; // a worker's formatted output, written without a copy
+        std::string err;
         bool ok = true;
         uint64_t bytes = 0;
     };
@@ -289,9 +291,8 @@ Runner::Done Runner::work(std::size_t i, tool::FileBytes& file) const {
             d.report = std::move(r);
             return d;
         }
-        tool::Out out;
-        d.ok = tool::emit(r, o_.emit, out, d.err);
-        d.out = out.take();
+        d.out = std::make_unique<tool::Out>();
+        d.ok = tool::emit(r, o_.emit, *d.out, d.err);
         file.reset();
     } catch (const std::bad_alloc&) {
         d = Done{};
@@ -336,7 +337,7 @@ bool Runner::deliver(Done& d) {
     std::string err = std::move(d.err);
     if (d.report && d.report->code == 0 && convert_.converts()) d.ok = convert(*d.report, err);
     else if (d.report) d.ok = tool::emit(*d.report, o_.emit, out_, err);
-    else out_.str(d.out);
+    else if (d.out) out_.str(d.out->view());
     failed_ = failed_ || !d.ok;
     // Output and messages reach a shared terminal in order, and never through the progress line.
     if (!err.empty() || stdout_tty_) {

@@ -1,10 +1,13 @@
 #include "output.hpp"
 
+#include "text/decimal.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <unistd.h>
 
 namespace tool {
@@ -36,7 +39,7 @@ std::size_t utf8_char(std::string_view s, std::size_t i, std::size_t& bad) {
 } // namespace
 
 Out::Out(int fd) : fd_(fd) {
-    if (fd_ >= 0) buf_.resize(kBufferSize);
+    if (fd_ >= 0) grow(kBufferSize);
 }
 
 void Out::make_room(std::size_t n) {
@@ -44,7 +47,11 @@ void Out::make_room(std::size_t n) {
         flush();
         return;
     }
-    buf_.resize(std::max(len_ + n, std::max<std::size_t>(2 * buf_.size(), 4096)));
+    grow(std::max(len_ + n, std::max<std::size_t>(2 * buf_.capacity(), 4096)));
+}
+
+void Out::grow(std::size_t cap) {
+    if (!buf_.reserve(cap)) throw std::bad_alloc();
 }
 
 Out& Out::str_slow(std::string_view s) {
@@ -63,38 +70,6 @@ Out& Out::str_slow(std::string_view s) {
 
 namespace {
 
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-// Writes v in decimal at p; returns the end.
-char* put_uint(char* p, unsigned long long v) {
-    int n = 1;
-    for (unsigned long long t = v; t >= 10; t /= 10) ++n;
-    char* const end = p + n;
-    char* q = end;
-    while (v >= 100) {
-        const auto pair = static_cast<std::size_t>(v % 100) * 2;
-        v /= 100;
-        *--q = kDigitPairs[pair + 1];
-        *--q = kDigitPairs[pair];
-    }
-    if (v >= 10) {
-        *--q = kDigitPairs[v * 2 + 1];
-        *--q = kDigitPairs[v * 2];
-    } else {
-        *--q = static_cast<char>('0' + v);
-    }
-    return end;
-}
-
-char* put_int(char* p, long long v) {
-    if (v >= 0) return put_uint(p, static_cast<unsigned long long>(v));
-    *p++ = '-';
-    return put_uint(p, 0ull - static_cast<unsigned long long>(v));
-}
-
 template <std::size_t N>
 char* put(char* p, const char (&s)[N]) {
     std::memcpy(p, s, N - 1);
@@ -104,7 +79,7 @@ char* put(char* p, const char (&s)[N]) {
 } // namespace
 
 Out& Out::num(long long v) {
-    commit(put_int(room(24), v));
+    commit(cuekit::write_decimal(room(24), v));
     return *this;
 }
 
@@ -167,7 +142,7 @@ Out& Out::json_string(std::string_view s) {
 }
 
 bool Out::flush() {
-    if (fd_ >= 0 && len_ && !error_ && !write_all(fd_, std::string_view(buf_.data(), len_))) error_ = errno;
+    if (fd_ >= 0 && len_ && !error_ && !write_all(fd_, view())) error_ = errno;
     len_ = 0;
     return error_ == 0;
 }
@@ -196,11 +171,11 @@ void listing(const cuekit::Result& r, Out& out) {
     unsigned long long n = 0;
     for (const cuekit::CueRef cue : r) {
         char* p = out.room(kHead);
-        p = put_uint(p, ++n);
+        p = cuekit::write_decimal(p, ++n);
         p = put(p, ") ");
-        p = put_int(p, cue.start_ms());
+        p = cuekit::write_decimal(p, static_cast<long long>(cue.start_ms()));
         p = put(p, " --> ");
-        p = put_int(p, cue.end_ms());
+        p = cuekit::write_decimal(p, static_cast<long long>(cue.end_ms()));
         if (cue.is_danmu()) {
             out.commit(p);
             out.lit(" [danmu mode=").num(cue.mode()).lit(" color=#").hex6(cue.color());

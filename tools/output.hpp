@@ -1,10 +1,13 @@
 // What the tool prints for one file, and the buffer it prints into.
 #pragma once
 
+#include "buffer.hpp"
+
 #include <cuekit.hpp>
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -24,7 +27,7 @@ public:
     Out& operator=(const Out&) = delete;
 
     Out& str(std::string_view s) {
-        if (s.size() <= buf_.size() - len_) {
+        if (s.size() <= buf_.capacity() - len_) {
             if (!s.empty()) std::memcpy(buf_.data() + len_, s.data(), s.size());
             len_ += s.size();
             return *this;
@@ -34,7 +37,7 @@ public:
     // Room for `n` bytes (at most the buffer's size, 64 KiB) written in place; `commit` with
     // the end of what was written.
     char* room(std::size_t n) {
-        if (n > buf_.size() - len_) make_room(n);
+        if (n > buf_.capacity() - len_) make_room(n);
         return buf_.data() + len_;
     }
     void commit(const char* end) { len_ = static_cast<std::size_t>(end - buf_.data()); }
@@ -54,22 +57,19 @@ public:
     // more is written after that.
     bool flush();
     int error() const { return error_; }
-    std::string take() {
-        buf_.resize(len_);
-        len_ = 0;
-        return std::move(buf_);
-    }
+    // What accumulated, without a copy.
+    std::string_view view() const { return {buf_.data(), len_}; }
     bool empty() const { return len_ == 0; }
 
 private:
     Out& str_slow(std::string_view s);
     void make_room(std::size_t n);
+    void grow(std::size_t cap);
 
     int fd_;
     int error_ = 0;
-    // Bytes [0, len_) are the output; the rest is room, so that writing needs no size check
-    // of the string's own.
-    std::string buf_;
+    // Bytes [0, len_) are the output; the rest is room.
+    GrowBuffer buf_;
     std::size_t len_ = 0;
 };
 

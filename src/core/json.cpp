@@ -5,10 +5,10 @@
 // through) are written with U+FFFD for each ill-formed part, so the document is never refused
 // for a line's content; the accessors keep the bytes as they are.
 #include "core/core.hpp"
+#include "text/decimal.hpp"
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -88,7 +88,7 @@ public:
         std::memcpy(p, s, N - 1);
         return p + N - 1;
     }
-    static char* integer(char* p, long long v) { return std::to_chars(p, p + 24, v).ptr; }
+    static char* integer(char* p, long long v) { return write_decimal(p, v); }
     // The inside of a JSON string; needs room for 6 bytes per input byte.
     static char* escaped(char* p, std::string_view s);
 
@@ -116,56 +116,157 @@ private:
     void* context_ = nullptr;
 };
 
+// What a line needs on its way into a JSON string.
+enum : unsigned { kToEscape = 1, kIllFormed = 2 };
+
 #ifdef __SSE2__
-// Whether `s` goes into a JSON string as it is: no byte to escape and only UTF-8 that needs
-// no range check beyond its pattern (two-byte and three-byte characters whose lead byte
-// admits every continuation byte). Sixteen bytes a step, the pattern found as the decoder's
-// check finds it; anything else (four-byte characters included) is left to the careful path.
-bool plain_json_text(std::string_view s) {
+// The bytes of x that must be escaped: control bytes, quotes and backslashes.
+__m128i json_specials(__m128i x) {
+    const auto eq = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const __m128i control = _mm_and_si128(_mm_cmplt_epi8(x, _mm_set1_epi8(0x20)), _mm_cmpgt_epi8(x, _mm_set1_epi8(-1)));
+    return _mm_or_si128(control, _mm_or_si128(eq(x, '"'), eq(x, '\\')));
+}
+
+// Up to 8 bytes at q (len) as the low bytes of a word, the rest of it `pad` bytes; loaded a
+// few bytes at a time, overlapping, so that nothing past the end is read and no copy on the
+// stack stalls the load after it.
+uint64_t word_of(const char* q, size_t len, uint64_t pad) {
+    const auto load = [q](size_t k, auto t) {
+        std::memcpy(&t, q + k, sizeof t);
+        return static_cast<uint64_t>(t);
+    };
+    uint64_t w = 0;
+    if (len == 8) return load(0, uint64_t{});
+    if (len >= 4) {
+        w = load(0, uint32_t{}) | load(len - 4, uint32_t{}) << (8 * (len - 4));
+    } else if (len >= 2) {
+        w = load(0, uint16_t{}) | load(len - 2, uint16_t{}) << (8 * (len - 2));
+    } else if (len == 1) {
+        w = load(0, uint8_t{});
+    }
+    return w | pad << (8 * len);
+}
+
+// kToEscape when `s` holds a byte to escape, kIllFormed when it is not well-formed UTF-8;
+// sixteen bytes a step, each byte checked against the three before it: a continuation byte
+// must be where a lead asks for one and nowhere else, and the byte after E0, ED, F0 and F4
+// must be in the narrower range those leads allow.
+unsigned json_text_needs(std::string_view s) {
     const __m128i zero = _mm_setzero_si128();
-    const auto eq = [](__m128i x, int c) { return _mm_cmpeq_epi8(x, _mm_set1_epi8(static_cast<char>(c))); };
+    const auto byte = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
+    // Signed compares: the bytes from 0x80 up are the negative ones, in their order.
     const auto at_least = [&](__m128i x, int lead) {
-        return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(lead - 1))), _mm_cmplt_epi8(x, zero));
+        return _mm_and_si128(_mm_cmpgt_epi8(x, byte(lead - 1)), _mm_cmplt_epi8(x, zero));
     };
-    __m128i prev2 = zero, prev3 = zero;
-    __m128i errors = zero;
-    const auto step = [&](__m128i x) {
-        const __m128i cont = _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(0xC0)));
-        const __m128i l2 = at_least(x, 0xC0), l3 = at_least(x, 0xE0);
-        const __m128i need = _mm_or_si128(_mm_or_si128(_mm_slli_si128(l2, 1), _mm_srli_si128(prev2, 15)),
-                                          _mm_or_si128(_mm_slli_si128(l3, 2), _mm_srli_si128(prev3, 14)));
-        const __m128i control = _mm_and_si128(_mm_cmplt_epi8(x, _mm_set1_epi8(0x20)), _mm_cmpgt_epi8(x, _mm_set1_epi8(-1)));
-        const __m128i quoted = _mm_or_si128(eq(x, '"'), eq(x, '\\'));
-        const __m128i leads = _mm_or_si128(_mm_or_si128(eq(x, 0xC0), eq(x, 0xC1)),
-                                           _mm_or_si128(_mm_or_si128(eq(x, 0xE0), eq(x, 0xED)), at_least(x, 0xF0)));
-        errors = _mm_or_si128(errors, _mm_or_si128(_mm_xor_si128(need, cont), _mm_or_si128(_mm_or_si128(control, quoted), leads)));
-        prev2 = l2;
-        prev3 = l3;
+    const auto is = [&](__m128i x, int c) { return _mm_cmpeq_epi8(x, byte(c)); };
+    const auto load = [&](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + at)); };
+    __m128i bad = zero, special = zero;
+    // x and the bytes one, two and three places before each of its bytes.
+    const auto step = [&](__m128i x, __m128i p1, __m128i p2, __m128i p3) {
+        const __m128i need = _mm_or_si128(at_least(p1, 0xC0), _mm_or_si128(at_least(p2, 0xE0), at_least(p3, 0xF0)));
+        const __m128i cont = _mm_cmplt_epi8(x, byte(0xC0));
+        const __m128i below_a0 = _mm_cmplt_epi8(x, byte(0xA0));
+        const __m128i below_90 = _mm_cmplt_epi8(x, byte(0x90));
+        const __m128i leads = _mm_or_si128(_mm_or_si128(is(x, 0xC0), is(x, 0xC1)), at_least(x, 0xF5));
+        const __m128i ranges = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(is(p1, 0xE0), below_a0), _mm_andnot_si128(below_a0, is(p1, 0xED))),
+            _mm_or_si128(_mm_and_si128(is(p1, 0xF0), below_90), _mm_andnot_si128(below_90, is(p1, 0xF4))));
+        bad = _mm_or_si128(bad, _mm_or_si128(_mm_xor_si128(need, cont), _mm_or_si128(leads, ranges)));
+        special = _mm_or_si128(special, json_specials(x));
     };
+    // Steps in sequence, the bytes before shifted in from the step before.
+    __m128i last = zero;
+    const auto next = [&](__m128i x) {
+        step(x, _mm_or_si128(_mm_slli_si128(x, 1), _mm_srli_si128(last, 15)),
+             _mm_or_si128(_mm_slli_si128(x, 2), _mm_srli_si128(last, 14)),
+             _mm_or_si128(_mm_slli_si128(x, 3), _mm_srli_si128(last, 13)));
+        last = x;
+    };
+    const size_t n = s.size();
     size_t i = 0;
-    for (; i + 16 <= s.size(); i += 16) step(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i)));
-    // The rest padded with a byte that is plain and no continuation, so that a character cut
-    // by the end shows as an error.
-    alignas(16) char tail[16];
-    std::memset(tail, 'a', sizeof tail);
-    if (i < s.size()) std::memcpy(tail, s.data() + i, s.size() - i);
-    step(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)));
-    if (i < s.size()) step(_mm_set1_epi8('a'));
-    return _mm_movemask_epi8(errors) == 0;
+    for (; i + 16 <= n; i += 16) next(load(i));
+    constexpr size_t kBefore = 3;
+    if (n >= 16 + kBefore) {
+        // The rest as a last step ending at the end, overlapping the one before (a byte seen
+        // twice gives the same answer twice), and a character cut by the end told apart.
+        if (i < n) step(load(n - 16), load(n - 17), load(n - 18), load(n - 19));
+        const auto at_end = [&](size_t back) { return static_cast<unsigned char>(s[n - back]); };
+        if (at_end(1) >= 0xC0 || at_end(2) >= 0xE0 || at_end(3) >= 0xF0) bad = _mm_set1_epi8(-1);
+    } else {
+        // A short line: the rest padded with a byte that is plain and no continuation, so that
+        // a character cut by the end shows as ill-formed.
+        constexpr uint64_t kPad = 'a' * kOnes;
+        const size_t m = n - i;
+        const uint64_t lo = word_of(s.data() + i, std::min<size_t>(m, 8), kPad);
+        const uint64_t hi = m > 8 ? word_of(s.data() + i + 8, m - 8, kPad) : kPad;
+        next(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
+        if (m > 16 - kBefore) next(byte('a'));
+    }
+    return (_mm_movemask_epi8(special) ? kToEscape : 0u) | (_mm_movemask_epi8(bad) ? kIllFormed : 0u);
 }
 #else
-bool plain_json_text(std::string_view) { return false; }
+unsigned json_text_needs(std::string_view) { return kToEscape | kIllFormed; }
 #endif
 
-char* Buffer::escaped(char* p, std::string_view s) {
+// One ASCII byte as it goes into a JSON string.
+char* escape_ascii(char* p, unsigned char c) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    if (plain_json_text(s)) return copy(p, s);
+    switch (c) {
+    case '"': return Buffer::lit(p, "\\\"");
+    case '\\': return Buffer::lit(p, "\\\\");
+    case '\b': return Buffer::lit(p, "\\b");
+    case '\f': return Buffer::lit(p, "\\f");
+    case '\n': return Buffer::lit(p, "\\n");
+    case '\r': return Buffer::lit(p, "\\r");
+    case '\t': return Buffer::lit(p, "\\t");
+    default:
+        if (c >= 0x20) {
+            *p++ = static_cast<char>(c);
+            return p;
+        }
+        p = Buffer::lit(p, "\\u00");
+        *p++ = kHex[c >> 4];
+        *p++ = kHex[c & 15];
+        return p;
+    }
+}
+
+// Well-formed UTF-8 with bytes to escape: sixteen bytes are stored at once and the cursor
+// moves past those before the first byte to escape (room for 6 bytes per input byte covers
+// the overshoot).
+char* escape_well_formed(char* p, std::string_view s) {
+    size_t i = 0;
+    const size_t n = s.size();
+#ifdef __SSE2__
+    while (i + 16 <= n) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+        const auto m = static_cast<unsigned>(_mm_movemask_epi8(json_specials(x)));
+        if (!m) {
+            p += 16;
+            i += 16;
+            continue;
+        }
+        const auto plain = static_cast<size_t>(std::countr_zero(m));
+        p = escape_ascii(p + plain, static_cast<unsigned char>(s[i + plain]));
+        i += plain + 1;
+    }
+#endif
+    for (; i < n; ++i) p = escape_ascii(p, static_cast<unsigned char>(s[i]));
+    return p;
+}
+
+char* Buffer::escaped(char* p, std::string_view s) {
+    const unsigned needs = json_text_needs(s);
+    if (!needs) return copy(p, s);
+    if (needs == kToEscape) return escape_well_formed(p, s);
+    // Ill-formed parts become U+FFFD, one for each maximal ill-formed subpart.
     size_t i = 0;
     const size_t n = s.size();
     while (i < n) {
         if (i + 8 <= n) {
             // Eight bytes are stored at once; the cursor moves past those before the first
-            // byte that needs a look (room for 6 bytes per input byte covers the overshoot).
+            // byte that needs a look.
             uint64_t x;
             std::memcpy(&x, s.data() + i, 8);
             std::memcpy(p, &x, 8);
@@ -176,56 +277,34 @@ char* Buffer::escaped(char* p, std::string_view s) {
             if (plain == 8) continue;
         }
         const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x80) {
-            // The common well-formed two- and three-byte characters, checked directly.
-            const auto cont = [&](size_t k) { return k < n && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
-            size_t len = 0;
-            if (c >= 0xC2 && c <= 0xDF && cont(i + 1)) {
-                p[0] = s[i];
-                p[1] = s[i + 1];
-                p += 2;
-                i += 2;
-                continue;
-            }
-            if (((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) && cont(i + 1) && cont(i + 2)) {
-                p[0] = s[i];
-                p[1] = s[i + 1];
-                p[2] = s[i + 2];
-                p += 3;
-                i += 3;
-                continue;
-            }
-            {
-                size_t bad = 0;
-                len = utf8_sequence(s, i, bad);
-                if (len == 0) {
-                    p = lit(p, "\xEF\xBF\xBD");
-                    i += bad;
-                    continue;
-                }
-            }
-            p = copy(p, s.substr(i, len));
-            i += len;
+        if (c < 0x80) {
+            p = escape_ascii(p, c);
+            ++i;
             continue;
         }
-        ++i;
-        switch (c) {
-        case '"': p = lit(p, "\\\""); break;
-        case '\\': p = lit(p, "\\\\"); break;
-        case '\b': p = lit(p, "\\b"); break;
-        case '\f': p = lit(p, "\\f"); break;
-        case '\n': p = lit(p, "\\n"); break;
-        case '\r': p = lit(p, "\\r"); break;
-        case '\t': p = lit(p, "\\t"); break;
-        default:
-            if (c >= 0x20) {
-                *p++ = static_cast<char>(c);
-            } else {
-                p = lit(p, "\\u00");
-                *p++ = kHex[c >> 4];
-                *p++ = kHex[c & 15];
-            }
+        // The common well-formed two- and three-byte characters, checked directly.
+        const auto cont = [&](size_t k) { return k < n && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
+        if (c >= 0xC2 && c <= 0xDF && cont(i + 1)) {
+            std::memcpy(p, s.data() + i, 2);
+            p += 2;
+            i += 2;
+            continue;
         }
+        if (((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) && cont(i + 1) && cont(i + 2)) {
+            std::memcpy(p, s.data() + i, 3);
+            p += 3;
+            i += 3;
+            continue;
+        }
+        size_t bad = 0;
+        const size_t len = utf8_sequence(s, i, bad);
+        if (len == 0) {
+            p = lit(p, "\xEF\xBF\xBD");
+            i += bad;
+            continue;
+        }
+        p = copy(p, s.substr(i, len));
+        i += len;
     }
     return p;
 }

@@ -103,8 +103,20 @@ TEST_F(JsonTest, NoDocumentAfterFailureOrClear) {
 
 namespace {
 
-// The document as yyjson's own writer builds it from a tree of values: the writer of the
-// library must give the same bytes for every document.
+// A line with each maximal ill-formed subpart replaced by U+FFFD, one code point at a time.
+std::string well_formed(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        size_t bad = 0;
+        const size_t len = cuekit::utf8_sequence(s, i, bad);
+        out += len ? s.substr(i, len) : std::string_view("\xEF\xBF\xBD");
+        i += len ? len : bad;
+    }
+    return out;
+}
+
+// The document as yyjson's own writer builds it from a tree of values (lines made
+// well-formed first): the writer of the library must give the same bytes for every document.
 std::string reference_json(const sub_state& st) {
     yyjson_mut_doc* doc = yyjson_mut_doc_new(nullptr);
     yyjson_mut_val* root = yyjson_mut_obj(doc);
@@ -118,7 +130,8 @@ std::string reference_json(const sub_state& st) {
         yyjson_mut_obj_add_int(doc, obj, "start", c.start_ms);
         yyjson_mut_obj_add_int(doc, obj, "end", c.end_ms);
         yyjson_mut_val* lines = yyjson_mut_arr(doc);
-        for (int j = 0; j < c.lines.count; ++j) yyjson_mut_arr_add_str(doc, lines, c.lines.items[j]);
+        for (int j = 0; j < c.lines.count; ++j)
+            yyjson_mut_arr_add_strcpy(doc, lines, well_formed(c.lines.items[j]).c_str());
         yyjson_mut_obj_add_val(doc, obj, "lines", lines);
         if (c.is_danmu) {
             yyjson_mut_obj_add_bool(doc, obj, "danmu", true);
@@ -140,12 +153,15 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
     const std::vector<std::string> pieces = {
         "a", "Z", " ", "\"", "\\", "/", "\b", "\f", "\n", "\r", "\t", "\x01", "\x1f", "\x7f", "\xC3\xA9",
         "\xD0\x96", "\xE4\xB8\xAD", "\xE2\x80\xA8", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", "long plain ascii run ",
-        "\xE0\xA4\x85", "\xED\x95\x9C"};
-    // Lines that can be copied whole are written by a shortcut: half the rounds are mostly those.
+        "\xE0\xA4\x85", "\xED\x95\x9C", "\xF4\x8F\xBF\xBF", "\xF0\x90\x80\x80"};
+    // A third of the rounds mix in ill-formed pieces, next to the ranges of each lead.
+    const std::vector<std::string> ill = {"\xFF", "\xC0\xAF", "\xC1", "\xE0\x9F\x80", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
+                                          "\xF4\x90\x80\x80", "\xF5", "\x80", "\xBF", "\xE2\x82", "\xF0\x9F\x98", "\xC3"};
+    // Lines that can be copied whole are written by a shortcut: a third of the rounds are mostly those.
     const std::vector<std::string> plain = {"a", "Z", " ", "/", "\x7f", "\xC3\xA9", "\xD0\x96", "\xE4\xB8\xAD", "\xEF\xBF\xBF",
                                             "long plain ascii run "};
     const float sizes[] = {25.0f, 18.3f, 0.0f, -0.0f, 1e-7f, 12345.678f, 3.4e38f, 1.5e-45f, 100.0f, 36.0f};
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 600; ++round) {
         sub_state st = cuekit::make_empty_state();
         st.format = static_cast<int32_t>(rng() % (SUB_FORMAT_COUNT + 1)) + SUB_FORMAT_AUTO;
         const int n = static_cast<int>(rng() % 6);
@@ -156,7 +172,9 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
                 std::string line;
                 const int len = static_cast<int>(rng() % 30);
                 for (int k = 0; k < len; ++k)
-                    line += (round % 2 && rng() % 40) ? plain[rng() % plain.size()] : pieces[rng() % pieces.size()];
+                    line += (round % 3 == 1 && rng() % 40) ? plain[rng() % plain.size()]
+                            : (round % 3 == 2 && rng() % 8 == 0) ? ill[rng() % ill.size()]
+                                                                 : pieces[rng() % pieces.size()];
                 cuekit::cue_add_line(st, idx, line);
             }
             if (rng() % 2) {
