@@ -228,7 +228,7 @@ bool utf16_to_utf8_with(std::string_view in, char* out, size_t& len) {
                 const __m128i high = _mm_and_si128(x, _mm_set1_epi16(static_cast<short>(0xFF80)));
                 const auto ascii = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())));
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(x, x));
-                const unsigned run = ascii == 0xFFFF ? 8 : static_cast<unsigned>(__builtin_ctz(~ascii)) / 2;
+                const size_t run = ascii == 0xFFFF ? 8 : static_cast<size_t>(__builtin_ctz(~ascii)) / 2;
                 p += run;
                 i += 2 * run;
                 if (run == 8) continue;
@@ -236,10 +236,10 @@ bool utf16_to_utf8_with(std::string_view in, char* out, size_t& len) {
         }
 #endif
         if constexpr (!Simd) {
-            constexpr int hi = BigEndian ? 0 : 1;
+            constexpr size_t hi = BigEndian ? 0 : 1;
             while (i + 8 <= n && (s[i + hi] | s[i + hi + 2] | s[i + hi + 4] | s[i + hi + 6]) == 0 &&
                    ((s[i + 1 - hi] | s[i + 3 - hi] | s[i + 5 - hi] | s[i + 7 - hi]) & 0x80) == 0) {
-                for (int k = 0; k < 4; ++k) p[k] = static_cast<char>(s[i + 2 * k + 1 - hi]);
+                for (size_t k = 0; k < 4; ++k) p[k] = static_cast<char>(s[i + 2 * k + 1 - hi]);
                 p += 4;
                 i += 8;
             }

@@ -192,7 +192,7 @@ TEST(Decode, Utf16LoopMatchesTheGeneralConverter) {
     EXPECT_EQ(decode("\xFF\xFE" + utf16(edges, false)).text,
               std::string("\0\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBB\xBF\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", 23));
     const std::vector<uint16_t> run(9, 'a');
-    const auto cat = [](std::vector<std::vector<uint16_t>> parts) {
+    const auto cat = [](const std::vector<std::vector<uint16_t>>& parts) {
         std::vector<uint16_t> all;
         for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
         return all;
