@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -87,7 +88,21 @@ class LineReader {
 public:
     explicit LineReader(std::string_view text) : text_(text) {}
     // Sets `line` to the next line (terminator excluded); false once every line was given.
-    bool next(std::string_view& line);
+    // Inline for the common case, a line ended by LF within the 64 bytes already scanned.
+    bool next(std::string_view& line) {
+        const size_t block = pos_ & ~size_t{63};
+        if (block == block_ && !done_) {
+            if (const uint64_t m = bits_ & (~uint64_t{0} << (pos_ - block))) {
+                const size_t i = block + static_cast<size_t>(std::countr_zero(m));
+                if (text_[i] == '\n') {
+                    line = text_.substr(pos_, i - pos_);
+                    pos_ = i + 1;
+                    return true;
+                }
+            }
+        }
+        return next_slow(line);
+    }
     // Offset of the first byte not yet handed out (text size once exhausted).
     size_t offset() const { return pos_; }
     // Whether a NUL was among the bytes scanned so far, which include every line handed out:
@@ -100,6 +115,7 @@ private:
     // bytes at a time and kept as a bit mask for the calls that follow.
     size_t next_candidate(size_t from);
     uint64_t candidates(size_t block);
+    bool next_slow(std::string_view& line);
 
     std::string_view text_;
     size_t pos_ = 0;
