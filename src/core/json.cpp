@@ -89,8 +89,10 @@ public:
         return p + N - 1;
     }
     static char* integer(char* p, long long v) { return write_decimal(p, v); }
-    // The inside of a JSON string; needs room for 6 bytes per input byte.
-    static char* escaped(char* p, std::string_view s);
+    // The inside of a JSON string; needs room for 6 bytes per input byte and 16 more.
+    // `readable` > 0: `s` is known to be well-formed UTF-8, and only its escapes are looked
+    // for; that many bytes from s.data() on may be read.
+    static char* escaped(char* p, std::string_view s, size_t readable);
 
 private:
     bool grow(size_t cap) {
@@ -231,35 +233,51 @@ char* escape_ascii(char* p, unsigned char c) {
     }
 }
 
-// Well-formed UTF-8 with bytes to escape: sixteen bytes are stored at once and the cursor
-// moves past those before the first byte to escape (room for 6 bytes per input byte covers
-// the overshoot).
-char* escape_well_formed(char* p, std::string_view s) {
+// Well-formed UTF-8: sixteen bytes are stored at once and the cursor moves past those before
+// the first byte to escape (room for 6 bytes per input byte and 16 more covers the overshoot).
+// `readable`: the bytes from s.data() on that may be read, at least s.size(); past the end
+// of the line they let its last step be one load, the bytes beyond the line ignored.
+char* escape_well_formed(char* p, std::string_view s, size_t readable) {
     size_t i = 0;
     const size_t n = s.size();
 #ifdef __SSE2__
-    while (i + 16 <= n) {
+    while (i < n && i + 16 <= readable) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
-        const auto m = static_cast<unsigned>(_mm_movemask_epi8(json_specials(x)));
+        const size_t left = n - i;
+        const unsigned keep = left >= 16 ? 0xFFFFu : (1u << left) - 1;
+        const auto m = static_cast<unsigned>(_mm_movemask_epi8(json_specials(x))) & keep;
         if (!m) {
-            p += 16;
-            i += 16;
+            const size_t step = std::min<size_t>(left, 16);
+            p += step;
+            i += step;
             continue;
         }
         const auto plain = static_cast<size_t>(std::countr_zero(m));
         p = escape_ascii(p + plain, static_cast<unsigned char>(s[i + plain]));
         i += plain + 1;
     }
+    // The rest (up to 15 bytes) stored at once when it has nothing to escape.
+    if (const size_t m = n - i; m > 0 && m < 16) {
+        constexpr uint64_t kPad = 'a' * kOnes;
+        const uint64_t lo = word_of(s.data() + i, std::min<size_t>(m, 8), kPad);
+        const uint64_t hi = m > 8 ? word_of(s.data() + i + 8, m - 8, kPad) : kPad;
+        const __m128i x = _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
+        if (!_mm_movemask_epi8(json_specials(x))) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+            return p + m;
+        }
+    }
 #endif
     for (; i < n; ++i) p = escape_ascii(p, static_cast<unsigned char>(s[i]));
     return p;
 }
 
-char* Buffer::escaped(char* p, std::string_view s) {
+char* Buffer::escaped(char* p, std::string_view s, size_t readable) {
+    if (readable) return escape_well_formed(p, s, readable);
     const unsigned needs = json_text_needs(s);
     if (!needs) return copy(p, s);
-    if (needs == kToEscape) return escape_well_formed(p, s);
+    if (needs == kToEscape) return escape_well_formed(p, s, s.size());
     // Ill-formed parts become U+FFFD, one for each maximal ill-formed subpart.
     size_t i = 0;
     const size_t n = s.size();
@@ -336,6 +354,29 @@ private:
 };
 
 
+// The lines of a document known to be well-formed UTF-8: those that lie in a text checked to
+// be well-formed and start and end between its characters (an empty line takes the other
+// path, which copies nothing).
+class KnownText {
+public:
+    KnownText(std::string_view text, bool well_formed) : text_(well_formed ? text : std::string_view()) {}
+    // For a line known to be well-formed, the bytes of the text from its start on; else 0.
+    size_t holds(std::string_view s) const {
+        // As addresses: a line in the arena is another object, which pointers cannot be
+        // ordered against.
+        const auto at = reinterpret_cast<uintptr_t>(s.data()), base = reinterpret_cast<uintptr_t>(text_.data());
+        if (s.empty() || text_.empty() || at < base || at - base > text_.size()) return 0;
+        const size_t from = at - base, readable = text_.size() - from;
+        if (s.size() > readable) return 0;
+        const auto starts_char = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; };
+        const size_t end = from + s.size();
+        return starts_char(s[0]) && (end == text_.size() || starts_char(text_[end])) ? readable : 0;
+    }
+
+private:
+    std::string_view text_;
+};
+
 // The document's cues read from the C records or from the lean store.
 struct RecordCues {
     const sub_state& st;
@@ -347,12 +388,14 @@ struct RecordCues {
     size_t line_count(size_t i) const { return static_cast<size_t>(st.cues[i].lines.count); }
     std::string_view line(size_t i, size_t j) const { return st.cues[i].lines.items[j]; }
     const sub_cue* danmaku(size_t i) const { return st.cues[i].is_danmu ? &st.cues[i] : nullptr; }
+    KnownText known() const { return {{}, false}; } // the records hold copies of their own
 };
 
 struct StoreCues {
     const Store& st;
     size_t count() const { return st.count(); }
     size_t text_len() const { return st.text().size(); }
+    KnownText known() const { return {st.text(), st.text_well_formed()}; }
     const char* format() const { return format_name(st.format); }
     int32_t start(size_t i) const { return st.cue(i).start_ms; }
     int32_t end(size_t i) const { return st.cue(i).end_ms; }
@@ -378,6 +421,7 @@ size_t piece_length(std::string_view s, size_t max) {
 template <typename Cues>
 bool write_document(const Cues& src, Buffer& out) {
     RealText real;
+    const KnownText known = src.known();
     out.put(R"({"format":")");
     out.put(src.format());
     out.put(R"(","cues":[)");
@@ -396,19 +440,22 @@ bool write_document(const Cues& src, Buffer& out) {
         const size_t lines = src.line_count(i);
         for (size_t j = 0; j < lines; ++j) {
             std::string_view line = src.line(i, j);
-            constexpr size_t kPiece = (Buffer::kPieceMax - 8) / 6;
-            p = out.reserve(std::min(line.size(), kPiece) * 6 + 8);
+            // The quotes, a comma and the escaper's 16 bytes of overshoot beside 6 bytes a byte.
+            constexpr size_t kExtra = 24;
+            constexpr size_t kPiece = (Buffer::kPieceMax - kExtra) / 6;
+            p = out.reserve(std::min(line.size(), kPiece) * 6 + kExtra);
             if (!p) return false;
             if (j) *p++ = ',';
             *p++ = '"';
             // A long line is escaped piece by piece, each with a reservation of its own.
             for (;;) {
                 const size_t take = piece_length(line, kPiece);
-                p = Buffer::escaped(p, line.substr(0, take));
+                const std::string_view piece = line.substr(0, take);
+                p = Buffer::escaped(p, piece, known.holds(piece));
                 line.remove_prefix(take);
                 if (line.empty()) break;
                 out.commit(p);
-                p = out.reserve(std::min(line.size(), kPiece) * 6 + 8);
+                p = out.reserve(std::min(line.size(), kPiece) * 6 + kExtra);
                 if (!p) return false;
             }
             *p++ = '"';

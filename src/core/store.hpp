@@ -87,9 +87,11 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // The text that line views may point into: borrowed, or owned (malloc'd, freed here).
-    void set_text(std::string_view text, char* owned);
+    // The text that line views may point into: borrowed, or owned (malloc'd, freed here);
+    // `well_formed` when it was checked and is well-formed UTF-8.
+    void set_text(std::string_view text, char* owned, bool well_formed = false);
     std::string_view text() const { return text_; }
+    bool text_well_formed() const { return text_well_formed_; }
     // The owned text, handed over (nullptr when the text is borrowed).
     char* release_text();
     // Makes the store independent of a borrowed text: the text is copied once, whole, when
@@ -157,6 +159,7 @@ private:
 
     std::string_view text_;
     char* owned_text_ = nullptr;
+    bool text_well_formed_ = false;
     PodArray<CueRecord> cues_;
     PodArray<LineRef> lines_;
     PodArray<WideLineRef> wide_lines_; // used instead of lines_ once wide_

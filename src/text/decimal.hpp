@@ -2,6 +2,7 @@
 // cue, and the general conversion's checks cost more than the digits themselves.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -12,24 +13,21 @@ inline constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// The number of digits of v. Branches, not a table: the numbers of a document (times, one
-// after another) mostly have as many digits as the one before.
-template <typename U>
-int decimal_digits(U v) {
-    int n = 1;
-    for (;;) {
-        if (v < 10) return n;
-        if (v < 100) return n + 1;
-        if (v < 1000) return n + 2;
-        if (v < 10000) return n + 3;
-        v /= 10000;
-        n += 4;
-    }
+// The number of digits of v, from its bit width (log10 2 is about 1233 / 4096) and one compare.
+inline int decimal_digits(uint64_t v) {
+    static constexpr uint64_t kPow10[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull,
+                                          100000000ull, 1000000000ull, 10000000000ull, 100000000000ull,
+                                          1000000000000ull, 10000000000000ull, 100000000000000ull,
+                                          1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
+                                          1000000000000000000ull, 10000000000000000000ull};
+    v |= 1;
+    const int t = (std::bit_width(v) * 1233) >> 12;
+    return t + 1 - (v < kPow10[t]);
 }
 
 // Writes v at p; returns the end. 32-bit numbers, which most are, divide faster.
 template <typename U>
-char* write_digits(char* p, U v) {
+inline __attribute__((always_inline)) char* write_digits(char* p, U v) {
     char* const end = p + decimal_digits(v);
     char* q = end;
     while (v >= 100) {

@@ -3,6 +3,7 @@
 // as the fallbacks for anything else.
 #include "text/text.hpp"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,54 +24,79 @@ namespace cuekit {
 // Whether the decoder's scan would find nothing invalid: every continuation byte belongs to
 // exactly one lead byte before it and no byte is F8 to FF. Sixteen bytes a step with SSE2:
 // a byte must be a continuation exactly when a lead one, two or three bytes before it says so.
-bool utf8_patterns_hold_sse2(std::string_view b) {
+// Beside that, the ranges: no C0, C1 or F5 and up, and the byte after E0, ED, F0 and F4 in
+// the narrower range those leads allow.
+Utf8Form utf8_form_sse2(std::string_view b) {
 #ifdef __SSE2__
     const __m128i zero = _mm_setzero_si128();
+    const auto byte = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
     const auto at_least = [&](__m128i x, int lead) { // bytes >= lead (a lead byte value C0..F8)
-        return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(lead - 1))), _mm_cmplt_epi8(x, zero));
+        return _mm_and_si128(_mm_cmpgt_epi8(x, byte(lead - 1)), _mm_cmplt_epi8(x, zero));
     };
+    const auto is = [&](__m128i x, int c) { return _mm_cmpeq_epi8(x, byte(c)); };
     __m128i prev2 = zero, prev3 = zero, prev4 = zero; // the lead masks of the chunk before
-    __m128i errors = zero;
+    __m128i last = zero;                              // and its bytes
+    __m128i errors = zero, ranges = zero;
     auto step = [&](__m128i x) {
-        const __m128i cont = _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(0xC0)));
+        const __m128i cont = _mm_cmplt_epi8(x, byte(0xC0));
         const __m128i l2 = at_least(x, 0xC0), l3 = at_least(x, 0xE0), l4 = at_least(x, 0xF0);
         const __m128i need = _mm_or_si128(
             _mm_or_si128(_mm_or_si128(_mm_slli_si128(l2, 1), _mm_srli_si128(prev2, 15)),
                          _mm_or_si128(_mm_slli_si128(l3, 2), _mm_srli_si128(prev3, 14))),
             _mm_or_si128(_mm_slli_si128(l4, 3), _mm_srli_si128(prev4, 13)));
         errors = _mm_or_si128(errors, _mm_or_si128(_mm_xor_si128(need, cont), at_least(x, 0xF8)));
+        const __m128i p1 = _mm_or_si128(_mm_slli_si128(x, 1), _mm_srli_si128(last, 15));
+        const __m128i below_a0 = _mm_cmplt_epi8(x, byte(0xA0)), below_90 = _mm_cmplt_epi8(x, byte(0x90));
+        ranges = _mm_or_si128(ranges, _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(is(x, 0xC0), is(x, 0xC1)), at_least(x, 0xF5)),
+            _mm_or_si128(
+                _mm_or_si128(_mm_and_si128(is(p1, 0xE0), below_a0), _mm_andnot_si128(below_a0, is(p1, 0xED))),
+                _mm_or_si128(_mm_and_si128(is(p1, 0xF0), below_90), _mm_andnot_si128(below_90, is(p1, 0xF4))))));
         prev2 = l2;
         prev3 = l3;
         prev4 = l4;
+        last = x;
     };
     size_t i = 0;
     for (; i + 16 <= b.size(); i += 16) {
         step(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + i)));
-        if ((i & 1023) == 0 && _mm_movemask_epi8(errors)) return false;
+        if ((i & 1023) == 0 && _mm_movemask_epi8(errors)) return Utf8Form::invalid;
     }
     alignas(16) char tail[16] = {};
     if (i < b.size()) std::memcpy(tail, b.data() + i, b.size() - i);
     step(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)));
     if (i < b.size()) step(zero); // a sequence cut by the end of the text
-    return _mm_movemask_epi8(errors) == 0;
+    if (_mm_movemask_epi8(errors)) return Utf8Form::invalid;
+    return _mm_movemask_epi8(ranges) ? Utf8Form::patterns_hold : Utf8Form::well_formed;
 #else
-    return count_invalid_utf8(b, 1) == 0;
+    return count_invalid_utf8(b, 1) == 0 ? Utf8Form::patterns_hold : Utf8Form::invalid;
 #endif
 }
 
 #ifdef CUEKIT_AVX2
 namespace {
 
-// The same rule as the SSE2 form, 32 bytes a step. The baseline build cannot assume AVX2, so
-// these functions carry it as their own target and are only called where the processor has it.
+// The same answers as the SSE2 form, 32 bytes a step, found another way: each byte is
+// classified by three table lookups (the high and low half of the byte before it, the high
+// half of its own), whose common bits name what is wrong with the pair. A lead without its
+// continuation, a continuation without a lead and two continuations in a row where no lead
+// two or three places back asks for them break the byte patterns; an overlong form, a
+// surrogate or a value past U+10FFFF only the ranges. The baseline build cannot assume AVX2,
+// so these functions carry it as their own target and run only where the processor has it.
 struct Avx2Scan {
-    __m256i prev2, prev3, prev4; // the lead masks of the step before
-    __m256i errors;
+    __m256i last; // the bytes of the step before
+    __m256i patterns, ranges;
 };
 
-__attribute__((target("avx2"))) inline __m256i at_least_avx2(__m256i x, int lead) {
-    return _mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8(static_cast<char>(lead - 1))),
-                            _mm256_cmpgt_epi8(_mm256_setzero_si256(), x));
+constexpr char kTooShort = 0x01, kTooLong = 0x02, kOverlong3 = 0x04, kTooLarge = 0x08, kSurrogate = 0x10,
+               kOverlong2 = 0x20, kTooLarge1000 = 0x40, kOverlong4 = 0x40, kTwoConts = static_cast<char>(0x80);
+constexpr char kCarry = kTooShort | kTooLong | kTwoConts;
+constexpr char kLarge = kCarry | kTooLarge | kTooLarge1000;
+constexpr char kPatternBits = kTooShort | kTooLong | kTwoConts;
+
+__attribute__((target("avx2"))) inline __m256i table_avx2(const std::array<char, 16>& t) {
+    const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data()));
+    return _mm256_broadcastsi128_si256(half);
 }
 
 // `cur` moved up by N bytes, the last N bytes of `prev` coming in at the bottom.
@@ -79,43 +105,70 @@ __attribute__((target("avx2"))) inline __m256i shifted_in_avx2(__m256i cur, __m2
     return _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21), 16 - N);
 }
 
-__attribute__((target("avx2"))) inline void step_avx2(Avx2Scan& s, __m256i x) {
-    const __m256i cont = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(0xC0)), x);
-    const __m256i l2 = at_least_avx2(x, 0xC0), l3 = at_least_avx2(x, 0xE0), l4 = at_least_avx2(x, 0xF0);
-    const __m256i need = _mm256_or_si256(_mm256_or_si256(shifted_in_avx2<1>(l2, s.prev2), shifted_in_avx2<2>(l3, s.prev3)),
-                                         shifted_in_avx2<3>(l4, s.prev4));
-    s.errors = _mm256_or_si256(s.errors, _mm256_or_si256(_mm256_xor_si256(need, cont), at_least_avx2(x, 0xF8)));
-    s.prev2 = l2;
-    s.prev3 = l3;
-    s.prev4 = l4;
+struct Avx2Tables {
+    __m256i lead_high, lead_low, byte_high;
+};
+
+__attribute__((target("avx2"))) inline void step_avx2(Avx2Scan& s, const Avx2Tables& t, __m256i x) {
+    const __m256i low4 = _mm256_set1_epi8(0x0F);
+    const __m256i p1 = shifted_in_avx2<1>(x, s.last), p2 = shifted_in_avx2<2>(x, s.last), p3 = shifted_in_avx2<3>(x, s.last);
+    const __m256i pairs = _mm256_and_si256(
+        _mm256_and_si256(_mm256_shuffle_epi8(t.lead_high, _mm256_and_si256(_mm256_srli_epi16(p1, 4), low4)),
+                         _mm256_shuffle_epi8(t.lead_low, _mm256_and_si256(p1, low4))),
+        _mm256_shuffle_epi8(t.byte_high, _mm256_and_si256(_mm256_srli_epi16(x, 4), low4)));
+    // High bit set where a lead two places back is E0 or above, or three places back F0 or
+    // above: a continuation is due there, which the pairs mark as two in a row.
+    const __m256i due = _mm256_or_si256(_mm256_subs_epu8(p2, _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80))),
+                                        _mm256_subs_epu8(p3, _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80))));
+    const __m256i faults = _mm256_xor_si256(_mm256_and_si256(due, _mm256_set1_epi8(kTwoConts)), pairs);
+    // F8 and up are no lead of any length.
+    const __m256i no_lead = _mm256_cmpeq_epi8(_mm256_max_epu8(x, _mm256_set1_epi8(static_cast<char>(0xF8))), x);
+    s.patterns = _mm256_or_si256(s.patterns, _mm256_or_si256(_mm256_and_si256(faults, _mm256_set1_epi8(kPatternBits)), no_lead));
+    s.ranges = _mm256_or_si256(s.ranges, _mm256_andnot_si256(_mm256_set1_epi8(kPatternBits), faults));
+    s.last = x;
 }
 
 } // namespace
 
-__attribute__((target("avx2"))) bool utf8_patterns_hold_avx2(std::string_view b) {
+__attribute__((target("avx2"))) Utf8Form utf8_form_avx2(std::string_view b) {
+    static constexpr std::array<char, 16> kLeadHigh = {
+        kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, // ASCII
+        kTwoConts, kTwoConts, kTwoConts, kTwoConts,                                 // continuations
+        kTooShort | kOverlong2, kTooShort, kTooShort | kOverlong3 | kSurrogate,     // C_, D_, E_
+        kTooShort | kTooLarge | kTooLarge1000 | kOverlong4};                        // F_
+    static constexpr std::array<char, 16> kLeadLow = {
+        kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry, kCarry | kTooLarge, kLarge,
+        kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge | kSurrogate, kLarge, kLarge};
+    static constexpr std::array<char, 16> kByteHigh = {
+        kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, // ASCII
+        kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,            // 8_
+        kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,                             // 9_
+        kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                             // A_
+        kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                             // B_
+        kTooShort, kTooShort, kTooShort, kTooShort};                                            // leads
+    const Avx2Tables t{table_avx2(kLeadHigh), table_avx2(kLeadLow), table_avx2(kByteHigh)};
     const __m256i zero = _mm256_setzero_si256();
-    Avx2Scan s{zero, zero, zero, zero};
+    Avx2Scan s{zero, zero, zero};
     size_t i = 0;
     for (; i + 32 <= b.size(); i += 32) {
-        step_avx2(s, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.data() + i)));
-        if ((i & 1023) == 0 && !_mm256_testz_si256(s.errors, s.errors)) return false;
+        step_avx2(s, t, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.data() + i)));
+        if ((i & 1023) == 0 && !_mm256_testz_si256(s.patterns, s.patterns)) return Utf8Form::invalid;
     }
     alignas(32) char tail[32] = {};
     if (i < b.size()) std::memcpy(tail, b.data() + i, b.size() - i);
-    step_avx2(s, _mm256_load_si256(reinterpret_cast<const __m256i*>(tail)));
-    if (i < b.size()) step_avx2(s, zero); // a sequence cut by the end of the text
-    return _mm256_testz_si256(s.errors, s.errors) != 0;
+    step_avx2(s, t, _mm256_load_si256(reinterpret_cast<const __m256i*>(tail)));
+    if (i < b.size()) step_avx2(s, t, zero); // a sequence cut by the end of the text
+    if (!_mm256_testz_si256(s.patterns, s.patterns)) return Utf8Form::invalid;
+    return _mm256_testz_si256(s.ranges, s.ranges) ? Utf8Form::well_formed : Utf8Form::patterns_hold;
 }
 
 bool have_avx2() { return __builtin_cpu_supports("avx2") != 0; }
 #else
-bool utf8_patterns_hold_avx2(std::string_view b) { return utf8_patterns_hold_sse2(b); }
+Utf8Form utf8_form_avx2(std::string_view b) { return utf8_form_sse2(b); }
 bool have_avx2() { return false; }
 #endif
 
-bool utf8_patterns_hold(std::string_view b) {
-    return have_avx2() ? utf8_patterns_hold_avx2(b) : utf8_patterns_hold_sse2(b);
-}
+Utf8Form utf8_form(std::string_view b) { return have_avx2() ? utf8_form_avx2(b) : utf8_form_sse2(b); }
 
 // Only byte patterns count; counting stops once the limit is reached.
 int count_invalid_utf8(std::string_view b, int limit) {
@@ -531,7 +584,11 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         // know it without a mark. A charset the detector does not name, or that cannot be
         // converted, leaves the bytes to the fallbacks below.
         const char* name = utf16_by_zero_bytes(b);
-        if (!name && utf8_patterns_hold(b)) return verbatim(b);
+        if (!name) {
+            const Utf8Form form = utf8_form(b);
+            result.well_formed = form == Utf8Form::well_formed;
+            if (form != Utf8Form::invalid) return verbatim(b);
+        }
         if (!name) name = detected_charset(detection_window(b));
         if (!name) return fail(SUB_ERR_NOMEM);
         if (*name) {
@@ -551,7 +608,9 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         case Conversion::refused: result.refused = conv; return fail(SUB_ERR_ENCODING);
         }
     }
-    if (utf8_patterns_hold(b) || count_invalid_utf8(b, 8) <= 7) return verbatim(b);
+    const Utf8Form form = utf8_form(b);
+    result.well_formed = form == Utf8Form::well_formed;
+    if (form != Utf8Form::invalid || count_invalid_utf8(b, 8) <= 7) return verbatim(b);
     switch (convert("CP1252", b, out, replaced)) {
     case Conversion::ok: note("encoding: auto-detected as CP1252 (invalid UTF-8)"); return done();
     case Conversion::no_memory: return fail(SUB_ERR_NOMEM);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -87,7 +88,21 @@ class LineReader {
 public:
     explicit LineReader(std::string_view text) : text_(text) {}
     // Sets `line` to the next line (terminator excluded); false once every line was given.
-    bool next(std::string_view& line);
+    // Inline for the common case, a line ended by LF within the 64 bytes already scanned.
+    bool next(std::string_view& line) {
+        const size_t block = pos_ & ~size_t{63};
+        if (block == block_ && !done_) {
+            if (const uint64_t m = bits_ & (~uint64_t{0} << (pos_ - block))) {
+                const size_t i = block + static_cast<size_t>(std::countr_zero(m));
+                if (text_[i] == '\n') {
+                    line = text_.substr(pos_, i - pos_);
+                    pos_ = i + 1;
+                    return true;
+                }
+            }
+        }
+        return next_slow(line);
+    }
     // Offset of the first byte not yet handed out (text size once exhausted).
     size_t offset() const { return pos_; }
     // Whether a NUL was among the bytes scanned so far, which include every line handed out:
@@ -100,6 +115,7 @@ private:
     // bytes at a time and kept as a bit mask for the calls that follow.
     size_t next_candidate(size_t from);
     uint64_t candidates(size_t block);
+    bool next_slow(std::string_view& line);
 
     std::string_view text_;
     size_t pos_ = 0;
@@ -185,6 +201,8 @@ struct Decoded {
     size_t warning_count = 0;
     // The charset that encoding "detect" chose (announced before the warnings), or "".
     std::array<char, 48> detected{};
+    // `view` was checked and is well-formed UTF-8 (false where it was not checked).
+    bool well_formed = false;
 };
 // `encoding`: null or "" for UTF-8 with the CP1252 fallbacks, "detect" (any case) for a
 // charset detector's choice, or a converter's name.
@@ -225,12 +243,18 @@ inline size_t utf8_sequence(std::string_view s, size_t i, size_t& bad) {
     }
     return need + 1;
 }
-// count_invalid_utf8(b, 1) == 0, 32 or 16 bytes a step where the machine allows it.
-bool utf8_patterns_hold(std::string_view b);
-// Its forms, for tests: SSE2 (the exact count where the build lacks SSE2) and AVX2 (to be
-// called only when have_avx2(); elsewhere the SSE2 form).
-bool utf8_patterns_hold_sse2(std::string_view b);
-bool utf8_patterns_hold_avx2(std::string_view b);
+// What the first pass over text that may be UTF-8 finds: byte patterns the decoder counts as
+// invalid, or patterns that hold with some sequence overlong, a surrogate or past U+10FFFF,
+// or well-formed UTF-8 throughout (each line cut from such a text between characters is
+// well-formed too, and the writers need not check it again).
+enum class Utf8Form { invalid, patterns_hold, well_formed };
+// invalid exactly when count_invalid_utf8(b, 1) != 0; 32 or 16 bytes a step where the machine
+// allows it.
+Utf8Form utf8_form(std::string_view b);
+// Its forms, for tests: SSE2 (the exact count, and no well_formed, where the build lacks SSE2)
+// and AVX2 (to be called only when have_avx2(); elsewhere the SSE2 form).
+Utf8Form utf8_form_sse2(std::string_view b);
+Utf8Form utf8_form_avx2(std::string_view b);
 bool have_avx2();
 // Well-formed UTF-16 (an even length, every surrogate in a pair) in either byte order to UTF-8
 // at `out`, which has room for three bytes per unit; false for anything else, leaving `out`

@@ -232,12 +232,23 @@ TEST(Decode, FallsBackToLatin1WhenCp1252FailsAtOnce) {
 
 namespace {
 
-// Each form of the pattern check against the byte-by-byte count, on random texts of the bytes
-// that matter, across chunk boundaries, early exits and the text's end.
-TEST(DecodeScan, PatternCheckAgreesWithTheCount) {
+// Each form of the first pass against the byte-by-byte count and the character-by-character
+// check, on random texts of the bytes that matter, across chunk boundaries, early exits and
+// the text's end.
+TEST(DecodeScan, FirstPassAgreesWithTheCountAndTheCharacters) {
     std::mt19937 rng(7);
-    const unsigned char bytes[] = {'a', 0x00, 0x7F, 0x80, 0xBF, 0xC0, 0xC3, 0xDF, 0xE0, 0xE2, 0xEF, 0xF0, 0xF4, 0xF7, 0xF8, 0xFF};
+    const unsigned char bytes[] = {'a', 0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC3, 0xDF,
+                                   0xE0, 0xE2, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xF7, 0xF8, 0xFF};
     const std::string valid[] = {"\xC3\xA9", "\xE2\x80\x94", "\xF0\x9F\x98\x80", "abcdefgh"};
+    const auto well_formed = [](std::string_view s) {
+        for (size_t i = 0, bad = 0; i < s.size();) {
+            const size_t len = cuekit::utf8_sequence(s, i, bad);
+            if (len == 0) return false;
+            i += len;
+        }
+        return true;
+    };
+    using cuekit::Utf8Form;
     for (int round = 0; round < 20000; ++round) {
         std::string s;
         const int n = static_cast<int>(rng() % (round % 10 == 0 ? 700 : 40));
@@ -245,11 +256,13 @@ TEST(DecodeScan, PatternCheckAgreesWithTheCount) {
             if (rng() % (n > 40 ? 400 : 4) == 0) s += static_cast<char>(bytes[rng() % std::size(bytes)]);
             else s += valid[rng() % std::size(valid)];
         }
-        const bool want = cuekit::count_invalid_utf8(s, 8) == 0;
-        EXPECT_EQ(cuekit::utf8_patterns_hold(s), want) << round;
-        EXPECT_EQ(cuekit::utf8_patterns_hold_sse2(s), want) << round;
+        const Utf8Form want = cuekit::count_invalid_utf8(s, 8) != 0 ? Utf8Form::invalid
+                              : well_formed(s)                       ? Utf8Form::well_formed
+                                                                     : Utf8Form::patterns_hold;
+        EXPECT_EQ(cuekit::utf8_form(s), want) << round;
+        EXPECT_EQ(cuekit::utf8_form_sse2(s), want) << round;
         if (cuekit::have_avx2()) {
-            EXPECT_EQ(cuekit::utf8_patterns_hold_avx2(s), want) << round;
+            EXPECT_EQ(cuekit::utf8_form_avx2(s), want) << round;
         }
     }
 }

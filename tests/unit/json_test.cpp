@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <random>
@@ -189,6 +190,62 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
         EXPECT_EQ(std::string(mine), reference_json(st)) << "round " << round;
         std::free(mine);
         cuekit::state_reset(st);
+    }
+}
+
+// Every pair of bytes, and triples and quadruples of the bytes at the edges of each UTF-8
+// range, at every offset within a sixteen-byte step: the lines' fast checks against the
+// character-by-character reference.
+TEST(JsonWriter, EveryShortSequenceAsTheReferenceHasIt) {
+    const std::string edges3 = {'\x00', '\x1F', '"', '\\', 'A', '\x7F', '\x80', '\x8F', '\x90', '\x9F', '\xA0', '\xBF', '\xC0',
+                                '\xC1', '\xC2', '\xDF', '\xE0', '\xE1', '\xEC', '\xED', '\xEE', '\xEF', '\xF0', '\xF1', '\xF3',
+                                '\xF4', '\xF5', '\xF8', '\xFF'};
+    const std::string edges4 = {'A', '\x80', '\x8F', '\x90', '\x9F', '\xA0', '\xBF', '\xC2', '\xE0', '\xED', '\xF0', '\xF4', '\xF5'};
+    std::vector<std::string> seqs;
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b) seqs.push_back({static_cast<char>(a), static_cast<char>(b)});
+    for (const char a : edges3)
+        for (const char b : edges3)
+            for (const char c : edges3) seqs.push_back({a, b, c});
+    for (const char a : edges4)
+        for (const char b : edges4)
+            for (const char c : edges4)
+                for (const char d : edges4) seqs.push_back({a, b, c, d});
+    sub_state st = cuekit::make_empty_state();
+    st.format = SUB_FORMAT_SRT;
+    for (size_t k = 0; k < seqs.size(); ++k) {
+        // A NUL would end the line early: it is written as a line of its own kind elsewhere.
+        std::string line = std::string(k % 20, 'x') + seqs[k] + std::string(k % 3, 'y');
+        std::replace(line.begin(), line.end(), '\0', '\x01');
+        cuekit::cue_add_line(st, cuekit::cue_add(st, 0, 1), line);
+    }
+    char* mine = cuekit::write_json(st);
+    ASSERT_NE(mine, nullptr);
+    EXPECT_TRUE(std::string(mine) == reference_json(st));
+    std::free(mine);
+    cuekit::state_reset(st);
+}
+
+// Lines that are views of a text checked whole as well-formed skip their own check: parsed
+// texts, well-formed and not, against the reference built from the same lines.
+TEST(JsonWriter, LinesOfACheckedTextAsTheReferenceHasThem) {
+    std::mt19937 rng(41);
+    const std::vector<std::string> pieces = {"a", "Zq ", "\"", "\\", "/", "\t", "\x01", "\x7f", "\xC3\xA9", "\xE4\xB8\xAD",
+                                             "\xF0\x9F\x98\x80", "\xED\x95\x9C", "\xE0\xA4\x85", "plain ascii run "};
+    for (int round = 0; round < 200; ++round) {
+        std::string srt;
+        for (int cue = 0; cue < 8; ++cue) {
+            srt += "00:00:01,000 --> 00:00:02,000\n";
+            for (int line = 0; line < 2; ++line) {
+                const int len = static_cast<int>(rng() % 12);
+                for (int k = 0; k < len; ++k) srt += pieces[rng() % pieces.size()];
+                srt += "x\n";
+            }
+            srt += "\n";
+        }
+        if (round % 4 == 3) srt.insert(srt.size() / 2, "\xED\xA0\x80"); // a surrogate: not well-formed
+        ASSERT_EQ(cuekit_test::parse(srt), 0) << round;
+        EXPECT_EQ(std::string(sub_result_json()), reference_json(g_sub)) << round;
     }
 }
 

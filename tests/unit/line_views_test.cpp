@@ -34,6 +34,9 @@ TEST(LineViews, UnchangedLinesPointIntoTheInput) {
          {{"ab", true}, {"ce", false}, {"f{", true}}},
         {"sami", Format::Sami, "<SYNC Start=1><P Class=X>plain<br>a &amp; b\n<i>kept</i>\n<SYNC Start=9>",
          {{"plain", true}, {"a & b", false}, {"<i>kept</i>", true}}},
+        {"sami after long removed markup", Format::Sami,
+         "<SYNC Start=1><P Class=X><div style=\"" + std::string(80, 's') + "\">one</div>\n <b>two</b>\t\t&lt;3",
+         {{"one", true}, {"<b>two</b> <3", false}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,14 +1,20 @@
-// Number conversions: the fast decimal reader must agree with strtod bit for bit.
+// Number conversions: the fast decimal reader must agree with strtod bit for bit, the decimal
+// writer with to_chars.
+#include "text/decimal.hpp"
 #include "text/text.hpp"
 
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -60,3 +66,26 @@ TEST(Numbers, SaturatingConversions) {
 }
 
 } // namespace
+
+// The decimal writer against the library's conversion: every number below two million, the
+// edges of each digit count and of the word-at-once path, and random 64-bit values.
+TEST(Decimal, SameAsToChars) {
+    std::vector<long long> values;
+    for (long long v = 0; v < 2000000; ++v) values.push_back(v);
+    for (long long p = 1;; p *= 10) {
+        for (const long long d : {-1LL, 0LL, 1LL}) values.insert(values.end(), {p + d, -(p + d)});
+        if (p > LLONG_MAX / 10) break;
+    }
+    values.insert(values.end(), {99999999, 100000000, INT32_MAX, INT32_MIN, LLONG_MAX, LLONG_MIN});
+    std::mt19937_64 rng(5);
+    for (int i = 0; i < 100000; ++i) values.push_back(static_cast<long long>(rng() >> (rng() % 64)));
+    for (const long long v : values) {
+        char want[24], got[32];
+        const std::string_view w(want, static_cast<size_t>(std::to_chars(want, want + sizeof want, v).ptr - want));
+        ASSERT_EQ(std::string_view(got, static_cast<size_t>(cuekit::write_decimal(got, v) - got)), w);
+        if (v >= 0) {
+            const auto u = static_cast<unsigned long long>(v);
+            ASSERT_EQ(std::string_view(got, static_cast<size_t>(cuekit::write_decimal(got, u) - got)), w);
+        }
+    }
+}

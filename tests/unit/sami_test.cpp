@@ -186,12 +186,8 @@ std::string literal_clean(std::string s) {
     return std::string(cuekit::trim(collapsed));
 }
 
-TEST(Sami, CleaningMatchesRestartingRemovalOnRandomBlocks) {
-    const std::vector<std::string> pieces{
-        "<",   ">",   "/",    "p",     "P",      "<br>",    "<BR/>", "<br", "<div",    "</div>", "</",
-        "div", "<p>", "</p>", "<P ",   "<font>", "</body>", "bo",    "dy>", "</sami>", " ",      "\t",
-        "\r",  "\n",  "x",    "&amp;", "&",      "lt;",     "v",     "d",   "i",       "<font"};
-    std::mt19937 rng(7);
+void check_random_blocks(const std::vector<std::string>& pieces, unsigned seed) {
+    std::mt19937 rng(seed);
     for (int round = 0; round < 5000; ++round) {
         std::string block;
         const int n = static_cast<int>(rng() % 24);
@@ -217,6 +213,23 @@ TEST(Sami, CleaningMatchesRestartingRemovalOnRandomBlocks) {
         }
         ASSERT_EQ(cues()[0].lines, lines);
     }
+}
+
+TEST(Sami, CleaningMatchesRestartingRemovalOnRandomBlocks) {
+    check_random_blocks({"<",   ">",   "/",    "p",     "P",      "<br>",    "<BR/>", "<br", "<div",    "</div>", "</",
+                         "div", "<p>", "</p>", "<P ",   "<font>", "</body>", "bo",    "dy>", "</sami>", " ",      "\t",
+                         "\r",  "\n",  "x",    "&amp;", "&",      "lt;",     "v",     "d",   "i",       "<font"},
+                        7);
+}
+
+// Blocks whose every '<' is closed before the next one: references cut by a removed tag,
+// blanks meeting across removals, stray '>' before the paragraph tag, views of the lines.
+TEST(Sami, CleaningMatchesRestartingRemovalOnClosedTags) {
+    check_random_blocks({"<P Class=x>", "<p>",  "<pre>", "<font color=a>", "</font>", "<br>", "<BR/>", "<bright>",
+                         "</p>", "</P >", "</Sync>", "</body>", "</SAMI>", "<div a>", "<DIVx>", "</div>", "<i>",
+                         "</i>", ">", " ", "  ", "\t", "\r", "\n", "x", "y z", "&am", "p;", "&#", "39", "x4",
+                         ";", "&nbsp;", "&lt;", "&#9;", "<b\t\tc>"},
+                        11);
 }
 
 } // namespace
