@@ -134,7 +134,7 @@ size_t LineReader::next_candidate(size_t from) {
     return n;
 }
 
-bool LineReader::next(std::string_view& line) {
+bool LineReader::next_slow(std::string_view& line) {
     if (done_) return false;
     const char* t = text_.data();
     const size_t len = text_.size();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -87,7 +88,21 @@ class LineReader {
 public:
     explicit LineReader(std::string_view text) : text_(text) {}
     // Sets `line` to the next line (terminator excluded); false once every line was given.
-    bool next(std::string_view& line);
+    // Inline for the common case, a line ended by LF within the 64 bytes already scanned.
+    bool next(std::string_view& line) {
+        const size_t block = pos_ & ~size_t{63};
+        if (block == block_ && !done_) {
+            if (const uint64_t m = bits_ & (~uint64_t{0} << (pos_ - block))) {
+                const size_t i = block + static_cast<size_t>(std::countr_zero(m));
+                if (text_[i] == '\n') {
+                    line = text_.substr(pos_, i - pos_);
+                    pos_ = i + 1;
+                    return true;
+                }
+            }
+        }
+        return next_slow(line);
+    }
     // Offset of the first byte not yet handed out (text size once exhausted).
     size_t offset() const { return pos_; }
     // Whether a NUL was among the bytes scanned so far, which include every line handed out:
@@ -100,6 +115,7 @@ private:
     // bytes at a time and kept as a bit mask for the calls that follow.
     size_t next_candidate(size_t from);
     uint64_t candidates(size_t block);
+    bool next_slow(std::string_view& line);
 
     std::string_view text_;
     size_t pos_ = 0;
@@ -240,5 +256,11 @@ Utf8Form utf8_form(std::string_view b);
 Utf8Form utf8_form_sse2(std::string_view b);
 Utf8Form utf8_form_avx2(std::string_view b);
 bool have_avx2();
+// Well-formed UTF-16 (an even length, every surrogate in a pair) in either byte order to UTF-8
+// at `out`, which has room for three bytes per unit; false for anything else, leaving `out`
+// in an unspecified state. U+0000 becomes a NUL byte and U+FEFF is kept.
+bool utf16_to_utf8(std::string_view in, bool big_endian, char* out, size_t& len);
+// Its form without SSE2, for tests (the same function where the build lacks SSE2).
+bool utf16_to_utf8_portable(std::string_view in, bool big_endian, char* out, size_t& len);
 
 } // namespace cuekit

@@ -157,6 +157,70 @@ TEST(Decode, Cp1252TableMatchesTheGeneralConverter) {
     }
 }
 
+// UTF-16 units in either byte order, with one stray byte after them when `odd`.
+std::string utf16(const std::vector<uint16_t>& units, bool big_endian, bool odd = false) {
+    std::string b;
+    for (const uint16_t u : units) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        b += {big_endian ? hi : lo, big_endian ? lo : hi};
+    }
+    return odd ? b + 'x' : b;
+}
+
+// UTF-16 is converted by a loop of its own; the general converter, reached through a name the
+// loop does not take, must give the same result, and the loop's form without SSE2 the same text.
+void expect_utf16_as_general(const std::vector<uint16_t>& units, bool odd, const std::string& where) {
+    for (const bool be : {false, true}) {
+        const std::string in = utf16(units, be, odd), at = where + (be ? " BE" : " LE");
+        const Decoded own = decode(in, be ? "utf-16be" : "utf-16le");
+        const Decoded general = decode(in, be ? "UTF-16BE//" : "UTF-16LE//");
+        ASSERT_EQ(own.rc, general.rc) << at;
+        EXPECT_EQ(own.text, general.text) << at;
+        EXPECT_EQ(own.warnings, general.warnings) << at;
+        std::string fast(3 * in.size() / 2 + 8, '\0'), portable = fast;
+        size_t fast_len = 0, portable_len = 0;
+        ASSERT_EQ(cuekit::utf16_to_utf8(in, be, fast.data(), fast_len),
+                  cuekit::utf16_to_utf8_portable(in, be, portable.data(), portable_len)) << at;
+        EXPECT_EQ(fast.substr(0, fast_len), portable.substr(0, portable_len)) << at;
+    }
+}
+
+TEST(Decode, Utf16LoopMatchesTheGeneralConverter) {
+    // Edge values, and lone surrogates at the start, in the middle and at the end, beside runs
+    // long enough for the block steps.
+    const std::vector<uint16_t> edges{0x0000, 0x007F, 0x0080, 0x07FF, 0x0800, 0xFEFF, 0xFFFF, 0xD800, 0xDC00, 0xDBFF, 0xDFFF};
+    EXPECT_EQ(decode("\xFF\xFE" + utf16(edges, false)).text,
+              std::string("\0\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBB\xBF\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", 23));
+    const std::vector<uint16_t> run(9, 'a');
+    const auto cat = [](const std::vector<std::vector<uint16_t>>& parts) {
+        std::vector<uint16_t> all;
+        for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const std::vector<std::vector<uint16_t>> cases{
+        {}, edges, cat({{0x4E2D}, run, {0xE9}, run, {0xD83D, 0xDE00}}), {0xDC00, 'a'}, {0xD800, 'a'}, {0xD800},
+        cat({run, {0xDC00}, run}), cat({run, {0xD83D, 'a'}, run}), cat({run, {0xD83D}}), cat({{0xDFFF}, run, {0xDBFF}})};
+    for (size_t k = 0; k < cases.size(); ++k) {
+        for (const bool odd : {false, true}) expect_utf16_as_general(cases[k], odd, "case " + std::to_string(k));
+    }
+}
+
+TEST(Decode, Utf16LoopMatchesTheGeneralConverterOnRandomText) {
+    std::mt19937 rng(16);
+    const uint16_t pick[] = {0x0000, 0x00E9, 0x07FF, 0x0800, 0x4E2D, 0xFEFF, 0xFFFF, 'a', ' ', '\n'};
+    for (int round = 0; round < 3000 && !HasFailure(); ++round) {
+        std::vector<uint16_t> units;
+        const int n = static_cast<int>(rng() % (round % 10 == 0 ? 400 : 30));
+        for (int i = 0; i < n; ++i) {
+            if (rng() % 8 == 0) units.insert(units.end(), {static_cast<uint16_t>(0xD800 + rng() % 0x400), static_cast<uint16_t>(0xDC00 + rng() % 0x400)});
+            else units.push_back(rng() % 2 ? static_cast<uint16_t>('!' + rng() % 90) : pick[rng() % std::size(pick)]);
+        }
+        const bool ill = round % 3 == 0;
+        if (ill) units.insert(units.begin() + static_cast<long>(rng() % (units.size() + 1)), static_cast<uint16_t>(0xD800 + rng() % 0x800));
+        expect_utf16_as_general(units, ill && rng() % 2, "round " + std::to_string(round));
+    }
+}
+
 TEST(Decode, FallsBackToLatin1WhenCp1252FailsAtOnce) {
     const Decoded d = decode("\x81" + accents(8));
     EXPECT_EQ(d.rc, 0);
