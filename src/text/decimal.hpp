@@ -21,7 +21,7 @@ inline int decimal_digits(uint64_t v) {
                                           1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
                                           1000000000000000000ull, 10000000000000000000ull};
     v |= 1;
-    const int t = (std::bit_width(v) * 1233) >> 12;
+    const auto t = static_cast<int>((std::bit_width(v) * 1233) >> 12);
     return t + 1 - (v < kPow10[t]);
 }
 
