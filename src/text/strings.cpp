@@ -66,6 +66,33 @@ size_t ifind(std::string_view hay, std::string_view needle, size_t from) {
     if (from > hay.size()) return std::string_view::npos;
     if (needle.empty()) return from;
     if (needle.size() > hay.size() - from) return std::string_view::npos;
+#ifdef __SSE2__
+    if (needle.size() >= 2) {
+        // Sixteen start positions a step: those whose first and last bytes match the needle's
+        // with bit 5 set on both sides (never missing a letter of either case; a few other
+        // bytes pass too) are compared whole. Mostly letters, so "t" of "ttml" alone would
+        // stop at every other word.
+        const size_t m = needle.size(), end = hay.size() - m + 1; // start positions [from, end)
+        const __m128i case_bit = _mm_set1_epi8(0x20);
+        const __m128i first16 = _mm_set1_epi8(static_cast<char>(needle[0] | 0x20));
+        const __m128i last16 = _mm_set1_epi8(static_cast<char>(needle[m - 1] | 0x20));
+        size_t i = from;
+        for (; i + 16 <= end; i += 16) {
+            const auto at = [&](size_t k) {
+                return _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(hay.data() + k)), case_bit);
+            };
+            auto hits = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(at(i), first16), _mm_cmpeq_epi8(at(i + m - 1), last16))));
+            for (; hits; hits &= hits - 1) {
+                const size_t k = i + static_cast<size_t>(std::countr_zero(hits));
+                if (ieq(hay.substr(k, m), needle)) return k;
+            }
+        }
+        for (; i < end; ++i)
+            if (ieq(hay.substr(i, m), needle)) return i;
+        return std::string_view::npos;
+    }
+#endif
     const unsigned char first = fold(static_cast<unsigned char>(needle[0]));
     const unsigned char other = (first >= 'a' && first <= 'z') ? static_cast<unsigned char>(first - 32) : first;
     const std::string_view rest = needle.substr(1);

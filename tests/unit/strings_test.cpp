@@ -137,6 +137,20 @@ TEST(Strings, FindIgnoringCase) {
     EXPECT_EQ(ifind("x[Events]", "[events]"), 1u);
     EXPECT_EQ(ifind("tTtTtml", "TTML"), 3u);
     EXPECT_EQ(ifind("ppppP=\"", "p=\""), 4u);
+    // Against every start position compared whole, on texts of a few letters in both cases
+    // and the bytes that differ from them only in bit 5, across the sixteen-byte steps.
+    std::mt19937 rng(3);
+    const std::string alphabet = "tTlLmM\x14\x0c<\x1c=p";
+    for (int round = 0; round < 3000; ++round) {
+        std::string hay, needle;
+        for (size_t n = rng() % 70; hay.size() < n;) hay += alphabet[rng() % alphabet.size()];
+        for (size_t n = 1 + rng() % 4; needle.size() < n;) needle += alphabet[rng() % alphabet.size()];
+        const size_t from = rng() % (hay.size() + 2);
+        size_t want = std::string_view::npos;
+        for (size_t i = from; i + needle.size() <= hay.size() && want == std::string_view::npos; ++i)
+            if (cuekit::ieq(std::string_view(hay).substr(i, needle.size()), needle)) want = i;
+        ASSERT_EQ(ifind(hay, needle, from), want) << round;
+    }
 }
 
 TEST(Strings, FindIgnoringCaseStaysLinear) {
