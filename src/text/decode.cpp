@@ -353,6 +353,7 @@ using Text = MallocText;
 struct Converted {
     Text text;
     size_t len = 0;
+    bool well_formed = false; // by construction: the loops of our own write nothing else
 };
 
 // iconv_open's failure value, (iconv_t)-1: the one integer-to-pointer cast the API forces.
@@ -463,6 +464,7 @@ Conversion cp1252_convert(std::string_view in, Converted& out, bool& replaced) {
     *p = '\0';
     out.len = static_cast<size_t>(p - buf.get());
     out.text = std::move(buf);
+    out.well_formed = true;
     return Conversion::ok;
 }
 
@@ -480,6 +482,7 @@ Conversion utf16_convert(const char* from, bool big_endian, std::string_view in,
             buf.get()[len] = '\0';
             out.len = len;
             out.text = std::move(buf);
+            out.well_formed = true;
             return Conversion::ok;
         }
     }
@@ -565,6 +568,7 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
     };
     auto done = [&] {
         result.text = std::move(out.text);
+        result.well_formed = out.well_formed;
         return verbatim({result.text.get(), out.len});
     };
     auto fail = [&](int code) {
