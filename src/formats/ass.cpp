@@ -127,7 +127,7 @@ int parse_ass(Store& st, std::string_view text) {
     }
 
     while (reader.next(line)) {
-        std::string_view ev_line = trim(until_nul(line));
+        std::string_view ev_line = trim(reader.until_nul(line));
         if (ev_line.empty()) continue;
         if (ev_line.front() == '[') break; // the next section
         if (istarts_with(ev_line, "Comment:")) continue;

@@ -173,7 +173,7 @@ int parse_lrc_keys(Store& st, std::string_view text) {
     LineReader reader(text);
     std::string_view raw;
     while (reader.next(raw)) {
-        const std::string_view line = trim(until_nul(raw));
+        const std::string_view line = trim(reader.until_nul(raw));
         if (line.empty() || line.front() != '[') continue;
         if (!read_line(text, line, keys, offset)) return SUB_ERR_NOMEM;
     }

@@ -152,7 +152,7 @@ int parse_microdvd(Store& st, std::string_view text) {
     std::string_view line;
     while (reader.next(line)) {
         MdvdCue cue{};
-        if (!mdvd_cue_line(trim(until_nul(line)), cue)) continue;
+        if (!mdvd_cue_line(trim(reader.until_nul(line)), cue)) continue;
         if (rate_open) {
             rate_open = false;
             if (mdvd_rate(cue.text, rate)) continue; // the rate line gives no cue

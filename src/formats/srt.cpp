@@ -98,8 +98,8 @@ int parse_timed_blocks(Store& st, std::string_view text, const BlockRules& rules
     LineReader reader(text);
     std::string_view raw;
     while (reader.next(raw)) {
-        // A NUL ends a line for this reading; most texts hold none, as the scanner tells.
-        const std::string_view full = reader.nul_seen() ? until_nul(raw) : raw;
+        // A NUL ends a line for this reading.
+        const std::string_view full = reader.until_nul(raw);
         const std::string_view line = trim(full);
         int32_t s = 0, e = 0;
         if (line.empty()) {

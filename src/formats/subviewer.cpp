@@ -60,7 +60,7 @@ int parse_subviewer(Store& st, std::string_view text) {
         bool any_text = false;
         std::string_view next;
         while (next.empty() && reader.next(line)) {
-            const std::string_view l = until_nul(line);
+            const std::string_view l = reader.until_nul(line);
             if (is_subviewer_ts(l)) {
                 next = l;
             } else if (!l.empty()) {

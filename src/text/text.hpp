@@ -108,6 +108,9 @@ public:
     // Whether a NUL was among the bytes scanned so far, which include every line handed out:
     // false means those lines hold none, and a reader that stops at a NUL need not look.
     bool nul_seen() const { return nul_seen_; }
+    // A line handed out, cut at its first NUL as a C string reader would; the search is
+    // skipped while the scanner has seen none.
+    std::string_view until_nul(std::string_view line) const { return nul_seen_ ? cuekit::until_nul(line) : line; }
 
 private:
     // Position of the first byte at or after `from` that can start a terminator (LF, CR or
