@@ -59,7 +59,7 @@ int decode_into(Store& st, const void* data, size_t len, const char* encoding) {
         if (d.refused) set_error(st, "iconv failed for encoding %s", d.refused);
         return d.result;
     }
-    st.set_text(d.view, d.text.release(), d.well_formed);
+    st.set_text(d.view, d.text.release(), d.form);
     if (d.detected[0]) warn(st, "encoding: detected %s", d.detected.data());
     for (size_t i = 0; i < d.warning_count; ++i) warn(st, "%s", d.warnings[i]);
     return SUB_OK;

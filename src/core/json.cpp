@@ -359,7 +359,13 @@ private:
 // path, which copies nothing).
 class KnownText {
 public:
-    KnownText(std::string_view text, bool well_formed) : text_(well_formed ? text : std::string_view()) {}
+    // An unchecked text is checked here, once a document: one pass costs less than checking
+    // its lines one by one.
+    KnownText(std::string_view text, TextForm form)
+        : text_(form == TextForm::well_formed ||
+                        (form == TextForm::unchecked && !text.empty() && utf8_form(text) == Utf8Form::well_formed)
+                    ? text
+                    : std::string_view()) {}
     // For a line known to be well-formed, the bytes of the text from its start on; else 0.
     size_t holds(std::string_view s) const {
         // As addresses: a line in the arena is another object, which pointers cannot be
@@ -388,14 +394,14 @@ struct RecordCues {
     size_t line_count(size_t i) const { return static_cast<size_t>(st.cues[i].lines.count); }
     std::string_view line(size_t i, size_t j) const { return st.cues[i].lines.items[j]; }
     const sub_cue* danmaku(size_t i) const { return st.cues[i].is_danmu ? &st.cues[i] : nullptr; }
-    KnownText known() const { return {{}, false}; } // the records hold copies of their own
+    KnownText known() const { return {{}, TextForm::flawed}; } // the records hold copies of their own
 };
 
 struct StoreCues {
     const Store& st;
     size_t count() const { return st.count(); }
     size_t text_len() const { return st.text().size(); }
-    KnownText known() const { return {st.text(), st.text_well_formed()}; }
+    KnownText known() const { return {st.text(), st.text_form()}; }
     const char* format() const { return format_name(st.format); }
     int32_t start(size_t i) const { return st.cue(i).start_ms; }
     int32_t end(size_t i) const { return st.cue(i).end_ms; }

@@ -53,11 +53,11 @@ void* block_resize(void* old, size_t, size_t new_bytes) { return std::realloc(ol
 void block_free(void* p, size_t) { std::free(p); }
 #endif
 
-void Store::set_text(std::string_view text, char* owned, bool well_formed) {
+void Store::set_text(std::string_view text, char* owned, TextForm form) {
     std::free(owned_text_);
     owned_text_ = owned;
     text_ = text;
-    text_well_formed_ = well_formed;
+    text_form_ = form;
 }
 
 char* Store::release_text() {
@@ -79,7 +79,7 @@ bool Store::own_text() {
     if (!copy) return false;
     std::memcpy(copy, text_.data(), text_.size());
     copy[text_.size()] = '\0';
-    set_text({copy, text_.size()}, copy, text_well_formed_);
+    set_text({copy, text_.size()}, copy, text_form_);
     return true;
 }
 

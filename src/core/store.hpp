@@ -87,11 +87,11 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // The text that line views may point into: borrowed, or owned (malloc'd, freed here);
-    // `well_formed` when it was checked and is well-formed UTF-8.
-    void set_text(std::string_view text, char* owned, bool well_formed = false);
+    // The text that line views may point into: borrowed, or owned (malloc'd, freed here),
+    // with what is known of its form.
+    void set_text(std::string_view text, char* owned, TextForm form = TextForm::unchecked);
     std::string_view text() const { return text_; }
-    bool text_well_formed() const { return text_well_formed_; }
+    TextForm text_form() const { return text_form_; }
     // The owned text, handed over (nullptr when the text is borrowed).
     char* release_text();
     // Makes the store independent of a borrowed text: the text is copied once, whole, when
@@ -159,7 +159,7 @@ private:
 
     std::string_view text_;
     char* owned_text_ = nullptr;
-    bool text_well_formed_ = false;
+    TextForm text_form_ = TextForm::unchecked;
     PodArray<CueRecord> cues_;
     PodArray<LineRef> lines_;
     PodArray<WideLineRef> wide_lines_; // used instead of lines_ once wide_

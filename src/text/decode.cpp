@@ -353,7 +353,7 @@ using Text = MallocText;
 struct Converted {
     Text text;
     size_t len = 0;
-    bool well_formed = false; // by construction: the loops of our own write nothing else
+    TextForm form = TextForm::unchecked; // well-formed by construction from the loops of our own
 };
 
 // iconv_open's failure value, (iconv_t)-1: the one integer-to-pointer cast the API forces.
@@ -464,7 +464,7 @@ Conversion cp1252_convert(std::string_view in, Converted& out, bool& replaced) {
     *p = '\0';
     out.len = static_cast<size_t>(p - buf.get());
     out.text = std::move(buf);
-    out.well_formed = true;
+    out.form = TextForm::well_formed;
     return Conversion::ok;
 }
 
@@ -482,7 +482,7 @@ Conversion utf16_convert(const char* from, bool big_endian, std::string_view in,
             buf.get()[len] = '\0';
             out.len = len;
             out.text = std::move(buf);
-            out.well_formed = true;
+            out.form = TextForm::well_formed;
             return Conversion::ok;
         }
     }
@@ -568,7 +568,7 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
     };
     auto done = [&] {
         result.text = std::move(out.text);
-        result.well_formed = out.well_formed;
+        result.form = out.form;
         return verbatim({result.text.get(), out.len});
     };
     auto fail = [&](int code) {
@@ -592,7 +592,7 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         const char* name = utf16_by_zero_bytes(b);
         if (!name) {
             const Utf8Form form = utf8_form(b);
-            result.well_formed = form == Utf8Form::well_formed;
+            result.form = form == Utf8Form::well_formed ? TextForm::well_formed : TextForm::flawed;
             if (form != Utf8Form::invalid) return verbatim(b);
         }
         if (!name) name = detected_charset(detection_window(b));
@@ -615,7 +615,7 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         }
     }
     const Utf8Form form = utf8_form(b);
-    result.well_formed = form == Utf8Form::well_formed;
+    result.form = form == Utf8Form::well_formed ? TextForm::well_formed : TextForm::flawed;
     if (form != Utf8Form::invalid || count_invalid_utf8(b, 8) <= 7) return verbatim(b);
     switch (convert("CP1252", b, out, replaced)) {
     case Conversion::ok: note("encoding: auto-detected as CP1252 (invalid UTF-8)"); return done();

@@ -189,6 +189,11 @@ size_t encode_utf8(uint32_t v, char* out);
 // ---------------------------------------------------------------------------------------
 // Decoding (text/decode.cpp)
 
+// What is known of a decoded text's form: checked (or made) and well-formed UTF-8 throughout,
+// checked and not, or not checked (taken as it is after a byte-order mark, or made by the
+// general converter), which a writer that gains from knowing may check itself.
+enum class TextForm : uint8_t { unchecked, well_formed, flawed };
+
 // What decoding gives back. On success `view` is the UTF-8 text: the input itself (or the
 // part after a byte-order mark) when it is kept as it is, otherwise a converted copy owned by
 // `text` (NUL-terminated). The warnings say what was guessed or replaced on the way (static
@@ -204,8 +209,8 @@ struct Decoded {
     size_t warning_count = 0;
     // The charset that encoding "detect" chose (announced before the warnings), or "".
     std::array<char, 48> detected{};
-    // `view` was checked and is well-formed UTF-8 (false where it was not checked).
-    bool well_formed = false;
+    // What is known of `view`'s form.
+    TextForm form = TextForm::unchecked;
 };
 // `encoding`: null or "" for UTF-8 with the CP1252 fallbacks, "detect" (any case) for a
 // charset detector's choice, or a converter's name.
