@@ -109,8 +109,6 @@ void FileBytes::reset() {
     if (buf_.capacity() > kKeepBuffer) buf_.clear();
 }
 
-bool FileBytes::reserve(std::size_t n) { return buf_.reserve(n); }
-
 bool FileBytes::fail(int err, std::string& why, std::string text) {
     errno_ = err;
     why = std::move(text);
@@ -140,14 +138,14 @@ bool FileBytes::load(const std::string& path, std::string& why) {
             return true;
         }
     }
-    if (!reserve(size + 1)) return fail(ENOMEM, why, "out of memory");
+    if (!buf_.reserve(size + 1)) return fail(ENOMEM, why, "out of memory");
     return read_upto(fd.get(), size, why); // a file that shrank meanwhile gives what it still has
 }
 
 // Reads until the end of the input or `stop` bytes, growing the buffer as it fills.
 bool FileBytes::read_upto(int fd, std::size_t stop, std::string& why) {
     while (len_ < stop) {
-        if (len_ + 1 >= buf_.capacity() && !reserve(std::min(std::max<std::size_t>(buf_.capacity() * 2, std::size_t{64} << 10), stop + 1)))
+        if (len_ + 1 >= buf_.capacity() && !buf_.reserve(std::min(std::max<std::size_t>(buf_.capacity() * 2, std::size_t{64} << 10), stop + 1)))
             return fail(ENOMEM, why, "out of memory");
         const ssize_t n = ::read(fd, buf_.data() + len_, std::min(buf_.capacity() - len_ - 1, stop - len_));
         if (n < 0 && errno == EINTR) continue;

@@ -50,7 +50,6 @@ public:
     int error_number() const { return errno_; }
 
 private:
-    bool reserve(std::size_t n);
     bool read_upto(int fd, std::size_t stop, std::string& why);
     bool fail(int err, std::string& why, std::string text);
 

@@ -1,6 +1,7 @@
 #include "output.hpp"
 
 #include "text/decimal.hpp"
+#include "text/text.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,27 +15,6 @@ namespace tool {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
-
-// The length of the well-formed UTF-8 character at s[i] (2 to 4 bytes), or 0 with `bad` set
-// to the length of the ill-formed part that starts there (the lead byte and the continuation
-// bytes that could still have begun a character).
-std::size_t utf8_char(std::string_view s, std::size_t i, std::size_t& bad) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    std::size_t len = 0;
-    unsigned char lo = 0x80, hi = 0xBF; // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) len = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) len = 3, lo = lead == 0xE0 ? 0xA0 : 0x80, hi = lead == 0xED ? 0x9F : 0xBF;
-    else if (lead >= 0xF0 && lead <= 0xF4) len = 4, lo = lead == 0xF0 ? 0x90 : 0x80, hi = lead == 0xF4 ? 0x8F : 0xBF;
-    for (std::size_t k = 1; k < len; ++k, lo = 0x80, hi = 0xBF) {
-        const auto c = i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
-        if (c < lo || c > hi) {
-            bad = k;
-            return 0;
-        }
-    }
-    bad = 1;
-    return len;
-}
 
 } // namespace
 
@@ -112,7 +92,7 @@ Out& Out::json_string(std::string_view s) {
         }
         std::size_t bad = 1;
         if (c >= 0x80) {
-            if (const std::size_t len = utf8_char(s, i, bad)) {
+            if (const std::size_t len = cuekit::utf8_sequence(s, i, bad)) {
                 i += len;
                 continue;
             }

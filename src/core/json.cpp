@@ -149,39 +149,30 @@ uint64_t word_of(const char* q, size_t len, uint64_t pad) {
     return w | pad << (8 * len);
 }
 
+// The last m (< 16) bytes of a line, followed by bytes that are plain and no continuation.
+__m128i padded_rest(const char* q, size_t m) {
+    constexpr uint64_t kPad = 'a' * kOnes;
+    const uint64_t lo = word_of(q, std::min<size_t>(m, 8), kPad);
+    const uint64_t hi = m > 8 ? word_of(q + 8, m - 8, kPad) : kPad;
+    return _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
+}
+
 // kToEscape when `s` holds a byte to escape, kIllFormed when it is not well-formed UTF-8;
-// sixteen bytes a step, each byte checked against the three before it: a continuation byte
-// must be where a lead asks for one and nowhere else, and the byte after E0, ED, F0 and F4
-// must be in the narrower range those leads allow.
+// sixteen bytes a step.
 unsigned json_text_needs(std::string_view s) {
-    const __m128i zero = _mm_setzero_si128();
-    const auto byte = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
-    // Signed compares: the bytes from 0x80 up are the negative ones, in their order.
-    const auto at_least = [&](__m128i x, int lead) {
-        return _mm_and_si128(_mm_cmpgt_epi8(x, byte(lead - 1)), _mm_cmplt_epi8(x, zero));
-    };
-    const auto is = [&](__m128i x, int c) { return _mm_cmpeq_epi8(x, byte(c)); };
     const auto load = [&](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + at)); };
-    __m128i bad = zero, special = zero;
+    __m128i bad = _mm_setzero_si128(), special = bad;
     // x and the bytes one, two and three places before each of its bytes.
     const auto step = [&](__m128i x, __m128i p1, __m128i p2, __m128i p3) {
-        const __m128i need = _mm_or_si128(at_least(p1, 0xC0), _mm_or_si128(at_least(p2, 0xE0), at_least(p3, 0xF0)));
-        const __m128i cont = _mm_cmplt_epi8(x, byte(0xC0));
-        const __m128i below_a0 = _mm_cmplt_epi8(x, byte(0xA0));
-        const __m128i below_90 = _mm_cmplt_epi8(x, byte(0x90));
-        const __m128i leads = _mm_or_si128(_mm_or_si128(is(x, 0xC0), is(x, 0xC1)), at_least(x, 0xF5));
-        const __m128i ranges = _mm_or_si128(
-            _mm_or_si128(_mm_and_si128(is(p1, 0xE0), below_a0), _mm_andnot_si128(below_a0, is(p1, 0xED))),
-            _mm_or_si128(_mm_and_si128(is(p1, 0xF0), below_90), _mm_andnot_si128(below_90, is(p1, 0xF4))));
-        bad = _mm_or_si128(bad, _mm_or_si128(_mm_xor_si128(need, cont), _mm_or_si128(leads, ranges)));
+        const Utf8Faults faults = utf8_faults(x, p1, p2, p3);
+        bad = _mm_or_si128(bad, _mm_or_si128(faults.patterns, faults.ranges));
         special = _mm_or_si128(special, json_specials(x));
     };
     // Steps in sequence, the bytes before shifted in from the step before.
-    __m128i last = zero;
+    __m128i last = _mm_setzero_si128();
     const auto next = [&](__m128i x) {
-        step(x, _mm_or_si128(_mm_slli_si128(x, 1), _mm_srli_si128(last, 15)),
-             _mm_or_si128(_mm_slli_si128(x, 2), _mm_srli_si128(last, 14)),
-             _mm_or_si128(_mm_slli_si128(x, 3), _mm_srli_si128(last, 13)));
+        const Utf8Before before = utf8_before(x, last);
+        step(x, before.p1, before.p2, before.p3);
         last = x;
     };
     const size_t n = s.size();
@@ -195,14 +186,11 @@ unsigned json_text_needs(std::string_view s) {
         const auto at_end = [&](size_t back) { return static_cast<unsigned char>(s[n - back]); };
         if (at_end(1) >= 0xC0 || at_end(2) >= 0xE0 || at_end(3) >= 0xF0) bad = _mm_set1_epi8(-1);
     } else {
-        // A short line: the rest padded with a byte that is plain and no continuation, so that
-        // a character cut by the end shows as ill-formed.
-        constexpr uint64_t kPad = 'a' * kOnes;
+        // A short line: the padding after the rest shows a character cut by the end as
+        // ill-formed, with one more step of it when the rest leaves it too little room.
         const size_t m = n - i;
-        const uint64_t lo = word_of(s.data() + i, std::min<size_t>(m, 8), kPad);
-        const uint64_t hi = m > 8 ? word_of(s.data() + i + 8, m - 8, kPad) : kPad;
-        next(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
-        if (m > 16 - kBefore) next(byte('a'));
+        next(padded_rest(s.data() + i, m));
+        if (m > 16 - kBefore) next(_mm_set1_epi8('a'));
     }
     return (_mm_movemask_epi8(special) ? kToEscape : 0u) | (_mm_movemask_epi8(bad) ? kIllFormed : 0u);
 }
@@ -259,10 +247,7 @@ char* escape_well_formed(char* p, std::string_view s, size_t readable) {
     }
     // The rest (up to 15 bytes) stored at once when it has nothing to escape.
     if (const size_t m = n - i; m > 0 && m < 16) {
-        constexpr uint64_t kPad = 'a' * kOnes;
-        const uint64_t lo = word_of(s.data() + i, std::min<size_t>(m, 8), kPad);
-        const uint64_t hi = m > 8 ? word_of(s.data() + i + 8, m - 8, kPad) : kPad;
-        const __m128i x = _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
+        const __m128i x = padded_rest(s.data() + i, m);
         if (!_mm_movemask_epi8(json_specials(x))) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
             return p + m;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iconv.h>
 #include <memory>
+#include <optional>
 #include <uchardet.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -29,32 +30,13 @@ namespace cuekit {
 Utf8Form utf8_form_sse2(std::string_view b) {
 #ifdef __SSE2__
     const __m128i zero = _mm_setzero_si128();
-    const auto byte = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
-    const auto at_least = [&](__m128i x, int lead) { // bytes >= lead (a lead byte value C0..F8)
-        return _mm_and_si128(_mm_cmpgt_epi8(x, byte(lead - 1)), _mm_cmplt_epi8(x, zero));
-    };
-    const auto is = [&](__m128i x, int c) { return _mm_cmpeq_epi8(x, byte(c)); };
-    __m128i prev2 = zero, prev3 = zero, prev4 = zero; // the lead masks of the chunk before
-    __m128i last = zero;                              // and its bytes
+    __m128i last = zero; // the bytes of the chunk before
     __m128i errors = zero, ranges = zero;
     auto step = [&](__m128i x) {
-        const __m128i cont = _mm_cmplt_epi8(x, byte(0xC0));
-        const __m128i l2 = at_least(x, 0xC0), l3 = at_least(x, 0xE0), l4 = at_least(x, 0xF0);
-        const __m128i need = _mm_or_si128(
-            _mm_or_si128(_mm_or_si128(_mm_slli_si128(l2, 1), _mm_srli_si128(prev2, 15)),
-                         _mm_or_si128(_mm_slli_si128(l3, 2), _mm_srli_si128(prev3, 14))),
-            _mm_or_si128(_mm_slli_si128(l4, 3), _mm_srli_si128(prev4, 13)));
-        errors = _mm_or_si128(errors, _mm_or_si128(_mm_xor_si128(need, cont), at_least(x, 0xF8)));
-        const __m128i p1 = _mm_or_si128(_mm_slli_si128(x, 1), _mm_srli_si128(last, 15));
-        const __m128i below_a0 = _mm_cmplt_epi8(x, byte(0xA0)), below_90 = _mm_cmplt_epi8(x, byte(0x90));
-        ranges = _mm_or_si128(ranges, _mm_or_si128(
-            _mm_or_si128(_mm_or_si128(is(x, 0xC0), is(x, 0xC1)), at_least(x, 0xF5)),
-            _mm_or_si128(
-                _mm_or_si128(_mm_and_si128(is(p1, 0xE0), below_a0), _mm_andnot_si128(below_a0, is(p1, 0xED))),
-                _mm_or_si128(_mm_and_si128(is(p1, 0xF0), below_90), _mm_andnot_si128(below_90, is(p1, 0xF4))))));
-        prev2 = l2;
-        prev3 = l3;
-        prev4 = l4;
+        const Utf8Before before = utf8_before(x, last);
+        const Utf8Faults faults = utf8_faults(x, before.p1, before.p2, before.p3);
+        errors = _mm_or_si128(errors, faults.patterns);
+        ranges = _mm_or_si128(ranges, faults.ranges);
         last = x;
     };
     size_t i = 0;
@@ -234,32 +216,20 @@ template <bool BigEndian>
         return BigEndian ? (uint32_t{s[k]} << 8 | s[k + 1]) : (uint32_t{s[k + 1]} << 8 | s[k]);
     };
     while (i < n) {
-        const uint32_t u = unit(i);
+        uint32_t u = unit(i);
         i += 2;
         if (u < 0x80) {
             *p++ = static_cast<char>(u); // U+0000 included: it stays a NUL byte
             return true;
         }
-        // Two- and three-byte forms written here, the bulk of text that is not ASCII; the rare
-        // surrogate pairs go through the general encoder.
-        if (u < 0x800) {
-            p[0] = static_cast<char>(0xC0 | u >> 6);
-            p[1] = static_cast<char>(0x80 | (u & 0x3F));
-            p += 2;
-            continue;
+        if (u >= 0xD800 && u < 0xE000) {
+            if (u >= 0xDC00 || i == n) return false;
+            const uint32_t low = unit(i);
+            if (low < 0xDC00 || low >= 0xE000) return false;
+            i += 2;
+            u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
         }
-        if (u < 0xD800 || u >= 0xE000) {
-            p[0] = static_cast<char>(0xE0 | u >> 12);
-            p[1] = static_cast<char>(0x80 | (u >> 6 & 0x3F));
-            p[2] = static_cast<char>(0x80 | (u & 0x3F));
-            p += 3;
-            continue;
-        }
-        if (u >= 0xDC00 || i == n) return false;
-        const uint32_t low = unit(i);
-        if (low < 0xDC00 || low >= 0xE000) return false;
-        i += 2;
-        p += encode_utf8(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), p);
+        p += encode_utf8(u, p);
     }
     return true;
 }
@@ -571,6 +541,14 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         result.form = out.form;
         return verbatim({result.text.get(), out.len});
     };
+    // The input's form as UTF-8, found once (the detect path and the fallbacks both ask) and
+    // noted for a text taken as it is.
+    std::optional<Utf8Form> form;
+    auto as_utf8 = [&] {
+        if (!form) form = utf8_form(b);
+        result.form = *form == Utf8Form::well_formed ? TextForm::well_formed : TextForm::flawed;
+        return *form;
+    };
     auto fail = [&](int code) {
         result.result = code;
         return std::move(result);
@@ -590,11 +568,7 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         // know it without a mark. A charset the detector does not name, or that cannot be
         // converted, leaves the bytes to the fallbacks below.
         const char* name = utf16_by_zero_bytes(b);
-        if (!name) {
-            const Utf8Form form = utf8_form(b);
-            result.form = form == Utf8Form::well_formed ? TextForm::well_formed : TextForm::flawed;
-            if (form != Utf8Form::invalid) return verbatim(b);
-        }
+        if (!name && as_utf8() != Utf8Form::invalid) return verbatim(b);
         if (!name) name = detected_charset(detection_window(b));
         if (!name) return fail(SUB_ERR_NOMEM);
         if (*name) {
@@ -614,9 +588,7 @@ Decoded decode_to_utf8(const void* data, size_t len, const char* encoding) {
         case Conversion::refused: result.refused = conv; return fail(SUB_ERR_ENCODING);
         }
     }
-    const Utf8Form form = utf8_form(b);
-    result.form = form == Utf8Form::well_formed ? TextForm::well_formed : TextForm::flawed;
-    if (form != Utf8Form::invalid || count_invalid_utf8(b, 8) <= 7) return verbatim(b);
+    if (as_utf8() != Utf8Form::invalid || count_invalid_utf8(b, 8) <= 7) return verbatim(b);
     switch (convert("CP1252", b, out, replaced)) {
     case Conversion::ok: note("encoding: auto-detected as CP1252 (invalid UTF-8)"); return done();
     case Conversion::no_memory: return fail(SUB_ERR_NOMEM);

@@ -29,31 +29,6 @@ int hex_value(unsigned char c) {
     return -1;
 }
 
-size_t encode_utf8(uint32_t v, char* out) {
-    if (v == 0 || (v >= 0xD800 && v <= 0xDFFF) || v > 0x10FFFF) v = 0xFFFD;
-    auto b = [](uint32_t x) { return static_cast<char>(static_cast<unsigned char>(x)); };
-    if (v < 0x80) {
-        out[0] = b(v);
-        return 1;
-    }
-    if (v < 0x800) {
-        out[0] = b(0xC0 | (v >> 6));
-        out[1] = b(0x80 | (v & 0x3F));
-        return 2;
-    }
-    if (v < 0x10000) {
-        out[0] = b(0xE0 | (v >> 12));
-        out[1] = b(0x80 | ((v >> 6) & 0x3F));
-        out[2] = b(0x80 | (v & 0x3F));
-        return 3;
-    }
-    out[0] = b(0xF0 | (v >> 18));
-    out[1] = b(0x80 | ((v >> 12) & 0x3F));
-    out[2] = b(0x80 | ((v >> 6) & 0x3F));
-    out[3] = b(0x80 | (v & 0x3F));
-    return 4;
-}
-
 size_t html_decode(char* s, size_t n) {
     if (!s) return 0;
     const void* nul = std::memchr(s, '\0', n);

@@ -14,6 +14,9 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace cuekit {
 
@@ -184,7 +187,31 @@ size_t html_decode(char* s, size_t n);
 int hex_value(unsigned char c);
 // UTF-8 bytes of a code point at `out` (room for 4); values that are no Unicode scalar value
 // (0, surrogates, beyond U+10FFFF) become U+FFFD so the text is never cut or made invalid.
-size_t encode_utf8(uint32_t v, char* out);
+// Inline: the UTF-16 converter calls it once per character that is not ASCII.
+inline size_t encode_utf8(uint32_t v, char* out) {
+    if (v == 0 || (v >= 0xD800 && v <= 0xDFFF) || v > 0x10FFFF) v = 0xFFFD;
+    auto b = [](uint32_t x) { return static_cast<char>(static_cast<unsigned char>(x)); };
+    if (v < 0x80) {
+        out[0] = b(v);
+        return 1;
+    }
+    if (v < 0x800) {
+        out[0] = b(0xC0 | (v >> 6));
+        out[1] = b(0x80 | (v & 0x3F));
+        return 2;
+    }
+    if (v < 0x10000) {
+        out[0] = b(0xE0 | (v >> 12));
+        out[1] = b(0x80 | ((v >> 6) & 0x3F));
+        out[2] = b(0x80 | (v & 0x3F));
+        return 3;
+    }
+    out[0] = b(0xF0 | (v >> 18));
+    out[1] = b(0x80 | ((v >> 12) & 0x3F));
+    out[2] = b(0x80 | ((v >> 6) & 0x3F));
+    out[3] = b(0x80 | (v & 0x3F));
+    return 4;
+}
 
 // ---------------------------------------------------------------------------------------
 // Decoding (text/decode.cpp)
@@ -264,6 +291,42 @@ Utf8Form utf8_form(std::string_view b);
 Utf8Form utf8_form_sse2(std::string_view b);
 Utf8Form utf8_form_avx2(std::string_view b);
 bool have_avx2();
+#ifdef __SSE2__
+// What is wrong with sixteen bytes of text that may be UTF-8, each byte x judged with the
+// bytes one, two and three places before it (p1, p2, p3). `patterns`: a continuation byte
+// where no lead asks for one, a lead without its continuation, or F8 and up (what the decoder
+// counts as invalid); `ranges`: C0, C1, F5 and up, or the byte after E0, ED, F0 and F4 outside
+// the narrower range those leads allow (an overlong form, a surrogate, past U+10FFFF).
+struct Utf8Faults {
+    __m128i patterns, ranges;
+};
+inline Utf8Faults utf8_faults(__m128i x, __m128i p1, __m128i p2, __m128i p3) {
+    const __m128i zero = _mm_setzero_si128();
+    const auto byte = [](int c) { return _mm_set1_epi8(static_cast<char>(c)); };
+    // Signed compares: the bytes from 0x80 up are the negative ones, in their order.
+    const auto at_least = [&](__m128i v, int lead) {
+        return _mm_and_si128(_mm_cmpgt_epi8(v, byte(lead - 1)), _mm_cmplt_epi8(v, zero));
+    };
+    const auto is = [&](__m128i v, int c) { return _mm_cmpeq_epi8(v, byte(c)); };
+    const __m128i need = _mm_or_si128(at_least(p1, 0xC0), _mm_or_si128(at_least(p2, 0xE0), at_least(p3, 0xF0)));
+    const __m128i cont = _mm_cmplt_epi8(x, byte(0xC0));
+    const __m128i below_a0 = _mm_cmplt_epi8(x, byte(0xA0)), below_90 = _mm_cmplt_epi8(x, byte(0x90));
+    const __m128i leads = _mm_or_si128(_mm_or_si128(is(x, 0xC0), is(x, 0xC1)), at_least(x, 0xF5));
+    const __m128i after = _mm_or_si128(
+        _mm_or_si128(_mm_and_si128(is(p1, 0xE0), below_a0), _mm_andnot_si128(below_a0, is(p1, 0xED))),
+        _mm_or_si128(_mm_and_si128(is(p1, 0xF0), below_90), _mm_andnot_si128(below_90, is(p1, 0xF4))));
+    return {_mm_or_si128(_mm_xor_si128(need, cont), at_least(x, 0xF8)), _mm_or_si128(leads, after)};
+}
+// The bytes one, two and three places before each byte of x, the step before being `last`.
+struct Utf8Before {
+    __m128i p1, p2, p3;
+};
+inline Utf8Before utf8_before(__m128i x, __m128i last) {
+    return {_mm_or_si128(_mm_slli_si128(x, 1), _mm_srli_si128(last, 15)),
+            _mm_or_si128(_mm_slli_si128(x, 2), _mm_srli_si128(last, 14)),
+            _mm_or_si128(_mm_slli_si128(x, 3), _mm_srli_si128(last, 13))};
+}
+#endif
 // Well-formed UTF-16 (an even length, every surrogate in a pair) in either byte order to UTF-8
 // at `out`, which has room for three bytes per unit; false for anything else, leaving `out`
 // in an unspecified state. U+0000 becomes a NUL byte and U+FEFF is kept.
