@@ -50,18 +50,6 @@ bool istarts_with(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && ieq(s.substr(0, prefix.size()), prefix);
 }
 
-bool starts_with_shape(std::string_view s, std::string_view shape) {
-    if (s.size() < shape.size()) return false;
-    for (size_t i = 0; i < shape.size(); ++i) {
-        const char c = s[i];
-        const bool ok = shape[i] == 'D'   ? is_digit(static_cast<unsigned char>(c))
-                        : shape[i] == 'F' ? (c == '.' || c == ',')
-                                          : c == shape[i];
-        if (!ok) return false;
-    }
-    return true;
-}
-
 size_t ifind(std::string_view hay, std::string_view needle, size_t from) {
     if (from > hay.size()) return std::string_view::npos;
     if (needle.empty()) return from;
