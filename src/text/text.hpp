@@ -145,17 +145,25 @@ public:
     // Inline for the common cases, a line ended by LF or CR LF within the 64 bytes already
     // scanned.
     bool next(std::string_view& line) {
-        const size_t block = pos_ & ~size_t{63};
-        if (block == block_ && !done_) {
-            if (const uint64_t m = bits_ & (~uint64_t{0} << (pos_ - block))) {
-                const size_t i = block + static_cast<size_t>(std::countr_zero(m));
-                const size_t k = text_[i] == '\n' ? 1 : text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n' ? 2 : 0;
-                if (k) {
-                    line = text_.substr(pos_, i - pos_);
-                    pos_ = i + k;
-                    return true;
-                }
+        // Lines cross blocks often (one of 64 bytes holds about two), so the blocks up to the
+        // line's end are scanned here too.
+        for (size_t from = pos_; from < text_.size();) {
+            const size_t block = from & ~size_t{63};
+            if (block != block_) {
+                block_ = block;
+                bits_ = candidates(block);
             }
+            const uint64_t m = bits_ & (~uint64_t{0} << (from - block));
+            if (!m) {
+                from = block + 64;
+                continue;
+            }
+            const size_t i = block + static_cast<size_t>(std::countr_zero(m));
+            const size_t k = text_[i] == '\n' ? 1 : text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n' ? 2 : 0;
+            if (!k) break;
+            line = text_.substr(pos_, i - pos_);
+            pos_ = i + k;
+            return true;
         }
         return next_slow(line);
     }
