@@ -45,11 +45,26 @@ constexpr bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 // Folds ASCII letters only; bytes at or above 0x80 stay as they are.
 constexpr unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 
-std::string_view trim(std::string_view s);
-std::string_view trim_left(std::string_view s);
+// Inline, as the helpers below: parsers call them once or twice a line.
+inline std::string_view trim_left(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && is_space(static_cast<unsigned char>(s[b]))) ++b;
+    return s.substr(b);
+}
+inline std::string_view trim(std::string_view s) {
+    s = trim_left(s);
+    size_t e = s.size();
+    while (e > 0 && is_space(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(0, e);
+}
 // The part before the first NUL: what a C string reader would see.
 std::string_view until_nul(std::string_view s);
-bool ieq(std::string_view a, std::string_view b);
+inline bool ieq(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
 bool istarts_with(std::string_view s, std::string_view prefix);
 // Eight bytes of `p` with the first in the lowest byte of the word.
 inline uint64_t load_le64(const char* p) {
