@@ -85,8 +85,7 @@ inline uint64_t load_le64(const char* p) {
 template <size_t N>
 class Shape {
 public:
-    static constexpr size_t kSize = N - 1;
-    static_assert(kSize >= 8, "a shape is matched eight bytes a step");
+    static_assert(N - 1 >= 8, "a shape is matched eight bytes a step");
 
     consteval explicit Shape(const char (&shape)[N]) {
         for (size_t k = 0; k < kSteps; ++k) {
@@ -99,6 +98,7 @@ public:
             }
         }
     }
+    constexpr size_t size() const { return kSize; }
     bool starts(std::string_view s) const {
         if (s.size() < kSize) return false;
         constexpr uint64_t kHighs = 0x8080808080808080ull, kToHigh = 0x7676767676767676ull;
@@ -113,6 +113,7 @@ public:
     }
 
 private:
+    static constexpr size_t kSize = N - 1;
     static constexpr size_t kSteps = (kSize + 7) / 8;
     // The last step ends at the shape's end, overlapping the one before.
     static constexpr size_t at(size_t k) { return std::min(8 * k, kSize - 8); }

@@ -118,7 +118,7 @@ size_t full_stamp_length(std::string_view s) {
     size_t i = 0;
     while (i < s.size() && is_digit(static_cast<unsigned char>(s[i]))) ++i;
     if (i == 0 || !kRest.starts(s.substr(i))) return 0;
-    i += kRest.kSize;
+    i += kRest.size();
     return i < s.size() && is_digit(static_cast<unsigned char>(s[i])) ? 0 : i;
 }
 
