@@ -2,6 +2,13 @@
 // every event line up to the next section gives start, end and text by that layout.
 #include "formats/formats.hpp"
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace cuekit {
 namespace {
 
@@ -47,18 +54,56 @@ struct AssEvent {
     std::string_view text;
 };
 
+// Positions of one byte in a short text, found up to 64 bytes a step where the machine allows
+// it: the fields before an event's text and the text itself are a few dozen bytes, too short
+// for a library search per occurrence to pay off and long enough for a byte loop to be slow.
+class ByteFinder {
+public:
+    ByteFinder(std::string_view s, char c) : s_(s), c_(c) {}
+    // The first occurrence at or after `from` (at most the text size), or the text size;
+    // `from` never moves back.
+    size_t next(size_t from) {
+#ifdef __SSE2__
+        while (true) {
+            if (from >= block_end_) {
+                const size_t blocks = std::min<size_t>((s_.size() - from) / 16, 4);
+                if (blocks == 0) break;
+                block_ = from;
+                block_end_ = from + 16 * blocks;
+                bits_ = 0;
+                for (size_t k = 0; k < blocks; ++k) {
+                    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_.data() + from + 16 * k));
+                    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c_))));
+                    bits_ |= uint64_t{hits} << (16 * k);
+                }
+            }
+            if (const uint64_t m = bits_ >> (from - block_)) return from + static_cast<size_t>(std::countr_zero(m));
+            from = block_end_;
+        }
+#endif
+        while (from < s_.size() && s_[from] != c_) ++from;
+        return from;
+    }
+
+private:
+    std::string_view s_;
+    char c_;
+    size_t block_ = 0;     // the bytes whose matches `bits_` holds, [block_, block_end_)
+    size_t block_end_ = 0; // (none loaded yet)
+    uint64_t bits_ = 0;
+};
+
 // Splits an event line by the layout; false when the line does not reach the Text column
 // with every column before it closed by a comma (within the 64-field limit).
 bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& ev) {
+    ByteFinder commas(line, ',');
     size_t pos = 0;
     for (int64_t k = 0; k < static_cast<int64_t>(kMaxFields); ++k) {
         if (k == layout.text) {
             ev.text = line.substr(pos);
             return true;
         }
-        // Fields before the text are a few bytes long: a plain loop beats a library search.
-        size_t comma = pos;
-        while (comma < line.size() && line[comma] != ',') ++comma;
+        const size_t comma = commas.next(pos);
         if (comma == line.size()) return false;
         const std::string_view field = line.substr(pos, comma - pos);
         if (k == layout.start) ev.start = field;
@@ -68,12 +113,18 @@ bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& 
     return false;
 }
 
-int32_t ass_time(std::string_view field) { return parse_ssa_time(trim(field.substr(0, kNameMax))); }
+// trim(s), with no call for the usual text that starts and ends with neither blank nor break.
+std::string_view trim_edges(std::string_view s) {
+    const auto space = [](char c) { return is_space(static_cast<unsigned char>(c)); };
+    return s.empty() || space(s.front()) || space(s.back()) ? trim(s) : s;
+}
+
+int32_t ass_time(std::string_view field) { return parse_ssa_time(trim_edges(field.substr(0, kNameMax))); }
 
 // Position of the next hard line break (a backslash followed by N or n) at or after
 // `from`, or npos. A backslash before any other byte, or at the very end, is text.
-size_t ass_next_break(std::string_view text, size_t from) {
-    for (size_t at = text.find('\\', from); at != std::string_view::npos; at = text.find('\\', at + 1))
+size_t ass_next_break(ByteFinder& backslashes, std::string_view text, size_t from) {
+    for (size_t at = backslashes.next(from); at < text.size(); at = backslashes.next(at + 1))
         if (at + 1 < text.size() && (text[at + 1] == 'N' || text[at + 1] == 'n')) return at;
     return std::string_view::npos;
 }
@@ -84,9 +135,10 @@ size_t ass_next_break(std::string_view text, size_t from) {
 // is part of one scanned line, so it holds no line feed or carriage return: each piece is
 // stored as it is.
 void ass_split_text_lines(Store& st, int index, std::string_view text) {
+    ByteFinder backslashes(text, '\\');
     size_t begin = 0;
     while (true) {
-        const size_t brk = ass_next_break(text, begin);
+        const size_t brk = ass_next_break(backslashes, text, begin);
         const size_t stop = brk == std::string_view::npos ? text.size() : brk;
         if (stop - begin >= kTextMax && begin + kTextMax < text.size()) {
             cue_add_line(st, index, text.substr(begin, kTextMax));
@@ -127,12 +179,17 @@ int parse_ass(Store& st, std::string_view text) {
     }
 
     while (reader.next(line)) {
-        std::string_view ev_line = trim(reader.until_nul(line));
+        std::string_view ev_line = trim_edges(reader.until_nul(line));
         if (ev_line.empty()) continue;
         if (ev_line.front() == '[') break; // the next section
-        if (istarts_with(ev_line, "Comment:")) continue;
-        // A line without the prefix is read as a dialogue all the same.
-        if (istarts_with(ev_line, "Dialogue:")) ev_line = skip_spaces(ev_line.substr(9));
+        // A line without the prefix is read as a dialogue all the same. The prefix as it is
+        // usually written settles both questions at once.
+        if (ev_line.starts_with("Dialogue:")) {
+            ev_line = skip_spaces(ev_line.substr(9));
+        } else {
+            if (istarts_with(ev_line, "Comment:")) continue;
+            if (istarts_with(ev_line, "Dialogue:")) ev_line = skip_spaces(ev_line.substr(9));
+        }
         AssEvent ev;
         if (!ass_split_fields(ev_line, layout, ev)) continue;
         const int32_t start = ass_time(ev.start);

@@ -34,7 +34,7 @@ constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 // long text needs no byte-by-byte end; a candidate just before `end`, judged with a byte
 // beyond it, is checked again. The stops are rare, the stretches between them short.
 template <typename Hits, typename Hit>
-const char* scan(const char* p, const char* end, [[maybe_unused]] const char* limit, [[maybe_unused]] Hits hits, Hit hit) {
+[[gnu::always_inline]] inline const char* scan(const char* p, const char* end, [[maybe_unused]] const char* limit, [[maybe_unused]] Hits hits, Hit hit) {
 #ifdef __SSE2__
     for (; p < end && limit - p >= 17; p += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -340,7 +340,7 @@ bool blank_to_fold(const char* p, const char* end) {
 }
 
 // The first blank that collapsing changes, or `end`.
-const char* next_blank_to_fold(const char* p, const char* end, const char* limit) {
+[[gnu::always_inline]] inline const char* next_blank_to_fold(const char* p, const char* end, const char* limit) {
 #ifdef __SSE2__
     return scan(p, end, limit, blanks_to_fold, blank_to_fold);
 #else
@@ -349,7 +349,7 @@ const char* next_blank_to_fold(const char* p, const char* end, const char* limit
 }
 
 // The first '<' or blank that collapsing changes, or `end`.
-const char* next_stop(const char* p, const char* end, const char* limit) {
+[[gnu::always_inline]] inline const char* next_stop(const char* p, const char* end, const char* limit) {
     const auto hit = [](const char* q, const char* e) { return *q == '<' || blank_to_fold(q, e); };
 #ifdef __SSE2__
     return scan(p, end, limit, [](__m128i a, __m128i b) { return _mm_or_si128(bytes_eq(a, '<'), blanks_to_fold(a, b)); }, hit);
@@ -359,7 +359,7 @@ const char* next_stop(const char* p, const char* end, const char* limit) {
 }
 
 // The first '<' or '>', or `end`.
-const char* next_angle(const char* p, const char* end, const char* limit) {
+[[gnu::always_inline]] inline const char* next_angle(const char* p, const char* end, const char* limit) {
     const auto hit = [](const char* q, const char*) { return *q == '<' || *q == '>'; };
 #ifdef __SSE2__
     return scan(p, end, limit, [](__m128i a, __m128i) { return _mm_or_si128(bytes_eq(a, '<'), bytes_eq(a, '>')); }, hit);
@@ -408,7 +408,12 @@ inline void FastClean::copy(const char* p, size_t n) {
         }
     }
     if (runs_.size() < kMaxRuns) {
-        runs_.push_back({w_, p, n});
+        // Field by field: a whole-record copy built on the stack reads back what was just
+        // stored there in two halves, which stalls.
+        Run& run = runs_.emplace_back();
+        run.out = w_;
+        run.src = p;
+        run.len = n;
     } else if (logged_ == SIZE_MAX) {
         logged_ = w_;
         logged_from_ = static_cast<size_t>(p - search_.block.data());
@@ -435,11 +440,45 @@ bool FastClean::clean(std::string_view block, std::string_view& text) {
         logged_ = SIZE_MAX;
         lead = kDecided;
     };
-    while (true) {
+    // The usual block opens with a paragraph tag, which goes as the leading paragraph; the
+    // rest, trimmed, is then mostly free of tags and blanks to fold. Such a rest is the text
+    // (the blanks and breaks around it would all be trimmed away) once its references, if
+    // any, are decoded.
+    const char* known = nullptr; // the first stop from p, when already found
+    bool whole = false;          // the rest is copied as it stands
+    if (block.size() > 1 && *p == '<' && fold(static_cast<unsigned char>(p[1])) == 'p') {
+        const char* const gt = next_angle(p + 1, end, limit_);
+        if (gt < end && *gt == '>') {
+            p = gt + 1;
+            lead = kDecided;
+            const std::string_view rest = trim(std::string_view(p, static_cast<size_t>(end - p)));
+            const char* const rest_end = rest.data() + rest.size();
+            const char* const q = next_stop(rest.data(), rest_end, limit_);
+            if (q == rest_end) {
+                if (!std::memchr(rest.data(), '&', rest.size())) {
+                    text = rest;
+                    in_buffer_ = false;
+                    return true;
+                }
+                // A block that only ends the one before: its no-break space becomes a blank.
+                if (rest == "&nbsp;") {
+                    text = rest.substr(0, 0);
+                    in_buffer_ = false;
+                    return true;
+                }
+                copy(rest.data(), rest.size());
+                whole = true;
+            } else if (rest.data() == p) {
+                known = q; // the rest's last byte is no blank, so q is the first stop from p too
+            }
+        }
+    }
+    while (!whole) {
         // A run of blanks goes on across a removed tag.
         if (w_ > 0 && out[w_ - 1] == ' ')
             while (p < end && is_blank(*p)) ++p;
-        const char* const q = next_stop(p, end, limit_);
+        const char* const q = known ? known : next_stop(p, end, limit_);
+        known = nullptr;
         copy(p, static_cast<size_t>(q - p));
         if (q == end) break;
         if (*q != '<') {

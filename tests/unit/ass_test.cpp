@@ -116,6 +116,25 @@ TEST(Ass, TextLineLimit) {
     EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 4500, {exact}}}));
 }
 
+// Commas and breaks are found many bytes a step: each may fall on either side of a step's edge,
+// and a line may end anywhere in a step.
+TEST(Ass, FieldsAndBreaksAtEveryOffset) {
+    for (size_t name = 0; name <= 70; ++name) {
+        for (size_t left = 0; left <= 70; left += 1 + left / 8) {
+            const std::string a(left, 'a'), n(name, 'n');
+            ASSERT_EQ(run_parser(sub_parse_ass, kHead + "Dialogue: 0,0:00:01.00,0:00:04.50,Default," + n + ",0,0,0,," + a +
+                                                    "\\N\\" + a + "\\n"),
+                      0);
+            std::vector<std::string> lines;
+            if (left) lines = {a, "\\" + a};
+            else lines = {"\\"};
+            EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 4500, lines}})) << name << " " << left;
+            // One comma short of the text column: no cue, however long the fields.
+            EXPECT_EQ(run_parser(sub_parse_ass, kHead + "Dialogue: 0,0:00:01.00,0:00:04.50,Default," + n + ",0,0,0" + a), 5);
+        }
+    }
+}
+
 TEST(Ass, DetectedThroughTheDriver) {
     const std::string text = "[Script Info]\nScriptType: v4.00+\n\n[V4+ Styles]\nStyle: Default,Arial,20\n\n" + kHead +
                              dialogue("Grüße\\N世界");

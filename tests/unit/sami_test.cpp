@@ -202,10 +202,12 @@ std::string literal_clean(std::string s) {
     return std::string(cuekit::trim(collapsed));
 }
 
-void check_random_blocks(const std::vector<std::string>& pieces, unsigned seed) {
+// Random blocks of `pieces`, each after one of `leads`.
+void check_random_blocks(const std::vector<std::string>& pieces, unsigned seed,
+                         const std::vector<std::string>& leads = {""}) {
     std::mt19937 rng(seed);
     for (int round = 0; round < 5000; ++round) {
-        std::string block;
+        std::string block = leads[rng() % leads.size()];
         const int n = static_cast<int>(rng() % 24);
         for (int i = 0; i < n; ++i)
             block += pieces[rng() % pieces.size()];
@@ -250,6 +252,14 @@ TEST(Sami, CleaningMatchesRestartingRemovalOnClosedTags) {
                          "</i>", ">", " ", "  ", "\t", "\r", "\n", "x", "y z", "&am", "p;", "&#", "39", "x4",
                          ";", "&nbsp;", "&lt;", "&#9;", "<b\t\tc>"},
                         11);
+}
+
+// Blocks that open with a paragraph tag, then mostly plain text: the text as it stands, with
+// references to decode, a blank to fold or a tag anywhere in it, or blanks only around it.
+TEST(Sami, CleaningMatchesRestartingRemovalAfterParagraphTag) {
+    check_random_blocks({"x", "Hello world", "y", " ", "  ", "\t", "\r", "\n", "\r\n", "&nbsp;", "&NBSP;", "&amp;",
+                         "&#39;", "&#32;", "&", ">", "<br>", "<p>", "</p>", "<i>", "\xC3\xA9"},
+                        13, {"<P Class=ENCC>", "<p>", "<pre>", "<P", "<P<", " <p>", "\r\n<P>", "<Px>"});
 }
 
 } // namespace

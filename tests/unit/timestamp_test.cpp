@@ -2,6 +2,7 @@
 #include <cuekit.h>
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace {
@@ -74,6 +75,30 @@ TEST(Timestamp, SsaForms) {
         {"", -1},
     };
     for (const auto& [text, want] : cases) EXPECT_EQ(sub_parse_ssa_time(text), want) << text;
+}
+
+// Stamps of the usual fixed shape are read by position: a leading blank sends the same stamp
+// down the general reading, which must agree, near the shape and far from it.
+TEST(Timestamp, SsaFixedShapeAgreesWithGeneralReading) {
+    const std::string shapes[] = {"0:00:00.00", "9:59:59.99", "1:23:45.678", "1:23:45.6789", "1:23:45.67x",
+                                  "1:23:45,67", "1:99:99.99", "12:34:56.78", "1:23:45.6", "1:23:45:67",
+                                  "1:23:45.6:", "1:2a:45.67", "1:23:45..67", "1;23:45.67", "1:23:45.67 ,"};
+    const auto agree = [](const std::string& s) {
+        EXPECT_EQ(sub_parse_ssa_time(s.c_str()), sub_parse_ssa_time((" " + s).c_str())) << s;
+    };
+    for (const auto& s : shapes) agree(s);
+    std::mt19937 rng(7);
+    const std::string shape = "D:DD:DD.DDD";
+    const std::string pool = "0123456789:.,x ";
+    for (int n = 0; n < 20000; ++n) {
+        std::string s;
+        for (const char c : shape) s += c == 'D' ? static_cast<char>('0' + rng() % 10) : c;
+        s.resize(8 + rng() % 4);
+        s[rng() % s.size()] = pool[rng() % pool.size()]; // one byte anywhere is anything
+        agree(s);
+    }
+    EXPECT_EQ(sub_parse_ssa_time("1:23:45.67"), 5025670);
+    EXPECT_EQ(sub_parse_ssa_time("1:23:45.678"), 5025678);
 }
 
 } // namespace
