@@ -382,20 +382,27 @@ struct RecordCues {
     KnownText known() const { return {{}, TextForm::flawed}; } // the records hold copies of their own
 };
 
+// A snapshot of the store's arrays: held by value in the writer, its pointers are known not
+// to change when bytes are stored through the output cursor (a char store may alias anything,
+// so members read through a reference were loaded again for every line).
 struct StoreCues {
-    const Store& st;
-    size_t count() const { return st.count(); }
-    size_t text_len() const { return st.text().size(); }
-    KnownText known() const { return {st.text(), st.text_form()}; }
-    const char* format() const { return format_name(st.format); }
-    int32_t start(size_t i) const { return st.cue(i).start_ms; }
-    int32_t end(size_t i) const { return st.cue(i).end_ms; }
-    size_t line_count(size_t i) const { return st.cue(i).line_count; }
-    std::string_view line(size_t i, size_t j) const { return st.line(i, j); }
-    const DanmakuRecord* danmaku(size_t i) const {
-        const DanmakuRecord* d = st.danmaku(i);
-        return d && d->is_danmu ? d : nullptr;
+    explicit StoreCues(const Store& st)
+        : r(st.records()), text(st.text()), form(st.text_form()), format_id(st.format) {}
+    detail::Records r;
+    std::string_view text;
+    TextForm form;
+    int32_t format_id;
+    size_t count() const { return r.count; }
+    size_t text_len() const { return text.size(); }
+    KnownText known() const { return {text, form}; }
+    const char* format() const { return format_name(format_id); }
+    int32_t start(size_t i) const { return r.cues[i].start_ms; }
+    int32_t end(size_t i) const { return r.cues[i].end_ms; }
+    size_t line_count(size_t i) const { return r.cues[i].line_count; }
+    std::string_view line(size_t i, size_t j) const {
+        return detail::line_view(r.lines, r.wide_lines, r.text, r.arena, r.cues[i].first_line + j);
     }
+    const DanmakuRecord* danmaku(size_t i) const { return r.danmaku && r.danmaku[i].is_danmu ? &r.danmaku[i] : nullptr; }
 };
 
 // The length of the next piece of a long line: at most `max` bytes, never cutting a UTF-8
@@ -410,7 +417,8 @@ size_t piece_length(std::string_view s, size_t max) {
 }
 
 template <typename Cues>
-bool write_document(const Cues& src, Buffer& out) {
+bool write_document(const Cues& cues, Buffer& out) {
+    const Cues src = cues; // a local copy: see StoreCues
     RealText real;
     const KnownText known = src.known();
     out.put(R"({"format":")");
@@ -487,12 +495,12 @@ char* write_text(const Cues& src) {
 } // namespace
 
 char* write_json(const sub_state& st) { return write_text(RecordCues{st}); }
-char* write_json(const Store& st) { return write_text(StoreCues{st}); }
+char* write_json(const Store& st) { return write_text(StoreCues(st)); }
 
 bool stream_json(const Store& st, JsonSinkFn sink, void* context) {
     Buffer out(sink, context);
     try {
-        if (!write_document(StoreCues{st}, out)) return false;
+        if (!write_document(StoreCues(st), out)) return false;
     } catch (const std::bad_alloc&) {
         return false;
     }
