@@ -61,7 +61,8 @@ struct AssEvent {
 // wait for the last one.
 class ByteFinder {
 public:
-    ByteFinder(std::string_view s, char c) : s_(s), c_(c) {}
+    // `s` is part of a text that may be read up to `limit`.
+    ByteFinder(std::string_view s, char c, const char* limit) : s_(s), c_(c), limit_(limit) {}
     // The next occurrence after the one handed out before (the first one at the start), or
     // the text size once there is none.
     size_t next() {
@@ -81,10 +82,13 @@ private:
         const char* const p = s_.data() + block_;
         size_t k = 0;
 #ifdef __SSE2__
-        for (; k + 16 <= n; k += 16) {
+        // The last step may read past the text's end (within the readable bytes); what it
+        // finds there is dropped.
+        for (; k < n && limit_ - (p + k) >= 16; k += 16) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
             bits_ |= uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c_))))} << k;
         }
+        if (n < 64) bits_ &= (uint64_t{1} << n) - 1;
 #endif
         for (; k < n; ++k)
             if (p[k] == c_) bits_ |= uint64_t{1} << k;
@@ -93,15 +97,17 @@ private:
 
     std::string_view s_;
     char c_;
+    const char* limit_;
     size_t block_ = 0;     // the bytes whose occurrences not yet handed out `bits_` holds,
     size_t block_end_ = 0; // [block_, block_end_)
     uint64_t bits_ = 0;
 };
 
-// Splits an event line by the layout; false when the line does not reach the Text column
-// with every column before it closed by a comma (within the 64-field limit).
-bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& ev) {
-    ByteFinder commas(line, ',');
+// Splits an event line (part of a text readable up to `limit`) by the layout; false when the
+// line does not reach the Text column with every column before it closed by a comma (within
+// the 64-field limit).
+bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& ev, const char* limit) {
+    ByteFinder commas(line, ',', limit);
     size_t pos = 0;
     for (int64_t k = 0; k < static_cast<int64_t>(kMaxFields); ++k) {
         if (k == layout.text) {
@@ -139,8 +145,8 @@ size_t ass_next_break(ByteFinder& backslashes, std::string_view text) {
 // that reaches the kTextMax-byte limit with text still to come is the cue's last. The text
 // is part of one scanned line, so it holds no line feed or carriage return: each piece is
 // stored as it is.
-void ass_split_text_lines(Store& st, int index, std::string_view text) {
-    ByteFinder backslashes(text, '\\');
+void ass_split_text_lines(Store& st, int index, std::string_view text, const char* limit) {
+    ByteFinder backslashes(text, '\\', limit);
     size_t begin = 0;
     while (true) {
         const size_t brk = ass_next_break(backslashes, text);
@@ -162,6 +168,7 @@ bool probe_ass(std::string_view t) {
 }
 
 int parse_ass(Store& st, std::string_view text) {
+    const char* const limit = text.data() + text.size(); // event lines are parts of the text
     LineReader reader(text);
     std::string_view line;
     bool found = false;
@@ -196,12 +203,12 @@ int parse_ass(Store& st, std::string_view text) {
             if (istarts_with(ev_line, "Dialogue:")) ev_line = skip_spaces(ev_line.substr(9));
         }
         AssEvent ev;
-        if (!ass_split_fields(ev_line, layout, ev)) continue;
+        if (!ass_split_fields(ev_line, layout, ev, limit)) continue;
         const int32_t start = ass_time(ev.start);
         const int32_t end = ass_time(ev.end);
         if (start < 0 || end < 0 || start >= end) continue;
         if (ev.text.empty()) continue;
-        ass_split_text_lines(st, cue_add(st, start, end), ev.text);
+        ass_split_text_lines(st, cue_add(st, start, end), ev.text, limit);
     }
 
     return finish_parse(st, SUB_FORMAT_ASS, "no ASS cues");
