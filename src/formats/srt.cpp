@@ -13,19 +13,9 @@ constexpr size_t kRightMax = 255;
 // The timing line nearly every file writes, "HH:MM:SS,mmm --> HH:MM:SS,mmm", read in place.
 // Whatever follows it changes neither time, so this gives what the general reading gives.
 bool canonical_tc(std::string_view line, int32_t& start, int32_t& end) {
-    // "DD:DD:DDFDDD --> DD:DD:DDFDDD": the separators by position, then the digits.
-    constexpr size_t kLength = 29;
-    constexpr std::array<uint8_t, 18> kDigits{0, 1, 3, 4, 6, 7, 9, 10, 11, 17, 18, 20, 21, 23, 24, 26, 27, 28};
-    if (line.size() < kLength) return false;
-    const char* c = line.data();
-    const auto frac = [](char x) { return x == ',' || x == '.'; };
-    if (c[2] != ':' || c[5] != ':' || c[19] != ':' || c[22] != ':' || !frac(c[8]) || !frac(c[25]) ||
-        std::memcmp(c + 12, " --> ", 5) != 0)
-        return false;
-    unsigned bad = 0;
-    for (const uint8_t k : kDigits) bad |= static_cast<unsigned>(static_cast<unsigned char>(c[k]) - '0') > 9 ? 1u : 0u;
-    if (bad) return false;
-    const auto d = [&](size_t i) { return static_cast<int32_t>(c[i] - '0'); };
+    static constexpr Shape kTiming("DD:DD:DDFDDD --> DD:DD:DDFDDD");
+    if (!kTiming.starts(line)) return false;
+    const auto d = [&](size_t i) { return static_cast<int32_t>(line[i] - '0'); };
     const auto at = [&](size_t i) {
         return (d(i) * 10 + d(i + 1)) * 3600000 + (d(i + 3) * 10 + d(i + 4)) * 60000 + (d(i + 6) * 10 + d(i + 7)) * 1000 +
                d(i + 9) * 100 + d(i + 10) * 10 + d(i + 11);

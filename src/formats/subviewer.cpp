@@ -8,7 +8,10 @@ namespace {
 constexpr int kFirstCueWindow = 20; // lines after the header that may hold the first timing line
 
 // Two "DD:DD:DD.DD" stamps joined by a comma, from the line's first byte.
-bool is_subviewer_ts(std::string_view l) { return starts_with_shape(l, "DD:DD:DD.DD,DD:DD:DD.DD"); }
+bool is_subviewer_ts(std::string_view l) {
+    static constexpr Shape kTiming("DD:DD:DD.DD,DD:DD:DD.DD");
+    return kTiming.starts(l);
+}
 
 // Adds each trimmed, non-empty piece between "[br]" or "[BR]" markers of one text line as a
 // line of its own. A piece is a slice of the text, so it is kept as a view.

@@ -49,14 +49,6 @@ float narrow_to_float(double v) {
     return static_cast<float>(v);
 }
 
-int32_t saturate_i32(double v) {
-    if (std::isnan(v)) return 0;
-    v = std::trunc(v);
-    if (v <= static_cast<double>(INT32_MIN)) return INT32_MIN;
-    if (v >= static_cast<double>(INT32_MAX)) return INT32_MAX;
-    return static_cast<int32_t>(v);
-}
-
 int32_t add_sat(int32_t a, int32_t b) {
     const int64_t s = static_cast<int64_t>(a) + b;
     if (s > INT32_MAX) return INT32_MAX;

@@ -21,45 +21,13 @@ char* dup_bytes(std::string_view s) {
     return p;
 }
 
-std::string_view trim_left(std::string_view s) {
-    size_t b = 0;
-    while (b < s.size() && is_space(static_cast<unsigned char>(s[b]))) ++b;
-    return s.substr(b);
-}
-
-std::string_view trim(std::string_view s) {
-    s = trim_left(s);
-    size_t e = s.size();
-    while (e > 0 && is_space(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(0, e);
-}
-
 std::string_view until_nul(std::string_view s) {
     const void* nul = s.empty() ? nullptr : std::memchr(s.data(), '\0', s.size());
     return nul ? s.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - s.data())) : s;
 }
 
-bool ieq(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
 bool istarts_with(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && ieq(s.substr(0, prefix.size()), prefix);
-}
-
-bool starts_with_shape(std::string_view s, std::string_view shape) {
-    if (s.size() < shape.size()) return false;
-    for (size_t i = 0; i < shape.size(); ++i) {
-        const char c = s[i];
-        const bool ok = shape[i] == 'D'   ? is_digit(static_cast<unsigned char>(c))
-                        : shape[i] == 'F' ? (c == '.' || c == ',')
-                                          : c == shape[i];
-        if (!ok) return false;
-    }
-    return true;
 }
 
 size_t ifind(std::string_view hay, std::string_view needle, size_t from) {

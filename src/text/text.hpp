@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,15 +45,81 @@ constexpr bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 // Folds ASCII letters only; bytes at or above 0x80 stay as they are.
 constexpr unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 
-std::string_view trim(std::string_view s);
-std::string_view trim_left(std::string_view s);
+// Inline, as the helpers below: parsers call them once or twice a line.
+inline std::string_view trim_left(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && is_space(static_cast<unsigned char>(s[b]))) ++b;
+    return s.substr(b);
+}
+inline std::string_view trim(std::string_view s) {
+    s = trim_left(s);
+    size_t e = s.size();
+    while (e > 0 && is_space(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(0, e);
+}
 // The part before the first NUL: what a C string reader would see.
 std::string_view until_nul(std::string_view s);
-bool ieq(std::string_view a, std::string_view b);
+inline bool ieq(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
 bool istarts_with(std::string_view s, std::string_view prefix);
-// Whether `s` begins with the shape: 'D' stands for a digit, 'F' for a fraction separator
-// ('.' or ','), any other byte for itself.
-bool starts_with_shape(std::string_view s, std::string_view shape);
+// Eight bytes of `p` with the first in the lowest byte of the word.
+inline uint64_t load_le64(const char* p) {
+    uint64_t w = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&w, p, sizeof w);
+    } else {
+        for (size_t i = 0; i < 8; ++i) w |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    }
+    return w;
+}
+
+// A fixed shape a text may begin with: 'D' stands for a digit, 'F' for a fraction separator
+// ('.' or ','), any other byte for itself. Timing lines are told by their shape, once a line,
+// so the shape is matched eight bytes a step: each byte xor'ed with the shape's must then be
+// at most 9 (a digit), and exactly 0 where the shape's byte stands for itself (a separator
+// may differ in the one bit between ',' and '.').
+template <size_t N>
+class Shape {
+public:
+    static_assert(N - 1 >= 8, "a shape is matched eight bytes a step");
+
+    consteval explicit Shape(const char (&shape)[N]) {
+        for (size_t k = 0; k < kSteps; ++k) {
+            for (size_t b = 0; b < 8; ++b) {
+                const char c = shape[at(k) + b];
+                const uint64_t value = c == 'D' ? '0' : c == 'F' ? ',' : static_cast<unsigned char>(c);
+                const uint64_t exact = c == 'D' ? 0 : c == 'F' ? 0xFD : 0xFF;
+                xor_[k] |= value << (8 * b);
+                exact_[k] |= exact << (8 * b);
+            }
+        }
+    }
+    constexpr size_t size() const { return kSize; }
+    bool starts(std::string_view s) const {
+        if (s.size() < kSize) return false;
+        constexpr uint64_t kHighs = 0x8080808080808080ull, kToHigh = 0x7676767676767676ull;
+        uint64_t bad = 0;
+        for (size_t k = 0; k < kSteps; ++k) {
+            // A byte above 9 sets its high bit in y or in y + 0x76; a carry out of a byte
+            // comes only from a byte that is bad already.
+            const uint64_t y = load_le64(s.data() + at(k)) ^ xor_[k];
+            bad |= ((y | (y + kToHigh)) & kHighs) | (y & exact_[k]);
+        }
+        return bad == 0;
+    }
+
+private:
+    static constexpr size_t kSize = N - 1;
+    static constexpr size_t kSteps = (kSize + 7) / 8;
+    // The last step ends at the shape's end, overlapping the one before.
+    static constexpr size_t at(size_t k) { return std::min(8 * k, kSize - 8); }
+    std::array<uint64_t, kSteps> xor_{};
+    std::array<uint64_t, kSteps> exact_{};
+};
 // First case-insensitive occurrence of `needle` at or after `from`, or npos. An empty needle
 // matches at `from` (when from <= hay.size()).
 size_t ifind(std::string_view hay, std::string_view needle, size_t from = 0);
@@ -91,18 +158,28 @@ class LineReader {
 public:
     explicit LineReader(std::string_view text) : text_(text) {}
     // Sets `line` to the next line (terminator excluded); false once every line was given.
-    // Inline for the common case, a line ended by LF within the 64 bytes already scanned.
+    // Inline for the common cases, a line ended by LF or CR LF within the 64 bytes already
+    // scanned.
     bool next(std::string_view& line) {
-        const size_t block = pos_ & ~size_t{63};
-        if (block == block_ && !done_) {
-            if (const uint64_t m = bits_ & (~uint64_t{0} << (pos_ - block))) {
-                const size_t i = block + static_cast<size_t>(std::countr_zero(m));
-                if (text_[i] == '\n') {
-                    line = text_.substr(pos_, i - pos_);
-                    pos_ = i + 1;
-                    return true;
-                }
+        // Lines cross blocks often (one of 64 bytes holds about two), so the blocks up to the
+        // line's end are scanned here too.
+        for (size_t from = pos_; from < text_.size();) {
+            const size_t block = from & ~size_t{63};
+            if (block != block_) {
+                block_ = block;
+                bits_ = candidates(block);
             }
+            const uint64_t m = bits_ & (~uint64_t{0} << (from - block));
+            if (!m) {
+                from = block + 64;
+                continue;
+            }
+            const size_t i = block + static_cast<size_t>(std::countr_zero(m));
+            const size_t k = text_[i] == '\n' ? 1 : text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n' ? 2 : 0;
+            if (!k) break;
+            line = text_.substr(pos_, i - pos_);
+            pos_ = i + k;
+            return true;
         }
         return next_slow(line);
     }
@@ -155,8 +232,13 @@ float narrow_to_float(double v);
 // strtod, with the same result and end position; plain decimals (up to 15 significant digits
 // and 22 after the point, no exponent) are converted directly, everything else by strtod.
 double strtod_fast(const char* s, char** end);
-// Truncates toward zero into int32; NaN reads as 0, out-of-range values saturate.
-int32_t saturate_i32(double v);
+// Truncates toward zero into int32; NaN reads as 0, out-of-range values saturate. Inline:
+// every frame-based cue time goes through it.
+inline int32_t saturate_i32(double v) {
+    if (v >= static_cast<double>(INT32_MAX)) return INT32_MAX;
+    if (v > static_cast<double>(INT32_MIN)) return static_cast<int32_t>(v); // truncates
+    return std::isnan(v) ? 0 : INT32_MIN; // NaN fails both tests
+}
 // Saturating int32 addition.
 int32_t add_sat(int32_t a, int32_t b);
 // atoi (and atol): leading whitespace, optional sign, digits; saturates to int32 instead of

@@ -53,6 +53,18 @@ int32_t checked(int64_t h, int64_t m, int64_t s, int64_t f) {
 } // namespace
 
 int32_t parse_hms_ms(std::string_view s, bool strict) {
+    // The stamp nearly every file writes, "HH:MM:SS" and a fraction, read by position: what
+    // the general reading below gives for it.
+    static constexpr Shape kClock("DD:DD:DDFD");
+    if (kClock.starts(s)) {
+        const auto d = [&](size_t i) { return static_cast<int32_t>(s[i] - '0'); };
+        int32_t f = 0;
+        size_t i = 9;
+        for (; i < s.size() && is_digit(static_cast<unsigned char>(s[i])); ++i)
+            if (i < 12) f = f * 10 + d(i);
+        f *= i == 10 ? 100 : i == 11 ? 10 : 1;
+        return ((d(0) * 10 + d(1)) * 60 + d(3) * 10 + d(4)) * 60000 + (d(6) * 10 + d(7)) * 1000 + f;
+    }
     Cursor c(s);
     while (c.peek() && !c.at_digit()) c.skip();
     if (!c.at_digit()) return -1; // a NUL ends the text, as it would for a C string reader
@@ -102,10 +114,10 @@ bool parse_hms_frames(std::string_view s, int32_t& clock_ms, int64_t& frames) {
 
 size_t full_stamp_length(std::string_view s) {
     // Hours of any width, then fixed widths: minutes, seconds and a three-digit fraction.
-    constexpr std::string_view kRest = ":DD:DDFDDD";
+    static constexpr Shape kRest(":DD:DDFDDD");
     size_t i = 0;
     while (i < s.size() && is_digit(static_cast<unsigned char>(s[i]))) ++i;
-    if (i == 0 || !starts_with_shape(s.substr(i), kRest)) return 0;
+    if (i == 0 || !kRest.starts(s.substr(i))) return 0;
     i += kRest.size();
     return i < s.size() && is_digit(static_cast<unsigned char>(s[i])) ? 0 : i;
 }

@@ -193,6 +193,55 @@ std::vector<std::string> reference_split(const std::string& t) {
     return out;
 }
 
+// Shapes are matched eight bytes a step: against byte-by-byte matching, on copies of the shape
+// with a byte or two changed to neighbours of digits and separators (and high bytes whose low
+// bits look like digits), cut or extended around the shape's length.
+TEST(Strings, ShapeMatchesByteByByte) {
+    static constexpr char kText[] = "DD:DD:DDF,DD:DD:DD.D";
+    static constexpr cuekit::Shape kShape(kText);
+    const std::string_view shape(kText, sizeof kText - 1);
+    const auto reference = [&](std::string_view s) {
+        if (s.size() < shape.size()) return false;
+        for (size_t i = 0; i < shape.size(); ++i) {
+            const char c = s[i];
+            const bool ok = shape[i] == 'D' ? cuekit::is_digit(static_cast<unsigned char>(c))
+                            : shape[i] == 'F' ? c == '.' || c == ','
+                                              : c == shape[i];
+            if (!ok) return false;
+        }
+        return true;
+    };
+    const std::string odd = "/:;-.,+0123456789\xB0\xB9\xBA\x80\xFF\x09 a";
+    std::mt19937 rng(11);
+    for (int round = 0; round < 50000; ++round) {
+        std::string s;
+        for (const char c : shape) s += c == 'D' ? static_cast<char>('0' + rng() % 10) : c == 'F' ? ".,"[rng() % 2] : c;
+        for (int k = static_cast<int>(rng() % 3); k > 0; --k) s[rng() % s.size()] = odd[rng() % odd.size()];
+        s.resize(shape.size() - 2 + rng() % 5, '7');
+        ASSERT_EQ(kShape.starts(s), reference(s)) << round << " " << s;
+    }
+}
+
+// The usual clock is read by position; a leading byte that is no digit sends the same stamp
+// through the general reading, which must agree.
+TEST(Strings, ClockByPositionMatchesTheGeneralReading) {
+    std::mt19937 rng(5);
+    const char* const tails[] = {"", " ", ",", "x", " --> 00:00:01,000", ":12", ".5"};
+    for (int round = 0; round < 20000; ++round) {
+        std::string s;
+        for (int field = 0; field < 3; ++field) {
+            if (field) s += ':';
+            s += static_cast<char>('0' + rng() % 10);
+            s += static_cast<char>('0' + rng() % 10);
+        }
+        s += ".,"[rng() % 2];
+        for (int k = 1 + static_cast<int>(rng() % 5); k > 0; --k) s += static_cast<char>('0' + rng() % 10);
+        s += tails[rng() % std::size(tails)];
+        for (const bool strict : {false, true})
+            ASSERT_EQ(cuekit::parse_hms_ms(s, strict), cuekit::parse_hms_ms("x" + s, strict)) << s;
+    }
+}
+
 TEST(Lines, ScannerMatchesTheByteByByteRules) {
     std::mt19937 rng(7);
     const std::string pieces[] = {"a", "\n", "\r", "\r\n", "\r\r\n", "\r\r", "\xE2", "\xE2\x80", "\xE2\x80\xA8",
