@@ -124,13 +124,7 @@ bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& 
     return false;
 }
 
-// trim(s), with no call for the usual text that starts and ends with neither blank nor break.
-std::string_view trim_edges(std::string_view s) {
-    const auto space = [](char c) { return is_space(static_cast<unsigned char>(c)); };
-    return s.empty() || space(s.front()) || space(s.back()) ? trim(s) : s;
-}
-
-int32_t ass_time(std::string_view field) { return parse_ssa_time(trim_edges(field.substr(0, kNameMax))); }
+int32_t ass_time(std::string_view field) { return parse_ssa_time(trim(field.substr(0, kNameMax))); }
 
 // Position of the next hard line break (a backslash followed by N or n) past the last one,
 // or npos. A backslash before any other byte, or at the very end, is text.
@@ -191,7 +185,7 @@ int parse_ass(Store& st, std::string_view text) {
     }
 
     while (reader.next(line)) {
-        std::string_view ev_line = trim_edges(reader.until_nul(line));
+        std::string_view ev_line = trim(reader.until_nul(line));
         if (ev_line.empty()) continue;
         if (ev_line.front() == '[') break; // the next section
         // A line without the prefix is read as a dialogue all the same. The prefix as it is
