@@ -54,56 +54,67 @@ struct AssEvent {
     std::string_view text;
 };
 
-// Positions of one byte in a short text, found up to 64 bytes a step where the machine allows
-// it: the fields before an event's text and the text itself are a few dozen bytes, too short
-// for a library search per occurrence to pay off and long enough for a byte loop to be slow.
+// The positions of one byte in a short text, in order, found up to 64 bytes a step where the
+// machine allows it: the fields before an event's text and the text itself are a few dozen
+// bytes, too short for a library search per occurrence to pay off and long enough for a byte
+// loop to be slow. Each position is taken off a bit mask, so finding the next one does not
+// wait for the last one.
 class ByteFinder {
 public:
-    ByteFinder(std::string_view s, char c) : s_(s), c_(c) {}
-    // The first occurrence at or after `from` (at most the text size), or the text size;
-    // `from` never moves back.
-    size_t next(size_t from) {
-#ifdef __SSE2__
-        while (true) {
-            if (from >= block_end_) {
-                const size_t blocks = std::min<size_t>((s_.size() - from) / 16, 4);
-                if (blocks == 0) break;
-                block_ = from;
-                block_end_ = from + 16 * blocks;
-                bits_ = 0;
-                for (size_t k = 0; k < blocks; ++k) {
-                    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_.data() + from + 16 * k));
-                    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c_))));
-                    bits_ |= uint64_t{hits} << (16 * k);
-                }
-            }
-            if (const uint64_t m = bits_ >> (from - block_)) return from + static_cast<size_t>(std::countr_zero(m));
-            from = block_end_;
+    // `s` is part of a text that may be read up to `limit`.
+    ByteFinder(std::string_view s, char c, const char* limit) : s_(s), c_(c), limit_(limit) {}
+    // The next occurrence after the one handed out before (the first one at the start), or
+    // the text size once there is none.
+    size_t next() {
+        while (bits_ == 0) {
+            if (block_end_ == s_.size()) return s_.size();
+            load();
         }
-#endif
-        while (from < s_.size() && s_[from] != c_) ++from;
-        return from;
+        const size_t at = block_ + static_cast<size_t>(std::countr_zero(bits_));
+        bits_ &= bits_ - 1;
+        return at;
     }
 
 private:
+    void load() {
+        block_ = block_end_;
+        const size_t n = std::min<size_t>(s_.size() - block_, 64);
+        const char* const p = s_.data() + block_;
+        size_t k = 0;
+#ifdef __SSE2__
+        // The last step may read past the text's end (within the readable bytes); what it
+        // finds there is dropped.
+        for (; k < n && limit_ - (p + k) >= 16; k += 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+            bits_ |= uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c_))))} << k;
+        }
+        if (n < 64) bits_ &= (uint64_t{1} << n) - 1;
+#endif
+        for (; k < n; ++k)
+            if (p[k] == c_) bits_ |= uint64_t{1} << k;
+        block_end_ = block_ + n;
+    }
+
     std::string_view s_;
     char c_;
-    size_t block_ = 0;     // the bytes whose matches `bits_` holds, [block_, block_end_)
-    size_t block_end_ = 0; // (none loaded yet)
+    const char* limit_;
+    size_t block_ = 0;     // the bytes whose occurrences not yet handed out `bits_` holds,
+    size_t block_end_ = 0; // [block_, block_end_)
     uint64_t bits_ = 0;
 };
 
-// Splits an event line by the layout; false when the line does not reach the Text column
-// with every column before it closed by a comma (within the 64-field limit).
-bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& ev) {
-    ByteFinder commas(line, ',');
+// Splits an event line (part of a text readable up to `limit`) by the layout; false when the
+// line does not reach the Text column with every column before it closed by a comma (within
+// the 64-field limit).
+bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& ev, const char* limit) {
+    ByteFinder commas(line, ',', limit);
     size_t pos = 0;
     for (int64_t k = 0; k < static_cast<int64_t>(kMaxFields); ++k) {
         if (k == layout.text) {
             ev.text = line.substr(pos);
             return true;
         }
-        const size_t comma = commas.next(pos);
+        const size_t comma = commas.next();
         if (comma == line.size()) return false;
         const std::string_view field = line.substr(pos, comma - pos);
         if (k == layout.start) ev.start = field;
@@ -113,18 +124,12 @@ bool ass_split_fields(std::string_view line, const AssLayout& layout, AssEvent& 
     return false;
 }
 
-// trim(s), with no call for the usual text that starts and ends with neither blank nor break.
-std::string_view trim_edges(std::string_view s) {
-    const auto space = [](char c) { return is_space(static_cast<unsigned char>(c)); };
-    return s.empty() || space(s.front()) || space(s.back()) ? trim(s) : s;
-}
+int32_t ass_time(std::string_view field) { return parse_ssa_time(trim(field.substr(0, kNameMax))); }
 
-int32_t ass_time(std::string_view field) { return parse_ssa_time(trim_edges(field.substr(0, kNameMax))); }
-
-// Position of the next hard line break (a backslash followed by N or n) at or after
-// `from`, or npos. A backslash before any other byte, or at the very end, is text.
-size_t ass_next_break(ByteFinder& backslashes, std::string_view text, size_t from) {
-    for (size_t at = backslashes.next(from); at < text.size(); at = backslashes.next(at + 1))
+// Position of the next hard line break (a backslash followed by N or n) past the last one,
+// or npos. A backslash before any other byte, or at the very end, is text.
+size_t ass_next_break(ByteFinder& backslashes, std::string_view text) {
+    for (size_t at = backslashes.next(); at < text.size(); at = backslashes.next())
         if (at + 1 < text.size() && (text[at + 1] == 'N' || text[at + 1] == 'n')) return at;
     return std::string_view::npos;
 }
@@ -134,11 +139,11 @@ size_t ass_next_break(ByteFinder& backslashes, std::string_view text, size_t fro
 // that reaches the kTextMax-byte limit with text still to come is the cue's last. The text
 // is part of one scanned line, so it holds no line feed or carriage return: each piece is
 // stored as it is.
-void ass_split_text_lines(Store& st, int index, std::string_view text) {
-    ByteFinder backslashes(text, '\\');
+void ass_split_text_lines(Store& st, int index, std::string_view text, const char* limit) {
+    ByteFinder backslashes(text, '\\', limit);
     size_t begin = 0;
     while (true) {
-        const size_t brk = ass_next_break(backslashes, text, begin);
+        const size_t brk = ass_next_break(backslashes, text);
         const size_t stop = brk == std::string_view::npos ? text.size() : brk;
         if (stop - begin >= kTextMax && begin + kTextMax < text.size()) {
             cue_add_line(st, index, text.substr(begin, kTextMax));
@@ -157,6 +162,7 @@ bool probe_ass(std::string_view t) {
 }
 
 int parse_ass(Store& st, std::string_view text) {
+    const char* const limit = text.data() + text.size(); // event lines are parts of the text
     LineReader reader(text);
     std::string_view line;
     bool found = false;
@@ -179,7 +185,7 @@ int parse_ass(Store& st, std::string_view text) {
     }
 
     while (reader.next(line)) {
-        std::string_view ev_line = trim_edges(reader.until_nul(line));
+        std::string_view ev_line = trim(reader.until_nul(line));
         if (ev_line.empty()) continue;
         if (ev_line.front() == '[') break; // the next section
         // A line without the prefix is read as a dialogue all the same. The prefix as it is
@@ -191,12 +197,12 @@ int parse_ass(Store& st, std::string_view text) {
             if (istarts_with(ev_line, "Dialogue:")) ev_line = skip_spaces(ev_line.substr(9));
         }
         AssEvent ev;
-        if (!ass_split_fields(ev_line, layout, ev)) continue;
+        if (!ass_split_fields(ev_line, layout, ev, limit)) continue;
         const int32_t start = ass_time(ev.start);
         const int32_t end = ass_time(ev.end);
         if (start < 0 || end < 0 || start >= end) continue;
         if (ev.text.empty()) continue;
-        ass_split_text_lines(st, cue_add(st, start, end), ev.text);
+        ass_split_text_lines(st, cue_add(st, start, end), ev.text, limit);
     }
 
     return finish_parse(st, SUB_FORMAT_ASS, "no ASS cues");

@@ -126,11 +126,10 @@ int32_t parse_ssa_time(std::string_view s) {
     // Nearly every stamp has the fixed shape "H:MM:SS.cc": read by position, it needs none of
     // the general reading's steps. A third fraction digit counts, later ones are dropped, as
     // in the general reading; a first byte that is no digit, or a wider field, goes the long way.
-    const auto d = [&](size_t i) { return static_cast<int32_t>(static_cast<unsigned char>(s[i])) - '0'; };
-    const auto digit = [&](size_t i) { return static_cast<uint32_t>(d(i)) < 10; };
-    if (s.size() >= 10 && digit(0) && s[1] == ':' && digit(2) && digit(3) && s[4] == ':' && digit(5) && digit(6) &&
-        is_frac_sep(static_cast<unsigned char>(s[7])) && digit(8) && digit(9)) {
-        const int32_t thousandths = s.size() > 10 && digit(10) ? d(10) : 0;
+    static constexpr Shape kStamp("D:DD:DDFDD");
+    if (kStamp.starts(s)) {
+        const auto d = [&](size_t i) { return static_cast<int32_t>(s[i] - '0'); };
+        const int32_t thousandths = s.size() > 10 && is_digit(static_cast<unsigned char>(s[10])) ? d(10) : 0;
         return d(0) * 3600000 + (d(2) * 10 + d(3)) * 60000 + (d(5) * 10 + d(6)) * 1000 + d(8) * 100 + d(9) * 10 +
                thousandths;
     }

@@ -117,20 +117,23 @@ TEST(Ass, TextLineLimit) {
 }
 
 // Commas and breaks are found many bytes a step: each may fall on either side of a step's edge,
-// and a line may end anywhere in a step.
+// and a line may end anywhere in a step, with the text's end or more commas and breaks after it.
 TEST(Ass, FieldsAndBreaksAtEveryOffset) {
-    for (size_t name = 0; name <= 70; ++name) {
-        for (size_t left = 0; left <= 70; left += 1 + left / 8) {
-            const std::string a(left, 'a'), n(name, 'n');
-            ASSERT_EQ(run_parser(sub_parse_ass, kHead + "Dialogue: 0,0:00:01.00,0:00:04.50,Default," + n + ",0,0,0,," + a +
-                                                    "\\N\\" + a + "\\n"),
-                      0);
-            std::vector<std::string> lines;
-            if (left) lines = {a, "\\" + a};
-            else lines = {"\\"};
-            EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 4500, lines}})) << name << " " << left;
-            // One comma short of the text column: no cue, however long the fields.
-            EXPECT_EQ(run_parser(sub_parse_ass, kHead + "Dialogue: 0,0:00:01.00,0:00:04.50,Default," + n + ",0,0,0" + a), 5);
+    for (const std::string& tail : {std::string(), "\nComment: " + std::string(40, ',') + "\\N\\N" + std::string(40, ',')}) {
+        for (size_t name = 0; name <= 70; ++name) {
+            for (size_t left = 0; left <= 70; left += 1 + left / 8) {
+                const std::string a(left, 'a'), n(name, 'n');
+                ASSERT_EQ(run_parser(sub_parse_ass, kHead + "Dialogue: 0,0:00:01.00,0:00:04.50,Default," + n + ",0,0,0,," +
+                                                        a + "\\N\\" + a + "\\n" + tail),
+                          0);
+                std::vector<std::string> lines;
+                if (left) lines = {a, "\\" + a};
+                else lines = {"\\"};
+                EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 4500, lines}})) << name << " " << left;
+                // One comma short of the text column: no cue, however long the fields.
+                EXPECT_EQ(run_parser(sub_parse_ass, kHead + "Dialogue: 0,0:00:01.00,0:00:04.50,Default," + n + ",0,0,0" + a + tail),
+                          5);
+            }
         }
     }
 }
