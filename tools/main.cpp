@@ -181,8 +181,9 @@ private:
 };
 
 // Parses the inputs and prints their outcomes in input order. With several threads each
-// parses a file and formats its output; the calling thread writes the outputs in order. At
-// most a few files per thread are in flight, so memory stays bounded whatever the count.
+// parses a file; the thread whose file is the next to print prints it straight away, and
+// those ready after it, while the others format theirs to be printed in turn. At most a few
+// files per thread are in flight, so memory stays bounded whatever the count.
 class Runner {
 public:
     Runner(const Options& o, std::vector<tool::Input> inputs)
@@ -204,7 +205,8 @@ public:
 
 private:
     // One file's outcome, ready to write: formatted, or (for a large input, whose output
-    // would be large too) the report itself, which the writer prints straight to the output.
+    // would be large too) the report itself, which the thread printing it formats straight
+    // into the output.
     struct Done {
         std::optional<tool::Report> report;
         std::unique_ptr<tool::Out> out; // a worker's formatted output, written without a copy
@@ -216,14 +218,23 @@ private:
         Done done;
         bool ready = false;
     };
-    // Inputs at least this large are formatted by the writer, straight into the output.
-    static constexpr uint64_t kWriterFormatsFrom = 4u << 20;
+    // Inputs at least this large are formatted by the thread that prints them, straight into
+    // the output.
+    static constexpr uint64_t kPrinterFormatsFrom = 4u << 20;
 
     // Parses one input. Its outcome is printed before `file` reads again, unless a worker
-    // (`from_worker`) hands it on to the writer: a large input, a conversion.
+    // (`from_worker`) hands it on to be printed in turn: a large input, a conversion.
     tool::Report parse(const tool::Input& in, tool::FileBytes& file, bool from_worker) const;
-    Done work(std::size_t i, tool::FileBytes& file) const;
+    // A worker's file parsed, its outcome as a report; then formatted (unless the file is
+    // large or converted: the one who prints it formats it), when it has to wait its turn.
+    Done parsed(std::size_t i, tool::FileBytes& file) const;
+    void format(Done& d, tool::FileBytes& file) const;
     void worker();
+    // Prints the outputs ready in input order, from the next one on, while this thread holds
+    // the printing (`printing_`); then lets it go. Called and returns with the lock held.
+    void print_ready(std::unique_lock<std::mutex>& lock);
+    // Prints one outcome, the next in order, with the lock let go meanwhile.
+    void print_next(std::unique_lock<std::mutex>& lock, Done& d);
     // Writes one outcome; false when standard output failed.
     bool deliver(Done& d);
     // Writes the conversion of a parsed file to standard output or its file; false when the
@@ -231,7 +242,7 @@ private:
     bool convert(const tool::Report& r, std::string& err);
 
     const Options& o_;
-    tool::Convert convert_; // the writer's: it remembers the files written
+    tool::Convert convert_; // used by one printing thread at a time: it remembers the files written
     const std::vector<tool::Input> inputs_;
     tool::Out out_{STDOUT_FILENO};
     Progress progress_;
@@ -244,18 +255,12 @@ private:
     std::vector<Slot> slots_;
     std::size_t next_ = 0;    // the next input a worker takes
     std::size_t written_ = 0; // inputs written so far
-    // Who waits: a wake-up costs a system call, so it goes only to a thread that sleeps. The
-    // writer is woken for a run of outputs ready in order, not for each one: a wake-up (a
-    // switch between threads, and an interrupt between processors) costs more than writing a
-    // small file's output.
-    bool writer_waits_ = false;
-    static constexpr std::size_t kWriterRun = 4;
-    bool writer_has_enough() const {
-        const std::size_t want = std::min(std::min(kWriterRun, slots_.size()), inputs_.size() - written_);
-        std::size_t run = 0;
-        while (run < want && slots_[(written_ + run) % slots_.size()].ready) ++run;
-        return run == want;
-    }
+    // One thread prints at a time, without the lock. Whoever finds the next output ready
+    // prints it: no output waits for a thread to be woken (a wake-up, a switch between
+    // threads and an interrupt between processors, cost more than a small file's output).
+    bool printing_ = false;
+    bool write_failed_ = false;  // standard output failed
+    bool out_of_memory_ = false; // while printing
     unsigned workers_wait_ = 0;
     bool stop_ = false;
     std::vector<std::thread> threads_; // last: started after everything they use
@@ -276,9 +281,9 @@ tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file, bool fr
     if (format == cuekit::Format::Auto) format = cuekit::detect_format(bytes, in.path == "-" ? nullptr : in.path.c_str());
     // A mapped file stays mapped for as long as the result that points into it. A file read
     // into the reused buffer is borrowed too when its outcome is printed before the buffer
-    // is read into again; only an outcome handed on to the writer needs its own copy.
+    // is read into again; only an outcome handed on to be printed later needs its own copy.
     r.input = file.take_mapping();
-    const bool handed_on = from_worker && (r.bytes >= kWriterFormatsFrom || o_.convert.converts());
+    const bool handed_on = from_worker && (r.bytes >= kPrinterFormatsFrom || o_.convert.converts());
     if (r.input || !handed_on) {
         r.result = cuekit::parse_borrowed(bytes, format, o_.encoding);
     } else {
@@ -291,19 +296,11 @@ tool::Report Runner::parse(const tool::Input& in, tool::FileBytes& file, bool fr
     return r;
 }
 
-Runner::Done Runner::work(std::size_t i, tool::FileBytes& file) const {
+Runner::Done Runner::parsed(std::size_t i, tool::FileBytes& file) const {
     Done d;
     try {
-        tool::Report r = parse(inputs_[i], file, true);
-        d.bytes = r.bytes;
-        // Conversions are written by the writer, in input order.
-        if (r.code == 0 && (r.bytes >= kWriterFormatsFrom || o_.convert.converts())) {
-            d.report = std::move(r);
-            return d;
-        }
-        d.out = std::make_unique<tool::Out>();
-        d.ok = tool::emit(r, o_.emit, *d.out, d.err);
-        file.reset();
+        d.report = parse(inputs_[i], file, true);
+        d.bytes = d.report->bytes;
     } catch (const std::bad_alloc&) {
         d = Done{};
         tool::Report r;
@@ -315,32 +312,93 @@ Runner::Done Runner::work(std::size_t i, tool::FileBytes& file) const {
     return d;
 }
 
+void Runner::format(Done& d, tool::FileBytes& file) const {
+    const tool::Report& r = *d.report;
+    // Conversions are written by the one who prints them, in input order.
+    if (r.code == 0 && (r.bytes >= kPrinterFormatsFrom || o_.convert.converts())) return;
+    try {
+        d.out = std::make_unique<tool::Out>();
+        d.ok = tool::emit(r, o_.emit, *d.out, d.err);
+        d.report.reset();
+    } catch (const std::bad_alloc&) {
+        d.out.reset();
+        d.err.clear();
+        d.ok = true;
+        tool::Report oom;
+        oom.path = r.path;
+        oom.code = 4;
+        oom.message = "out of memory";
+        d.report = std::move(oom);
+    }
+    file.reset(); // the report may have borrowed the read buffer
+}
+
 void Runner::worker() {
     tool::FileBytes file;
+    std::unique_lock lock(m_);
     for (;;) {
-        std::size_t i = 0;
-        {
-            std::unique_lock lock(m_);
-            const auto can_go = [&] { return stop_ || next_ >= inputs_.size() || next_ < written_ + slots_.size(); };
-            if (!can_go()) {
-                ++workers_wait_;
-                work_cv_.wait(lock, can_go);
-                --workers_wait_;
-            }
-            if (stop_ || next_ >= inputs_.size()) return;
-            i = next_++;
+        const auto can_go = [&] { return stop_ || next_ >= inputs_.size() || next_ < written_ + slots_.size(); };
+        if (!can_go()) {
+            ++workers_wait_;
+            work_cv_.wait(lock, can_go);
+            --workers_wait_;
         }
-        Done d = work(i, file);
-        bool wake = false;
-        {
-            const std::lock_guard lock(m_);
-            Slot& s = slots_[i % slots_.size()];
-            s.done = std::move(d);
-            s.ready = true;
-            wake = writer_waits_ && writer_has_enough();
+        if (stop_ || next_ >= inputs_.size()) return;
+        const std::size_t i = next_++;
+        lock.unlock();
+        Done d = parsed(i, file);
+        lock.lock();
+        if (!printing_ && !stop_ && written_ == i) {
+            // Its turn: printed as it is, without formatting it apart first.
+            printing_ = true;
+            print_next(lock, d);
+            file.reset();
+            print_ready(lock);
+            continue;
         }
-        if (wake) done_cv_.notify_one();
+        lock.unlock();
+        format(d, file);
+        lock.lock();
+        Slot& s = slots_[i % slots_.size()];
+        s.done = std::move(d);
+        s.ready = true;
+        if (!printing_) {
+            printing_ = true;
+            print_ready(lock);
+        }
     }
+}
+
+void Runner::print_next(std::unique_lock<std::mutex>& lock, Done& d) {
+    lock.unlock();
+    bool ok = false;
+    bool no_memory = false;
+    try {
+        ok = deliver(d);
+    } catch (const std::bad_alloc&) {
+        no_memory = true;
+    }
+    d = Done{};
+    lock.lock();
+    ++written_;
+    if (!ok) {
+        stop_ = true;
+        (no_memory ? out_of_memory_ : write_failed_) = true;
+    }
+    progress_.update(written_, bytes_done_);
+    if (workers_wait_ > 0) work_cv_.notify_one(); // one more input may start
+}
+
+void Runner::print_ready(std::unique_lock<std::mutex>& lock) {
+    while (!stop_ && written_ < inputs_.size()) {
+        Slot& s = slots_[written_ % slots_.size()];
+        if (!s.ready) break;
+        Done d = std::move(s.done);
+        s.ready = false;
+        print_next(lock, d);
+    }
+    printing_ = false;
+    if (stop_ || written_ == inputs_.size()) done_cv_.notify_all();
 }
 
 bool Runner::deliver(Done& d) {
@@ -383,36 +441,32 @@ int Runner::run(unsigned jobs) {
         }
     }
     bool written = true;
-    tool::FileBytes file; // when no thread could start
-    for (std::size_t i = 0; i < n && written; ++i) {
-        Done d;
-        if (threads_.empty()) {
+    if (threads_.empty()) { // one thread, or none could start
+        tool::FileBytes file;
+        for (std::size_t i = 0; i < n && written; ++i) {
+            Done d;
             d.report = parse(inputs_[i], file, false);
             d.bytes = d.report->bytes;
-        } else {
-            std::unique_lock lock(m_);
-            Slot& s = slots_[i % slots_.size()];
-            writer_waits_ = true;
-            while (!s.ready) {
-                if (progress_.on()) {
-                    done_cv_.wait_for(lock, std::chrono::milliseconds(100));
-                    progress_.update(i, bytes_done_);
-                } else {
-                    done_cv_.wait(lock);
-                }
-            }
-            writer_waits_ = false;
-            d = std::move(s.done);
-            s.ready = false;
-            ++written_;
-            const bool wake = workers_wait_ > 0; // one more input may start
-            lock.unlock();
-            if (wake) work_cv_.notify_one();
+            written = deliver(d);
+            d = Done{}; // a result that borrows the read buffer goes before the buffer is reused
+            file.reset();
+            progress_.update(i + 1, bytes_done_);
         }
-        written = deliver(d);
-        d = Done{}; // a result that borrows the read buffer goes before the buffer is reused
-        file.reset();
-        progress_.update(i + 1, bytes_done_);
+    } else {
+        // The workers print; this thread waits for the end, and redraws the progress line
+        // while nothing is being printed.
+        std::unique_lock lock(m_);
+        const auto finished = [&] { return (stop_ || written_ == n) && !printing_; };
+        while (!finished()) {
+            if (progress_.on()) {
+                done_cv_.wait_for(lock, std::chrono::milliseconds(100));
+                if (!printing_) progress_.update(written_, bytes_done_);
+            } else {
+                done_cv_.wait(lock, finished);
+            }
+        }
+        if (out_of_memory_) throw std::bad_alloc();
+        written = !write_failed_;
     }
     written = out_.flush() && written;
     progress_.hide();
