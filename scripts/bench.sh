@@ -10,7 +10,8 @@
 #                                       ASS, next to ffmpeg and pysubs2 converting the same file
 #
 # Environment: BENCH_SIZES="1 16" (quick mode), BENCH_SHAPES="srt vtt ..." (default: every
-# shape the generator knows), BENCH_RUNS (runs per figure, median taken; default 3),
+# shape the generator knows), BENCH_RUNS (runs per figure, median taken; default 3; a figure
+# of the batch table whose run takes well under a second gets BENCH_RUNS_SHORT, default 11),
 # BENCH_TIMEOUT (seconds per run before it is killed; default 60), BENCH_PEERS=0 (skip the
 # peers), BENCH_BASELINE=path/to/older/cuekit (adds its listing MB/s and peak memory, and the
 # speed-up over it, measured in the same run).
@@ -38,6 +39,7 @@ else
   read -r -a sizes <<<"${BENCH_SIZES:-1 16 64 256}"
 fi
 runs="${BENCH_RUNS:-3}"
+runs_short="${BENCH_RUNS_SHORT:-11}"
 timeout_s="${BENCH_TIMEOUT:-60}"
 build=build-bench
 data=bench/data
@@ -169,11 +171,13 @@ batch_bench() {
   local bfmt='%-38s %6s %8s %9s %9s %8s %8s\n'
   printf "$bfmt" run files MB seconds files/s MB/s ratio
   # row LABEL NFILES BYTES REF CMD...: one line of the table, with this row's files/s over REF
-  # (a negative REF: REF's over this row's). Prints its files/s on fd 3.
+  # (a negative REF: REF's over this row's). Prints its files/s on fd 3. ROW_RUNS overrides
+  # the number of runs: a run of a few tens of milliseconds meets a moment's noise on the
+  # machine at full weight, so the tool's rows on a sample take the median of more runs.
   row() {
     local label="$1" nfiles="$2" bytes="$3" ref="$4" st secs kib
     shift 4
-    read -r st secs kib < <("$usage" "$runs" "$timeout_s" "$@")
+    read -r st secs kib < <("$usage" "${ROW_RUNS:-$runs}" "$timeout_s" "$@")
     if [ "$st" != ok ]; then
       printf "$bfmt" "$label" "$nfiles" "-" "$st" "-" "-" "-"
       echo 0 >&3
@@ -197,14 +201,14 @@ batch_bench() {
   row "cuekit --jsonl -j2" "${#all[@]}" "$total" "$j1" "$tool" --jsonl -j2 "$corpus" 3>/dev/null
   [ "$cores" != 2 ] && row "cuekit --jsonl -j$cores (all cores)" "${#all[@]}" "$total" "$j1" "$tool" --jsonl "$corpus" 3>/dev/null
   echo "a sample of ${#sample[@]} files, every ${step}th:"
-  r="$(row "  cuekit --jsonl -j1" "${#sample[@]}" "$sbytes" 0 "$tool" --jsonl -j1 "${sample[@]}" 3>&1 >&4)"
+  r="$(ROW_RUNS=$runs_short row "  cuekit --jsonl -j1" "${#sample[@]}" "$sbytes" 0 "$tool" --jsonl -j1 "${sample[@]}" 3>&1 >&4)"
   row "  shell loop, cuekit --json per file" "${#sample[@]}" "$sbytes" "-$r" \
     bash -c 'for f; do "$0" --json "$f" >/dev/null 2>&1; done' "$tool" "${sample[@]}" 3>/dev/null
   if [ ${#ff[@]} -gt 0 ]; then
     local ffs=() k
     for k in "${!ff_ok[@]}"; do [ "${ff_ok[$k]}" = 1 ] && ffs+=("$k"); done
     echo "the sample's files that ffmpeg reads ($(formats_of "${ffs[@]}")):"
-    r="$(row "  cuekit --jsonl -j1" "${#ff[@]}" "$ffbytes" 0 "$tool" --jsonl -j1 "${ff[@]}" 3>&1 >&4)"
+    r="$(ROW_RUNS=$runs_short row "  cuekit --jsonl -j1" "${#ff[@]}" "$ffbytes" 0 "$tool" --jsonl -j1 "${ff[@]}" 3>&1 >&4)"
     row "  ffmpeg per file" "${#ff[@]}" "$ffbytes" "-$r" bash -c 'for f; do
       enc=(); case "$f" in *-cp1252*) enc=(-sub_charenc CP1252) ;; esac
       ffmpeg -nostdin -v error "${enc[@]}" -i "$f" -map 0:s:0 -c:s srt -f srt -y /dev/null; done' _ "${ff[@]}" 3>/dev/null
@@ -213,13 +217,14 @@ batch_bench() {
     local pys=() k
     for k in "${!py_ok[@]}"; do [ "${py_ok[$k]}" = 1 ] && pys+=("$k"); done
     echo "the sample's files that pysubs2 reads ($(formats_of "${pys[@]}")):"
-    r="$(row "  cuekit --jsonl -j1" "${#py[@]}" "$pybytes" 0 "$tool" --jsonl -j1 "${py[@]}" 3>&1 >&4)"
+    r="$(ROW_RUNS=$runs_short row "  cuekit --jsonl -j1" "${#py[@]}" "$pybytes" 0 "$tool" --jsonl -j1 "${py[@]}" 3>&1 >&4)"
     row "  python3 loop over pysubs2.load" "${#py[@]}" "$pybytes" "-$r" /usr/bin/python3 bench/peer_pysubs2.py "$build/pysubs2.list" 3>/dev/null
   fi
   exec 4>&-
   echo
-  echo "Whole processes (start-up included), median of $runs runs, output to /dev/null, the corpus in"
-  echo "the page cache. MB = 10^6 bytes of input. ratio: -j2 (and all cores) files/s over -j1's; for"
+  echo "Whole processes (start-up included), median of $runs runs ($runs_short for the tool on a"
+  echo "sample), output to /dev/null, the corpus in the page cache. MB = 10^6 bytes of input."
+  echo "ratio: -j2 (and all cores) files/s over -j1's; for"
   echo "a per-file loop, the files/s of cuekit --jsonl -j1 on the same files over the loop's. The"
   echo "per-file loops run on a sample spread over the corpus; shapes a peer converts no cue of are"
   echo "left out of its files."
