@@ -15,13 +15,8 @@ constexpr size_t kRightMax = 255;
 bool canonical_tc(std::string_view line, int32_t& start, int32_t& end) {
     static constexpr Shape kTiming("DD:DD:DDFDDD --> DD:DD:DDFDDD");
     if (!kTiming.starts(line)) return false;
-    const auto d = [&](size_t i) { return static_cast<int32_t>(line[i] - '0'); };
-    const auto at = [&](size_t i) {
-        return (d(i) * 10 + d(i + 1)) * 3600000 + (d(i + 3) * 10 + d(i + 4)) * 60000 + (d(i + 6) * 10 + d(i + 7)) * 1000 +
-               d(i + 9) * 100 + d(i + 10) * 10 + d(i + 11);
-    };
-    start = at(0);
-    end = at(17);
+    start = clock_ms_at(line.substr(0, 12), 2);
+    end = clock_ms_at(line.substr(17, 12), 2);
     return true;
 }
 

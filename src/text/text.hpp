@@ -251,6 +251,22 @@ uint32_t strtou32_sat(const char* s);
 // Timestamps (text/timestamp.cpp). The end of the view acts as the string's end.
 
 int32_t parse_hms_ms(std::string_view s, bool strict);
+// The milliseconds of a stamp already known to have the clock's shape: `hour_digits` (1 or 2)
+// hour digits, ":MM:SS", a separator and a digit. Read by position, the usual stamps need none
+// of the general reading's steps; the fraction's digits count as there (one is tenths, two
+// hundredths, three or more milliseconds, the rest dropped). Inline: timing lines of SubRip,
+// WebVTT and ASS come through here once a cue.
+inline int32_t clock_ms_at(std::string_view s, size_t hour_digits) {
+    const auto d = [&](size_t i) { return static_cast<int32_t>(s[i] - '0'); };
+    const size_t h = hour_digits, from = h + 7;
+    int32_t f = 0;
+    size_t i = from;
+    for (; i < s.size() && is_digit(static_cast<unsigned char>(s[i])); ++i)
+        if (i < from + 3) f = f * 10 + d(i);
+    f *= i == from + 1 ? 100 : i == from + 2 ? 10 : 1;
+    const int32_t hours = h == 2 ? d(0) * 10 + d(1) : d(0);
+    return hours * 3600000 + (d(h + 1) * 10 + d(h + 2)) * 60000 + (d(h + 4) * 10 + d(h + 5)) * 1000 + f;
+}
 // A clock time with a frames field, "H:M:S:F", found the way parse_hms_ms finds its clock (a
 // sub-frame part or anything else after the frames is ignored): the clock part in
 // milliseconds and the frame count. False for any other form or a clock part out of range.

@@ -56,15 +56,7 @@ int32_t parse_hms_ms(std::string_view s, bool strict) {
     // The stamp nearly every file writes, "HH:MM:SS" and a fraction, read by position: what
     // the general reading below gives for it.
     static constexpr Shape kClock("DD:DD:DDFD");
-    if (kClock.starts(s)) {
-        const auto d = [&](size_t i) { return static_cast<int32_t>(s[i] - '0'); };
-        int32_t f = 0;
-        size_t i = 9;
-        for (; i < s.size() && is_digit(static_cast<unsigned char>(s[i])); ++i)
-            if (i < 12) f = f * 10 + d(i);
-        f *= i == 10 ? 100 : i == 11 ? 10 : 1;
-        return ((d(0) * 10 + d(1)) * 60 + d(3) * 10 + d(4)) * 60000 + (d(6) * 10 + d(7)) * 1000 + f;
-    }
+    if (kClock.starts(s)) return clock_ms_at(s, 2);
     Cursor c(s);
     while (c.peek() && !c.at_digit()) c.skip();
     if (!c.at_digit()) return -1; // a NUL ends the text, as it would for a C string reader
@@ -123,16 +115,10 @@ size_t full_stamp_length(std::string_view s) {
 }
 
 int32_t parse_ssa_time(std::string_view s) {
-    // Nearly every stamp has the fixed shape "H:MM:SS.cc": read by position, it needs none of
-    // the general reading's steps. A third fraction digit counts, later ones are dropped, as
-    // in the general reading; a first byte that is no digit, or a wider field, goes the long way.
+    // Nearly every stamp has the fixed shape "H:MM:SS.cc", read by position; a first byte that
+    // is no digit, or a wider field, goes the long way.
     static constexpr Shape kStamp("D:DD:DDFDD");
-    if (kStamp.starts(s)) {
-        const auto d = [&](size_t i) { return static_cast<int32_t>(s[i] - '0'); };
-        const int32_t thousandths = s.size() > 10 && is_digit(static_cast<unsigned char>(s[10])) ? d(10) : 0;
-        return d(0) * 3600000 + (d(2) * 10 + d(3)) * 60000 + (d(5) * 10 + d(6)) * 1000 + d(8) * 100 + d(9) * 10 +
-               thousandths;
-    }
+    if (kStamp.starts(s)) return clock_ms_at(s, 1);
     Cursor c(s);
     while (c.peek() == ' ' || c.peek() == '\t') c.skip();
     if (!c.at_digit()) return -1;
