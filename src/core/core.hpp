@@ -122,6 +122,12 @@ struct FormatInfo {
     sub_format retry_as; // the second chance when this parser fails, or SUB_FORMAT_AUTO
     Markup markup = Markup::Plain; // how the text of its lines carries styling
     bool danmaku = false;          // comments a danmaku player lays out over the picture
+    // The tag names its lines' markup has, space separated (HTML-like markup only); text in
+    // angle brackets that names none of them is text. Empty: any tag-like text is a tag.
+    std::string_view tags = {};
+    // Whether the file begins with the format's own structure (a SubRip block, a tt root):
+    // such a file is the format whatever its text holds further on. Null: no such check.
+    ProbeFn lead = nullptr;
 };
 
 // The one table of formats, indexed by identifier 0 to SUB_FORMAT_COUNT - 1.

@@ -11,6 +11,8 @@ constexpr size_t kSampleMax = 8192;
 
 int detect_content(std::string_view t) {
     for (const sub_format id : detection_order())
+        if (const FormatInfo* f = format_info(id); f->lead && f->lead(t)) return id;
+    for (const sub_format id : detection_order())
         if (const FormatInfo* f = format_info(id); f->probe && f->probe(t)) return id;
     return SUB_FORMAT_AUTO;
 }

@@ -35,6 +35,10 @@ bool probe_lrc(std::string_view t);
 bool probe_sami(std::string_view t);
 bool probe_bilibili(std::string_view t);
 bool probe_acfun(std::string_view t);
+// Whether a sample begins with the format's own structure (formats/lead.cpp).
+bool lead_srt(std::string_view t);
+bool lead_ttml(std::string_view t);
+bool lead_lrc(std::string_view t);
 
 // ---------------------------------------------------------------------------------------
 // Markup scanning (formats/markup.cpp)

@@ -15,7 +15,8 @@
 //
 // A .sub file may be SubViewer rather than MicroDVD, an .xml file Bilibili danmaku rather
 // than YouTube captions, hence their second chances. SubRip accepts almost anything with an
-// arrow, so it is probed and tried last.
+// arrow, so it is probed and tried last. Before any probe, a file that begins with a format's own
+// structure (its lead) is that format: cue text further on may quote another format's signature.
 #include "formats/formats.hpp"
 
 #include <cstring>
@@ -26,7 +27,7 @@ namespace {
 constexpr std::array<FormatInfo, SUB_FORMAT_COUNT> kFormats{{
     {.id = SUB_FORMAT_SRT, .name = "srt", .aliases = {}, .extensions = {".srt"},
      .parse = parse_srt, .probe = probe_srt, .detect_rank = 11, .fallback_rank = 11, .retry_as = SUB_FORMAT_AUTO,
-     .markup = Markup::Html},
+     .markup = Markup::Html, .tags = "i b u s font", .lead = lead_srt},
     {.id = SUB_FORMAT_VTT, .name = "vtt", .aliases = {}, .extensions = {".vtt", ".webvtt"},
      .parse = parse_vtt, .probe = probe_vtt, .detect_rank = 1, .fallback_rank = 1, .retry_as = SUB_FORMAT_AUTO,
      .markup = Markup::Vtt},
@@ -40,15 +41,17 @@ constexpr std::array<FormatInfo, SUB_FORMAT_COUNT> kFormats{{
      .parse = parse_subviewer, .probe = probe_subviewer, .detect_rank = 3, .fallback_rank = 4,
      .retry_as = SUB_FORMAT_AUTO},
     {.id = SUB_FORMAT_TTML, .name = "ttml", .aliases = {}, .extensions = {".ttml", ".dfxp"},
-     .parse = parse_ttml, .probe = probe_ttml, .detect_rank = 6, .fallback_rank = 6, .retry_as = SUB_FORMAT_AUTO},
+     .parse = parse_ttml, .probe = probe_ttml, .detect_rank = 6, .fallback_rank = 6, .retry_as = SUB_FORMAT_AUTO,
+     .lead = lead_ttml},
     {.id = SUB_FORMAT_YTXML, .name = "ytxml", .aliases = {}, .extensions = {".xml"},
      .parse = parse_ytxml, .probe = probe_ytxml, .detect_rank = 7, .fallback_rank = 7,
      .retry_as = SUB_FORMAT_BILIBILI},
     {.id = SUB_FORMAT_LRC, .name = "lrc", .aliases = {}, .extensions = {".lrc"},
-     .parse = parse_lrc, .probe = probe_lrc, .detect_rank = 8, .fallback_rank = 8, .retry_as = SUB_FORMAT_AUTO},
+     .parse = parse_lrc, .probe = probe_lrc, .detect_rank = 8, .fallback_rank = 8, .retry_as = SUB_FORMAT_AUTO,
+     .lead = lead_lrc},
     {.id = SUB_FORMAT_SAMI, .name = "sami", .aliases = {"smi"}, .extensions = {".smi", ".sami"},
      .parse = parse_sami, .probe = probe_sami, .detect_rank = 4, .fallback_rank = 3, .retry_as = SUB_FORMAT_AUTO,
-     .markup = Markup::Html},
+     .markup = Markup::Html, .tags = "i b u s font p span br div ruby rt rp sync"},
     {.id = SUB_FORMAT_BILIBILI, .name = "bilibili", .aliases = {}, .extensions = {},
      .parse = parse_bilibili, .probe = probe_bilibili, .detect_rank = 5, .fallback_rank = 5,
      .retry_as = SUB_FORMAT_AUTO, .danmaku = true},

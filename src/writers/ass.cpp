@@ -40,18 +40,39 @@ void put_ass_header(Out& out, const WriteSettings& ws, const AssStyle& style) {
     out.put("[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n");
 }
 
-void put_dialogue_start(Out& out, int32_t start_ms, int32_t end_ms) {
-    const int64_t start = to_centiseconds(start_ms);
+unsigned put_dialogue_start(Out& out, int32_t start_ms, int32_t end_ms) {
+    // The reader holds times up to INT32_MAX milliseconds: 596:31:23.64 at most in centiseconds.
+    constexpr int64_t kMax = INT32_MAX / 10;
+    unsigned made = 0;
+    int64_t start = to_centiseconds(start_ms);
     int64_t end = to_centiseconds(end_ms);
-    if (end <= start && end_ms > start_ms) end = start + 1;
+    if (end > kMax || start >= kMax) {
+        made |= kClamped;
+        start = std::min(start, kMax - 1);
+        end = std::min(end, kMax);
+    }
+    // The reader drops an event without length: one centisecond at least.
+    if (end <= start) {
+        if (end_ms <= start_ms) made |= kLengthened;
+        end = start + 1;
+    }
     out.put("Dialogue: 0,");
     put_clock(out, start, 1, '.', 2);
     out.put(',');
     put_clock(out, end, 1, '.', 2);
     out.put(",Default,,0,0,0,,");
+    return made;
 }
 
-void write_ass(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {
+void note_times(Notes& notes, size_t lengthened, size_t clamped, std::string_view unit) {
+    const auto cues = [](size_t n) { return std::to_string(n) + (n == 1 ? " cue" : " cues"); };
+    if (lengthened)
+        notes.push_back(cues(lengthened) + " without length (or ending before the start) written one " +
+                        std::string(unit) + " long");
+    if (clamped) notes.push_back(cues(clamped) + " past the largest time ASS holds (596:31:23.64) cut there");
+}
+
+void write_ass(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes) {
     AssStyle style;
     style.size = static_cast<uint64_t>(std::max(1L, std::lround(ws.canvas_h / 20.0 * ws.font_scale)));
     style.outline = static_cast<uint64_t>(std::max(1L, std::lround(ws.canvas_h / 540.0)));
@@ -61,12 +82,16 @@ void write_ass(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {
     style.margin_v = static_cast<uint64_t>(ws.canvas_h / 27);
     put_ass_header(out, ws, style);
     CueLines lines(cues, Markup::Ass, ws);
+    size_t lengthened = 0, clamped = 0;
     for (size_t i = 0; i < cues.size(); ++i) {
         const CueData c = cues.cue(i);
-        put_dialogue_start(out, c.start_ms, c.end_ms);
+        const unsigned made = put_dialogue_start(out, c.start_ms, c.end_ms);
+        lengthened += (made & kLengthened) ? 1 : 0;
+        clamped += (made & kClamped) ? 1 : 0;
         put_joined(out, lines.of(i), "\\N");
         out.put('\n');
     }
+    note_times(notes, lengthened, clamped, "centisecond");
 }
 
 } // namespace cuekit

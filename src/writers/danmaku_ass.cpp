@@ -95,8 +95,12 @@ public:
                          [&](size_t k) { ends[k] = t + fixed_; });
         }
         std::vector<Scroller>& row = m == Motion::Scroll ? forward_ : reverse_;
+        const std::vector<Scroller>& other = m == Motion::Scroll ? reverse_ : forward_;
         const double speed = (w_ + width) / scroll_;
-        return claim(row.size(), lanes, [&](size_t k) { return wait(row[k], t, speed); },
+        // Comments crossing the other way would meet head-on: a lane holds one direction at a
+        // time, until the last comment of the other has left.
+        return claim(row.size(), lanes,
+                     [&](size_t k) { return std::max(wait(row[k], t, speed), other[k].used ? other[k].start + scroll_ - t : -1); },
                      [&](size_t k) { row[k] = {true, t, width, speed}; });
     }
 
@@ -149,6 +153,39 @@ void put_bgr(Out& out, uint32_t rgb) {
     out.put("&H").put(std::string_view(hex, 6)).put('&');
 }
 
+// Luma (0 to 255) below a quarter: #333333, navy, dark red and the like.
+bool is_dark(uint32_t rgb) {
+    const double luma = 0.299 * ((rgb >> 16) & 0xFF) + 0.587 * ((rgb >> 8) & 0xFF) + 0.114 * (rgb & 0xFF);
+    return luma < 64;
+}
+
+// Whether a comment's text shows nothing: spaces, no-break spaces (ASS's \h too), word
+// joiners and override blocks alone.
+bool is_blank(std::string_view s) {
+    static constexpr std::array<std::string_view, 4> kInvisible{"\xC2\xA0", "\xE2\x81\xA0", "\\h", "\xE3\x80\x80"};
+    for (size_t i = 0; i < s.size();) {
+        if (s[i] == ' ' || s[i] == '\t') {
+            ++i;
+            continue;
+        }
+        if (s[i] == '{') {
+            const size_t close = s.find('}', i);
+            if (close == std::string_view::npos) return false;
+            i = close + 1;
+            continue;
+        }
+        bool skipped = false;
+        for (const std::string_view k : kInvisible)
+            if (s.substr(i).starts_with(k)) {
+                i += k.size();
+                skipped = true;
+                break;
+            }
+        if (!skipped) return false;
+    }
+    return true;
+}
+
 void put_int(Out& out, double v) {
     const long n = std::lround(v);
     if (n < 0) out.put('-');
@@ -168,7 +205,7 @@ void write_danmaku_ass(const CueView& cues, const WriteSettings& ws, Out& out, N
 
     CueLines lines(cues, Markup::Ass, ws);
     std::string text;
-    size_t skipped = 0, dropped = 0;
+    size_t skipped = 0, dropped = 0, blank = 0;
     const double w = ws.canvas_w, h = ws.canvas_h, lane_h = lanes.lane_height();
     for (const size_t i : order_by_start(cues)) {
         const CueData c = cues.cue(i);
@@ -179,6 +216,10 @@ void write_danmaku_ass(const CueView& cues, const WriteSettings& ws, Out& out, N
         }
         text.clear();
         for (const std::string& line : lines.of(i)) text.append(text.empty() ? "" : " ").append(line);
+        if (is_blank(text)) {
+            ++blank;
+            continue;
+        }
         const double scale = std::isfinite(c.fontsize) && c.fontsize > 0 ? c.fontsize / 25.0 : 1.0;
         const double size = std::clamp(lanes.base() * scale, 1.0, h);
         const double width = text_ems(text) * size;
@@ -225,12 +266,15 @@ void write_danmaku_ass(const CueView& cues, const WriteSettings& ws, Out& out, N
         if (c.color != 0xFFFFFF) {
             out.put("\\c");
             put_bgr(out, c.color);
+            // A dark outline would hide dark text on dark video.
+            if (is_dark(c.color)) out.put("\\3c&HFFFFFF&");
         }
         out.put('}').put(text).put('\n');
     }
     const auto count = [](size_t n) { return std::to_string(n) + (n == 1 ? " comment" : " comments"); };
     if (skipped) notes.push_back("danmaku: " + count(skipped) + " in modes without a layout skipped");
     if (dropped) notes.push_back("danmaku: " + count(dropped) + " without a free lane dropped");
+    if (blank) notes.push_back("danmaku: " + count(blank) + " without text skipped");
 }
 
 } // namespace cuekit

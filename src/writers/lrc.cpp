@@ -5,13 +5,14 @@
 // as one more tag, so it gets a word joiner in front.
 #include "writers/writer.hpp"
 
+#include <algorithm>
+
 namespace cuekit {
 namespace {
 
 constexpr std::string_view kJoiner = "\xE2\x81\xA0";
 
-void put_tag(Out& out, int32_t ms) {
-    const int64_t cs = to_centiseconds(ms);
+void put_tag(Out& out, int64_t cs) {
     out.put('[').num(static_cast<uint64_t>(cs / 6000), 2).put(':').num(static_cast<uint64_t>(cs / 100 % 60), 2);
     out.put('.').num(static_cast<uint64_t>(cs % 100), 2).put(']');
 }
@@ -21,21 +22,28 @@ void put_tag(Out& out, int32_t ms) {
 void write_lrc(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {
     CueLines lines(cues, Markup::Plain, ws);
     const std::vector<size_t> order = order_by_start(cues);
+    // Each cue's tag, one centisecond after the one before at least: the reader joins lyrics
+    // of one moment into one cue.
+    std::vector<int64_t> starts(order.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        starts[k] = std::max(to_centiseconds(cues.cue(order[k]).start_ms), k ? starts[k - 1] + 1 : 0);
     for (size_t k = 0; k < order.size(); ++k) {
         const CueData c = cues.cue(order[k]);
         const std::vector<std::string>& text = lines.of(order[k]);
         if (text.empty()) {
-            put_tag(out, c.start_ms);
+            put_tag(out, starts[k]);
             out.put('\n');
         }
         for (const std::string& line : text) {
-            put_tag(out, c.start_ms);
+            put_tag(out, starts[k]);
             if (!line.empty() && line[0] == '[') out.put(kJoiner);
             out.put(line).put('\n');
         }
-        const bool gap = k + 1 == order.size() || to_centiseconds(cues.cue(order[k + 1]).start_ms) > to_centiseconds(c.end_ms);
-        if (gap && to_centiseconds(c.end_ms) > to_centiseconds(c.start_ms)) {
-            put_tag(out, c.end_ms);
+        // A cue that is not empty keeps one centisecond, however short.
+        if (c.end_ms <= c.start_ms) continue;
+        const int64_t end = std::max(to_centiseconds(c.end_ms), starts[k] + 1);
+        if (k + 1 == order.size() || starts[k + 1] > end) {
+            put_tag(out, end);
             out.put('\n');
         }
     }

@@ -3,6 +3,7 @@
 // (SubRip's '<', ASS's "\N"), a WORD JOINER (U+2060, invisible) is put inside the pattern.
 #include "writers/writer.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -119,6 +120,45 @@ Markup source_markup(int format) {
     return f ? f->markup : Markup::Plain;
 }
 
+MarkupWriter::MarkupWriter(Markup from, Markup to, bool strip, int source)
+    : from_(from), to_(to), styled_(!strip && has_styles(to)) {
+    if (from == Markup::Html) {
+        const FormatInfo* f = format_info(source);
+        tags_ = (f && !f->tags.empty() ? f : format_info(SUB_FORMAT_SRT))->tags;
+        // Players hide what SubRip holds in angle brackets; a SubRip copy keeps it as it was.
+        verbatim_ = to == Markup::Html && source != SUB_FORMAT_SAMI;
+    }
+}
+
+namespace {
+
+// Whether the space-separated `list` holds `name` (any case).
+bool names(std::string_view list, std::string_view name) {
+    while (!list.empty()) {
+        const size_t sp = std::min(list.find(' '), list.size());
+        if (ieq(list.substr(0, sp), name)) return true;
+        list.remove_prefix(std::min(sp + 1, list.size()));
+    }
+    return false;
+}
+
+} // namespace
+
+// Whether `tag` ("<...>" or "</...>") is one the source's markup has: a known name, no
+// attributes on the one-letter styles nor on a closing tag.
+bool MarkupWriter::is_tag(std::string_view tag) const {
+    if (tags_.empty()) return true;
+    const bool closing = tag[1] == '/';
+    const std::string_view body = tag.substr(closing ? 2 : 1, tag.size() - (closing ? 3 : 2));
+    if (body.find('<') != std::string_view::npos) return false;
+    const size_t end = std::min(body.find_first_of(" \t\r\n/"), body.size());
+    const std::string_view name = body.substr(0, end);
+    const std::string_view rest = body.substr(end);
+    if (!names(tags_, name)) return false;
+    if (closing || style_bit(name) >= 0) return trim(rest).empty();
+    return true;
+}
+
 void MarkupWriter::text(std::string_view s, std::string& out) {
     if (s.empty()) return;
     if (drawing_) return raw(s, false, out);
@@ -181,7 +221,8 @@ void MarkupWriter::end_block(std::string& out) {
 }
 
 void MarkupWriter::raw(std::string_view s, bool in_block, std::string& out) {
-    const bool same = (to_ == Markup::Ass) == (from_ == Markup::Ass);
+    // WebVTT's own tags (voices, classes) are no SubRip tags: SubRip would read them as text.
+    const bool same = to_ == Markup::Ass ? from_ == Markup::Ass : from_ != Markup::Ass && !(from_ == Markup::Vtt && to_ == Markup::Html);
     if (!styled_ || !same || s.empty()) return;
     if (to_ == Markup::Ass) {
         if (in_block)
@@ -192,6 +233,40 @@ void MarkupWriter::raw(std::string_view s, bool in_block, std::string& out) {
     out += s;
 }
 
+namespace {
+
+void put_close(int kind, std::string& out) {
+    if (kind >= static_cast<int>(kStyleLetters.size())) {
+        out.append("</font>");
+        return;
+    }
+    out.append("</").append(1, kStyleLetters[static_cast<size_t>(kind)]).append(">");
+}
+
+} // namespace
+
+void MarkupWriter::open_tag(int kind, uint32_t rgb, std::string& out) {
+    open_.push_back({kind, rgb});
+    if (kind != kFont) {
+        out.append("<").append(1, kStyleLetters[static_cast<size_t>(kind)]).append(">");
+        return;
+    }
+    out.append("<font color=\"#");
+    put_hex6(rgb, out);
+    out.append("\">");
+}
+
+// Closes `kind` and the tags opened inside it, then opens those again: tags stay nested.
+void MarkupWriter::close_tag(int kind, std::string& out) {
+    size_t at = open_.size();
+    while (at > 0 && open_[at - 1].kind != kind) --at;
+    if (at == 0) return;
+    const std::vector<Open> inner(open_.begin() + static_cast<std::ptrdiff_t>(at), open_.end());
+    for (size_t k = open_.size(); k >= at; --k) put_close(open_[k - 1].kind, out);
+    open_.resize(at - 1);
+    for (const Open& o : inner) open_tag(o.kind, o.rgb, out);
+}
+
 void MarkupWriter::style(unsigned bit, bool on, std::string& out) {
     if (!styled_) return;
     const char letter = kStyleLetters[bit];
@@ -200,10 +275,13 @@ void MarkupWriter::style(unsigned bit, bool on, std::string& out) {
         out.append({'\\', letter, on ? '1' : '0'});
         return;
     }
-    const unsigned mask = 1u << bit;
-    if (on == ((open_ & mask) != 0)) return;
-    open_ ^= mask;
-    out.append(on ? "<" : "</").append(1, letter).append(">");
+    const auto kind = static_cast<int>(bit);
+    const bool is_open = std::any_of(open_.begin(), open_.end(), [&](const Open& o) { return o.kind == kind; });
+    if (on == is_open) return;
+    if (on)
+        open_tag(kind, 0, out);
+    else
+        close_tag(kind, out);
 }
 
 void MarkupWriter::color(bool set, uint32_t rgb, std::string& out) {
@@ -218,24 +296,15 @@ void MarkupWriter::color(bool set, uint32_t rgb, std::string& out) {
         }
         return;
     }
-    if (font_open_) out.append("</font>");
-    font_open_ = set;
-    if (set) {
-        out.append("<font color=\"#");
-        put_hex6(rgb, out);
-        out.append("\">");
-    }
+    close_tag(kFont, out);
+    if (set) open_tag(kFont, rgb, out);
 }
 
 void MarkupWriter::end_cue(std::string& out) {
     end_block(out);
-    if (styled_ && to_ != Markup::Ass) {
-        if (font_open_) out.append("</font>");
-        for (unsigned bit = kStyleLetters.size(); bit-- > 0;)
-            if (open_ & (1u << bit)) out.append("</").append(1, kStyleLetters[bit]).append(">");
-    }
-    open_ = 0;
-    font_open_ = false;
+    if (styled_ && to_ != Markup::Ass)
+        for (size_t k = open_.size(); k > 0; --k) put_close(open_[k - 1].kind, out);
+    open_.clear();
     drawing_ = false;
     fonts_.clear();
 }
@@ -279,10 +348,20 @@ void MarkupWriter::read_tags(std::string_view line, std::string& out) {
             continue;
         }
         const std::string_view tag = line.substr(at, gt + 1 - at);
+        if (!is_tag(tag)) {
+            if (verbatim_ && styled_) {
+                out += tag;
+                pos = gt + 1;
+            } else {
+                text(line.substr(at, 1), out);
+                pos = at + 1;
+            }
+            continue;
+        }
         pos = gt + 1;
         const bool closing = tag[1] == '/';
         std::string_view name = tag.substr(closing ? 2 : 1, tag.size() - (closing ? 3 : 2));
-        name = name.substr(0, name.find_first_of(" \t./"));
+        name = name.substr(0, name.find_first_of(tags_.empty() ? " \t./" : " \t\r\n/"));
         if (const int bit = style_bit(name); bit >= 0) {
             style(static_cast<unsigned>(bit), !closing, out);
             continue;
@@ -323,7 +402,8 @@ void MarkupWriter::read_tags(std::string_view line, std::string& out) {
             }
             continue;
         }
-        raw(tag, false, out);
+        // A SAMI tag SubRip lacks would read as text there.
+        if (to_ != Markup::Html || tags_.empty() || names(format_info(SUB_FORMAT_SRT)->tags, name)) raw(tag, false, out);
     }
 }
 

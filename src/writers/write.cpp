@@ -69,7 +69,47 @@ std::vector<size_t> order_by_start(const CueView& cues) {
 }
 
 CueLines::CueLines(const CueView& cues, Markup to, const WriteSettings& ws)
-    : cues_(cues), markup_(source_markup(cues.source_format()), to, ws.strip) {}
+    : cues_(cues), markup_(source_markup(cues.source_format()), to, ws.strip, cues.source_format()),
+      xml_(to == Markup::Xml) {}
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
+
+// Whether a line needs a look: bytes beyond ASCII (ill-formed UTF-8, U+2028) or, for XML,
+// control characters.
+bool needs_clean(std::string_view s, bool xml) {
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80 || (xml && u < 0x20 && c != '\t')) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Every target is UTF-8: an ill-formed part becomes U+FFFD. XML 1.0 has no place for most
+// control characters, nor U+FFFE and U+FFFF: they are left out of TTML.
+void CueLines::clean(std::string& line) const {
+    if (!needs_clean(line, xml_)) return;
+    scratch_.clear();
+    for (size_t i = 0; i < line.size();) {
+        const auto u = static_cast<unsigned char>(line[i]);
+        size_t bad = 0;
+        const size_t n = utf8_sequence(line, i, bad);
+        if (n == 0) {
+            scratch_ += kReplacement;
+            i += bad;
+            continue;
+        }
+        const std::string_view ch(line.data() + i, n);
+        const bool forbidden = xml_ && ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') ||
+                                        ch == "\xEF\xBF\xBE" || ch == "\xEF\xBF\xBF");
+        if (!forbidden) scratch_ += ch;
+        i += n;
+    }
+    line.swap(scratch_);
+}
 
 const std::vector<std::string>& CueLines::of(size_t i) {
     const size_t n = cues_.cue(i).lines;
@@ -78,10 +118,13 @@ const std::vector<std::string>& CueLines::of(size_t i) {
     for (size_t j = 0; j < n; ++j) {
         lines_[j].clear();
         markup_.line(cues_.line(i, j), lines_[j]);
-        const std::string& l = lines_[j];
-        breaks = breaks || l.find_first_of("\r\n") != std::string::npos;
     }
     if (n) markup_.end_cue(lines_[n - 1]);
+    for (std::string& l : lines_) {
+        clean(l);
+        // U+2028 too: the readers end a line there.
+        breaks = breaks || l.find_first_of("\r\n") != std::string::npos || l.find("\xE2\x80\xA8") != std::string::npos;
+    }
     if (breaks) split_breaks();
     return lines_;
 }

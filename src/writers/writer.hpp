@@ -129,7 +129,8 @@ Markup source_markup(int format);
 // `strip` keeps the text alone (still made inert).
 class MarkupWriter {
 public:
-    MarkupWriter(Markup from, Markup to, bool strip) : from_(from), to_(to), styled_(!strip && has_styles(to)) {}
+    // `source` (a format identifier) tells which tags its markup has; unknown: SubRip's.
+    MarkupWriter(Markup from, Markup to, bool strip, int source = -1);
     // Appends the translation of one line of the cue to `out`.
     void line(std::string_view line, std::string& out);
     // Closes the styles the cue left open (appended to the last line); resets for the next cue.
@@ -149,12 +150,22 @@ private:
     void read_tags(std::string_view line, std::string& out);
     void read_ass(std::string_view line, std::string& out);
     void read_ass_code(std::string_view code, std::string& out);
+    bool is_tag(std::string_view tag) const;
+    void open_tag(int kind, uint32_t rgb, std::string& out);
+    void close_tag(int kind, std::string& out);
 
     Markup from_;
     Markup to_;
     bool styled_;
-    unsigned open_ = 0;            // styles open in the output (HTML targets)
-    bool font_open_ = false;       // a font tag open in the output
+    std::string_view tags_;        // the source's tag names, empty when any tag-like text is one
+    bool verbatim_ = false;        // SubRip to SubRip: text in angle brackets stays as it was
+    // Tags open in the output (HTML targets), innermost last: a style bit, or kFont.
+    struct Open {
+        int kind;
+        uint32_t rgb;
+    };
+    static constexpr int kFont = 4;
+    std::vector<Open> open_;
     bool in_block_ = false;        // inside an ASS override block being written
     bool drawing_ = false;         // ASS drawing mode: the text is shapes, not words
     std::vector<int64_t> fonts_;   // font tags being read: colour, or -1 for one without
@@ -169,10 +180,13 @@ public:
 
 private:
     void split_breaks();
+    void clean(std::string& line) const;
     const CueView& cues_;
     MarkupWriter markup_;
+    bool xml_;
     std::vector<std::string> lines_;
     std::vector<std::string> split_;
+    mutable std::string scratch_;
 };
 
 // Centiseconds of a time, the one rounding rule of ASS and LRC: to the nearest, halves up.
@@ -230,8 +244,13 @@ struct AssStyle {
 };
 // Script info, the Default style and the events' Format line.
 void put_ass_header(Out& out, const WriteSettings& ws, const AssStyle& style);
-// "Dialogue: " with the layer, both times and the fields before the text.
-void put_dialogue_start(Out& out, int32_t start_ms, int32_t end_ms);
+// "Dialogue: " with the layer, both times and the fields before the text. Gives what it had to
+// change: kLengthened (a cue without length made one centisecond long), kClamped (cut at the
+// largest time ASS holds).
+constexpr unsigned kLengthened = 1, kClamped = 2;
+unsigned put_dialogue_start(Out& out, int32_t start_ms, int32_t end_ms);
+// One note per kind of change a writer made to times, with the count of cues.
+void note_times(Notes& notes, size_t lengthened, size_t clamped, std::string_view unit);
 void write_srt(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
 void write_vtt(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);
 void write_ass(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes);

@@ -14,7 +14,12 @@ TEST(Detect, Content) {
     const std::pair<std::string, int> cases[] = {
         {"\n\n WEBVTT\n\n00:01.000 --> 00:02.000\nx", SUB_FORMAT_VTT},
         {"webvtt\n\n00:01.000 --> 00:02.000\nx", SUB_FORMAT_SRT},
-        {"1\n00:00:01,000 --> 00:00:02,000\nsee [events] here\n", SUB_FORMAT_ASS},
+        // A file that begins with a SubRip block is SubRip, whatever its text quotes.
+        {"1\n00:00:01,000 --> 00:00:02,000\nsee [events] here\n", SUB_FORMAT_SRT},
+        {"00:00:01,000 --> 00:00:02,000\n<SAMI> xmlns=\"http://www.w3.org/ns/ttml\"\n", SUB_FORMAT_SRT},
+        {"<?xml version=\"1.0\"?>\n<!-- x --><tt xmlns=\"\"><body><p begin=\"1s\">[Script Info]", SUB_FORMAT_TTML},
+        {"[00:01.00]about ttml <d p=\"1\">\n", SUB_FORMAT_LRC},
+        {"see [events] here\n00:00:01,000 --> 00:00:02,000\n", SUB_FORMAT_ASS},
         {"[Script Info]\nTitle: x\n", SUB_FORMAT_ASS},
         {"\r\n[INFORMATION]\n", SUB_FORMAT_SUBVIEWER},
         {"x[INFORMATION]\n", SUB_FORMAT_AUTO},
@@ -24,7 +29,7 @@ TEST(Detect, Content) {
         {"<i><SyNc x", SUB_FORMAT_SAMI},
         {"<i><d p=\"1,1,25,1\">x</d>", SUB_FORMAT_BILIBILI},
         {"<i><d p =\"1\">x</d>", SUB_FORMAT_BILIBILI},
-        {"1\n00:00:01,000 --> 00:00:02,000\nabout TTML\n", SUB_FORMAT_TTML},
+        {"1\nabout TTML\n00:00:01,000 --> 00:00:02,000\n", SUB_FORMAT_TTML},
         {"<P BEGIN=\"1s\">", SUB_FORMAT_TTML},
         // Any prefix on the tt element, without the namespace text to give it away.
         {"<?xml version=\"1.0\"?>\n<tt:tt\n xmlns:tt=\"urn:x\"><tt:body><tt:p begin=\"1s\">", SUB_FORMAT_TTML},
