@@ -102,6 +102,59 @@ TEST(Write, TextStaysInert) {
     }
 }
 
+struct Kept {
+    std::string_view name;
+    Format from;
+    std::string source;
+    std::string_view target;
+    std::string_view written; // must occur in the output
+    std::string_view note;    // must occur in the one note, or no note
+};
+
+// Text and times a writer must not lose: the output holds them, and reads back (detected from
+// its content) to the same cues.
+TEST(Write, KeepsTextAndTimes) {
+    const auto srt = [](std::string_view body) { return "1\n00:00:01,000 --> 00:00:02,000\n" + std::string(body) + "\n"; };
+    const auto ttml = [](std::string_view body) { return "<tt><body><p begin=\"1s\" end=\"2s\">" + std::string(body) + "</p></body></tt>"; };
+    const std::vector<Kept> cases{
+        {"ill-formed UTF-8", Format::Srt, "\xEF\xBB\xBF" + srt("\xEC\x95\x88 \xEC\xFF\xFF"), "srt", "\xEC\x95\x88 \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\n", ""},
+        {"XML-forbidden characters", Format::Srt, srt("a\x1A\x0C" "b"), "ttml", "\">ab</p>", ""},
+        {"space runs in TTML", Format::Srt, srt("a  b\tc"), "ttml", "xml:space=\"preserve\">a  b\tc</p>", ""},
+        {"line separator inside", Format::Ttml, ttml("a&#x2028;b"), "srt", "\na\nb\n", ""},
+        {"line separator first", Format::Ttml, ttml("&#x2028;b"), "vtt", "\n\xC2\xA0\nb\n", ""},
+        {"line separator in ASS", Format::Ttml, ttml("a&#x2028;b"), "ass", ",,a\\Nb\n", ""},
+        {"no length in ASS", Format::Srt, "00:00:01,000 --> 00:00:01,000\nx\n\n00:00:03,000 --> 00:00:02,000\ny\n", "ass",
+         "0:00:01.00,0:00:01.01,", "2 cues without length"},
+        {"no length in TTML", Format::Srt, "00:00:01,000 --> 00:00:01,000\nx\n", "ttml", "begin=\"00:00:01.000\" end=\"00:00:01.001\"",
+         "1 cue without length"},
+        {"past ASS's largest time", Format::Srt, "00:00:01,000 --> 596:31:23,647\nx\n", "ass", ",596:31:23.64,", "past the largest"},
+        {"LRC cue shorter than a centisecond", Format::Srt, "00:00:04,000 --> 00:00:04,004\na\n\n00:00:09,000 --> 00:00:10,000\nb\n",
+         "lrc", "[00:04.00]a\n[00:04.01]\n[00:09.00]b\n", ""},
+        {"LRC starts in one centisecond", Format::Srt, "00:00:01,000 --> 00:00:01,500\na\n\n00:00:01,004 --> 00:00:02,000\nb\n",
+         "lrc", "[00:01.00]a\n[00:01.01]b\n", ""},
+        {"TTML signature in SubRip", Format::Ass,
+         "[Events]\nFormat: Start, End, Text\nDialogue: 0:00:01.00,0:00:02.00,Hello xmlns=\"http://www.w3.org/ns/ttml\"\n", "srt", "Hello", ""},
+        {"ASS signature in SubRip", Format::Srt, srt("See [Script Info] here <SYNC Start=1> <d p=\"1\">"), "srt", "[Script Info]", ""},
+        {"ASS signature in TTML", Format::Srt, srt("[Events]"), "ttml", "[Events]", ""},
+        {"signatures in LRC", Format::Srt, srt("ttml [Events] <SAMI>"), "lrc", "ttml", ""},
+    };
+    for (const Kept& c : cases) {
+        const Result r = cuekit::parse(c.source, c.from);
+        ASSERT_TRUE(r.ok()) << c.name;
+        std::string out;
+        std::vector<std::string> notes;
+        ASSERT_EQ(r.write_to(c.target, [&](std::string_view s) { out.append(s); return true; }, {}, &notes), 0) << c.name;
+        EXPECT_NE(out.find(c.written), std::string::npos) << c.name << ":\n" << out;
+        EXPECT_EQ(notes.size(), c.note.empty() ? 0u : 1u) << c.name;
+        if (!notes.empty()) {
+            EXPECT_NE(notes[0].find(c.note), std::string::npos) << c.name << ": " << notes[0];
+        }
+        const Result back = cuekit::parse(out, Format::Auto);
+        EXPECT_EQ(cuekit_round_trip::difference(cuekit_round_trip::cues_of(r), *cuekit_round_trip::find(c.target), back), "")
+            << c.name << ":\n" << out;
+    }
+}
+
 struct Translation {
     Format from;
     std::string_view line;
@@ -321,6 +374,20 @@ TEST(Write, DanmakuModesColoursAndSizes) {
     EXPECT_NE(ass.find("0:00:02.00,0:00:10.00,Default,,0,0,0,,{\\move(-92,0,1280,0)}reverse\n"), std::string::npos) << ass;
     EXPECT_NE(ass.find("Style: Default,sans-serif,24,"), std::string::npos);
     EXPECT_EQ(notes, std::vector<std::string>{"danmaku: 2 comments in modes without a layout skipped"});
+}
+
+TEST(Write, DanmakuDirectionsBlankAndDark) {
+    const std::string xml = "<i><d p=\"0,1,25,16777215\">leftward comment</d><d p=\"2,6,25,16777215\">rightward comment</d>"
+                            "<d p=\"3,1,25,16777215\"> \xC2\xA0 </d><d p=\"4,1,25,3355443\">dark</d></i>";
+    const Result r = cuekit::parse(xml, Format::Bilibili);
+    std::vector<std::string> notes;
+    std::string ass;
+    ASSERT_EQ(r.write_to("ass", [&](std::string_view s) { ass.append(s); return true; }, {}, &notes), 0);
+    const std::vector<Event> ev = events(ass);
+    ASSERT_EQ(ev.size(), 3u) << ass;
+    EXPECT_NE(ev[0].y, ev[1].y) << ass; // head-on otherwise
+    EXPECT_NE(ass.find("\\c&H333333&\\3c&HFFFFFF&}dark\n"), std::string::npos) << ass;
+    EXPECT_EQ(notes, std::vector<std::string>{"danmaku: 1 comment without text skipped"});
 }
 
 // ---- round trip
