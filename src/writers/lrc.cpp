@@ -19,14 +19,25 @@ void put_tag(Out& out, int64_t cs) {
 
 } // namespace
 
-void write_lrc(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {
+void write_lrc(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes) {
+    // The reader holds times up to INT32_MAX milliseconds.
+    constexpr int64_t kMax = INT32_MAX / 10;
     CueLines lines(cues, Markup::Plain, ws);
     const std::vector<size_t> order = order_by_start(cues);
     // Each cue's tag, one centisecond after the one before at least: the reader joins lyrics
-    // of one moment into one cue.
+    // of one moment into one cue. Past the largest time there is no room: such cues share it.
     std::vector<int64_t> starts(order.size());
-    for (size_t k = 0; k < order.size(); ++k)
+    size_t shared = 0;
+    for (size_t k = 0; k < order.size(); ++k) {
         starts[k] = std::max(to_centiseconds(cues.cue(order[k]).start_ms), k ? starts[k - 1] + 1 : 0);
+        if (starts[k] > kMax) {
+            starts[k] = kMax;
+            ++shared;
+        }
+    }
+    if (shared)
+        notes.push_back(std::to_string(shared) + (shared == 1 ? " cue" : " cues") +
+                        " past the largest time LRC holds (596:31:23.64) written there, joined with the cue before");
     for (size_t k = 0; k < order.size(); ++k) {
         const CueData c = cues.cue(order[k]);
         const std::vector<std::string>& text = lines.of(order[k]);
@@ -41,8 +52,8 @@ void write_lrc(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {
         }
         // A cue that is not empty keeps one centisecond, however short.
         if (c.end_ms <= c.start_ms) continue;
-        const int64_t end = std::max(to_centiseconds(c.end_ms), starts[k] + 1);
-        if (k + 1 == order.size() || starts[k + 1] > end) {
+        const int64_t end = std::min(std::max(to_centiseconds(c.end_ms), starts[k] + 1), kMax);
+        if (end > starts[k] && (k + 1 == order.size() || starts[k + 1] > end)) {
             put_tag(out, end);
             out.put('\n');
         }
