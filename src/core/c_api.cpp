@@ -19,9 +19,8 @@ std::string_view cstr_view(const char* text) { return text ? std::string_view(te
 int run_parser(sub_format id, std::string_view text) {
     Store st;
     st.prior_cues = static_cast<size_t>(std::max(g_sub.count, 0));
-    const uint64_t refusals = store_failures();
     int rc = guard_oom([&] { return format_info(id)->parse(st, text); });
-    if (store_failures() != refusals) rc = SUB_ERR_NOMEM;
+    if (st.lost_data) rc = SUB_ERR_NOMEM;
     const int exported = export_records(st, g_sub, false);
     return exported != SUB_OK ? exported : rc;
 }

@@ -14,13 +14,6 @@
 #define CUEKIT_PRINTF(fmt_index, first_arg)
 #endif
 
-namespace cuekit {
-
-// Counts one refusal of the cue store (see store_failures).
-void count_store_refusal();
-
-} // namespace cuekit
-
 #include "core/store.hpp"
 
 namespace cuekit {
@@ -67,10 +60,6 @@ int strlist_push(sub_strlist& list, std::string_view s);
 void strlist_free(sub_strlist& list);
 // A state as after a reset (format SUB_FORMAT_AUTO).
 sub_state make_empty_state();
-// How often the cue store refused a cue or a line on this thread so far. Parsers go on past
-// such a refusal, so the driver compares this before and after a parser to tell a complete
-// result from one that silently lost data.
-uint64_t store_failures();
 
 // The common end of a parser: success as `id` when `found`, otherwise the error text
 // `no_cues_error` and SUB_ERR_PARSE. Without `found`, a cue in the store (or in the records
@@ -154,13 +143,7 @@ int decode_into(Store& st, const void* data, size_t len, const char* encoding);
 int detect_format(const void* data, size_t len, const char* filename);
 int ext_hint(const char* filename);
 int build_json(sub_state& st);
-// The result document of a state as a malloc'd text, or nullptr when it cannot be written.
-char* write_json(const sub_state& st);
-char* write_json(const Store& st);
-// The document of a store handed to `sink` piece by piece; false when the sink refused a
-// piece or memory ran out.
-using JsonSinkFn = bool (*)(void* context, const char* data, size_t size);
-bool stream_json(const Store& st, JsonSinkFn sink, void* context);
+// The result document: write_json and stream_json (core/cues.hpp).
 // Appends the store's result to the C records of `out` (cues, warnings, text, format, error
 // text, and the JSON document when `with_json`). SUB_OK, or SUB_ERR_NOMEM when memory ran
 // out; the cues of `out` are then as before.

@@ -1,6 +1,6 @@
 // The C++ interface: each Result owns a lean store of its own.
 #include "cuekit.hpp"
-#include "core/core.hpp"
+#include "core/cues.hpp"
 
 #include <new>
 

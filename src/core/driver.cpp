@@ -12,9 +12,9 @@ namespace {
 int call_parser(Store& st, int format, std::string_view text) {
     const FormatInfo* f = format_info(format);
     if (!f) return SUB_ERR_FORMAT;
-    const uint64_t refusals = store_failures();
+    st.lost_data = false;
     const int rc = guard_oom([&] { return f->parse(st, text); });
-    return store_failures() != refusals ? SUB_ERR_NOMEM : rc;
+    return st.lost_data ? SUB_ERR_NOMEM : rc;
 }
 
 int run(Store& st, const void* data, size_t len, int format, const char* encoding, bool borrow) {

@@ -4,7 +4,7 @@
 // size in memory. Lines that are not valid UTF-8 (the decoder lets a few invalid bytes
 // through) are written with U+FFFD for each ill-formed part, so the document is never refused
 // for a line's content; the accessors keep the bytes as they are.
-#include "core/core.hpp"
+#include "core/cues.hpp"
 #include "text/decimal.hpp"
 
 #include <algorithm>
@@ -368,43 +368,6 @@ private:
     std::string_view text_;
 };
 
-// The document's cues read from the C records or from the lean store.
-struct RecordCues {
-    const sub_state& st;
-    size_t count() const { return static_cast<size_t>(st.count); }
-    size_t text_len() const { return static_cast<size_t>(st.text_len); }
-    const char* format() const { return format_name(st.format); }
-    int32_t start(size_t i) const { return st.cues[i].start_ms; }
-    int32_t end(size_t i) const { return st.cues[i].end_ms; }
-    size_t line_count(size_t i) const { return static_cast<size_t>(st.cues[i].lines.count); }
-    std::string_view line(size_t i, size_t j) const { return st.cues[i].lines.items[j]; }
-    const sub_cue* danmaku(size_t i) const { return st.cues[i].is_danmu ? &st.cues[i] : nullptr; }
-    KnownText known() const { return {{}, TextForm::flawed}; } // the records hold copies of their own
-};
-
-// A snapshot of the store's arrays: held by value in the writer, its pointers are known not
-// to change when bytes are stored through the output cursor (a char store may alias anything,
-// so members read through a reference were loaded again for every line).
-struct StoreCues {
-    explicit StoreCues(const Store& st)
-        : r(st.records()), text(st.text()), form(st.text_form()), format_id(st.format) {}
-    detail::Records r;
-    std::string_view text;
-    TextForm form;
-    int32_t format_id;
-    size_t count() const { return r.count; }
-    size_t text_len() const { return text.size(); }
-    KnownText known() const { return {text, form}; }
-    const char* format() const { return format_name(format_id); }
-    int32_t start(size_t i) const { return r.cues[i].start_ms; }
-    int32_t end(size_t i) const { return r.cues[i].end_ms; }
-    size_t line_count(size_t i) const { return r.cues[i].line_count; }
-    std::string_view line(size_t i, size_t j) const {
-        return detail::line_view(r.lines, r.wide_lines, r.text, r.arena, r.cues[i].first_line + j);
-    }
-    const DanmakuRecord* danmaku(size_t i) const { return r.danmaku && r.danmaku[i].is_danmu ? &r.danmaku[i] : nullptr; }
-};
-
 // The length of the next piece of a long line: at most `max` bytes, never cutting a UTF-8
 // sequence (a cut in one would read as ill-formed on both sides).
 size_t piece_length(std::string_view s, size_t max) {
@@ -416,13 +379,39 @@ size_t piece_length(std::string_view s, size_t max) {
     return continuation(cut) ? max : cut;
 }
 
+// One line of a cue as a JSON string, after a comma unless it is the first.
+[[gnu::always_inline]] inline bool put_line(Buffer& out, std::string_view line, bool first, const KnownText& known) {
+    // The quotes, a comma and the escaper's 16 bytes of overshoot beside 6 bytes a byte.
+    constexpr size_t kExtra = 24;
+    constexpr size_t kPiece = (Buffer::kPieceMax - kExtra) / 6;
+    char* p = out.reserve(std::min(line.size(), kPiece) * 6 + kExtra);
+    if (!p) return false;
+    if (!first) *p++ = ',';
+    *p++ = '"';
+    // A long line is escaped piece by piece, each with a reservation of its own.
+    for (;;) {
+        const size_t take = piece_length(line, kPiece);
+        const std::string_view piece = line.substr(0, take);
+        p = Buffer::escaped(p, piece, known.holds(piece));
+        line.remove_prefix(take);
+        if (line.empty()) break;
+        out.commit(p);
+        p = out.reserve(std::min(line.size(), kPiece) * 6 + kExtra);
+        if (!p) return false;
+    }
+    *p++ = '"';
+    out.commit(p);
+    return true;
+}
+
 template <typename Cues>
-bool write_document(const Cues& cues, Buffer& out) {
+bool write_document(const Cues& cues, LineSource stand_in, Buffer& out) {
     const Cues src = cues; // a local copy: see StoreCues
     RealText real;
-    const KnownText known = src.known();
+    const KnownText known(src.text(), src.text_form());
+    const KnownText none({}, TextForm::flawed);
     out.put(R"({"format":")");
-    out.put(src.format());
+    out.put(format_name(src.format_id()));
     out.put(R"(","cues":[)");
     const size_t n = src.count();
     for (size_t i = 0; i < n; ++i) {
@@ -436,29 +425,14 @@ bool write_document(const Cues& cues, Buffer& out) {
         p = Buffer::integer(p, src.end(i));
         p = Buffer::lit(p, R"(,"lines":[)");
         out.commit(p);
-        const size_t lines = src.line_count(i);
-        for (size_t j = 0; j < lines; ++j) {
-            std::string_view line = src.line(i, j);
-            // The quotes, a comma and the escaper's 16 bytes of overshoot beside 6 bytes a byte.
-            constexpr size_t kExtra = 24;
-            constexpr size_t kPiece = (Buffer::kPieceMax - kExtra) / 6;
-            p = out.reserve(std::min(line.size(), kPiece) * 6 + kExtra);
-            if (!p) return false;
-            if (j) *p++ = ',';
-            *p++ = '"';
-            // A long line is escaped piece by piece, each with a reservation of its own.
-            for (;;) {
-                const size_t take = piece_length(line, kPiece);
-                const std::string_view piece = line.substr(0, take);
-                p = Buffer::escaped(p, piece, known.holds(piece));
-                line.remove_prefix(take);
-                if (line.empty()) break;
-                out.commit(p);
-                p = out.reserve(std::min(line.size(), kPiece) * 6 + kExtra);
-                if (!p) return false;
-            }
-            *p++ = '"';
-            out.commit(p);
+        if (stand_in.of) {
+            const std::vector<std::string>& lines = stand_in.of(stand_in.context, i);
+            for (size_t j = 0; j < lines.size(); ++j)
+                if (!put_line(out, lines[j], j == 0, none)) return false;
+        } else {
+            const size_t lines = src.line_count(i);
+            for (size_t j = 0; j < lines; ++j)
+                if (!put_line(out, src.line(i, j), j == 0, known)) return false;
         }
         p = out.reserve(128);
         if (!p) return false;
@@ -481,26 +455,24 @@ bool write_document(const Cues& cues, Buffer& out) {
     return out.reserve(0) != nullptr;
 }
 
-template <typename Cues>
-char* write_text(const Cues& src) {
-    Buffer out(src.text_len() + src.count() * 48 + 64);
-    try {
-        if (!write_document(src, out)) return nullptr;
-    } catch (const std::bad_alloc&) { // a font size's text
-        return nullptr;
-    }
-    return out.release();
-}
-
 } // namespace
 
-char* write_json(const sub_state& st) { return write_text(RecordCues{st}); }
-char* write_json(const Store& st) { return write_text(StoreCues(st)); }
+char* write_json(const CueView& cues, LineSource lines) {
+    return cues.visit([&](const auto& src) -> char* {
+        Buffer out(src.text_len() + src.count() * 48 + 64);
+        try {
+            if (!write_document(src, lines, out)) return nullptr;
+        } catch (const std::bad_alloc&) { // a font size's text
+            return nullptr;
+        }
+        return out.release();
+    });
+}
 
-bool stream_json(const Store& st, JsonSinkFn sink, void* context) {
+bool stream_json(const CueView& cues, JsonSinkFn sink, void* context, LineSource lines) {
     Buffer out(sink, context);
     try {
-        if (!write_document(StoreCues(st), out)) return false;
+        if (!cues.visit([&](const auto& src) { return write_document(src, lines, out); })) return false;
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -511,7 +483,7 @@ int build_json(sub_state& st) {
     std::free(st.json);
     st.json = nullptr;
     try {
-        st.json = write_json(st);
+        st.json = write_json(CueView(st));
     } catch (const std::bad_alloc&) { // a font size's text; the document is simply absent
         st.json = nullptr;
     }

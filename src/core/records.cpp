@@ -1,6 +1,6 @@
 // The C interface's records made from a lean store: every line its own NUL-terminated copy
 // in a list of its own, with the capacities the records' own growth rules would have left.
-#include "core/core.hpp"
+#include "core/cues.hpp"
 
 #include <climits>
 #include <cstdlib>

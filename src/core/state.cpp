@@ -22,19 +22,7 @@ bool next_capacity(int32_t capacity, int32_t first, int32_t& out) {
     return true;
 }
 
-thread_local uint64_t g_store_failures = 0;
-
-// Counts the refusal; returns `result` unchanged.
-int refused(int result) {
-    ++g_store_failures;
-    return result;
-}
-
 } // namespace
-
-uint64_t store_failures() { return g_store_failures; }
-
-void count_store_refusal() { ++g_store_failures; }
 
 sub_state make_empty_state() {
     sub_state st;
@@ -46,14 +34,14 @@ sub_state make_empty_state() {
 int strlist_push(sub_strlist& list, std::string_view s) {
     if (list.count == list.capacity) {
         int32_t cap = 0;
-        if (!next_capacity(list.capacity, 4, cap)) return refused(-1);
+        if (!next_capacity(list.capacity, 4, cap)) return -1;
         void* grown = std::realloc(list.items, static_cast<size_t>(cap) * sizeof(char*));
-        if (!grown) return refused(-1);
+        if (!grown) return -1;
         list.items = static_cast<char**>(grown);
         list.capacity = cap;
     }
     char* copy = dup_bytes(s);
-    if (!copy) return refused(-1);
+    if (!copy) return -1;
     list.items[list.count++] = copy;
     return 0;
 }
@@ -76,7 +64,7 @@ int cue_add(sub_state& st, int32_t start_ms, int32_t end_ms) {
             grown = std::realloc(st.cues, static_cast<size_t>(cap) * sizeof(sub_cue));
         if (!grown) {
             set_error(st, "oom");
-            return refused(-1);
+            return -1;
         }
         st.cues = static_cast<sub_cue*>(grown);
         st.capacity = cap;

@@ -93,6 +93,7 @@ void Store::reset() {
 }
 
 void Store::clear_cues() {
+    lost_data = false;
     cues_.reset();
     lines_.reset();
     wide_lines_.reset();
@@ -205,7 +206,7 @@ int cue_add(Store& st, int32_t start_ms, int32_t end_ms) {
     const int i = st.add_cue(start_ms, end_ms);
     if (i < 0) {
         set_error(st, "oom");
-        count_store_refusal();
+        st.lost_data = true;
     }
     return i;
 }
@@ -214,7 +215,7 @@ int cue_add_line(Store& st, int index, std::string_view s) {
     // An index that is no cue (a refused cue_add) is the caller's -1, not a new refusal.
     if (index < 0) return -1;
     if (st.add_line(index, s) == 0) return 0;
-    count_store_refusal();
+    st.lost_data = true;
     return -1;
 }
 

@@ -148,6 +148,10 @@ public:
     // Cues that the C records held before a C building block ran a parser on them: they
     // count for the "no cues" decision of finish_parse.
     size_t prior_cues = 0;
+    // The store refused a cue, a line or a comment's style since its cues were last cleared.
+    // Parsers go on past a refusal, so their success (or their "nothing found") would hide
+    // the loss; the driver reads this after each one.
+    bool lost_data = false;
 
 private:
     std::string_view line_at(size_t k) const {

@@ -50,7 +50,7 @@ bool add_danmaku(Store& st, int32_t start_ms, const DanmakuStyle& style, std::st
     if (idx < 0) return false;
     // The colour is already the low 24 bits (danmaku_color).
     if (!st.set_danmaku(idx, {style.mode, style.color, style.fontsize, 1})) {
-        count_store_refusal();
+        st.lost_data = true;
         return false;
     }
     // A comment of nothing but line breaks is stored as an empty comment is.

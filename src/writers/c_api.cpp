@@ -68,7 +68,7 @@ int sub_write(const char* target, const sub_write_options* opts, char** out, siz
     Buffer buf;
     const int rc = guard_oom([&] {
         Notes notes;
-        const int r = write_cues(StateView(g_sub), target, ws, buffer_sink, &buf, notes);
+        const int r = write_cues(CueView(g_sub), target, ws, buffer_sink, &buf, notes);
         for (const std::string& n : notes) warn(g_sub, "%s", n.c_str());
         return r;
     });

@@ -9,25 +9,6 @@
 namespace cuekit {
 namespace {
 
-class ResultView final : public CueView {
-public:
-    ResultView(const Result& r, const Store& st) : r_(r), st_(st) {}
-    size_t size() const override { return r_.size(); }
-    CueData cue(size_t i) const override {
-        const CueRef c = r_[i];
-        return {c.start_ms(), c.end_ms(), c.is_danmu(), c.mode(), c.color(), c.fontsize(), c.line_count()};
-    }
-    std::string_view line(size_t i, size_t j) const override { return r_[i].line(j); }
-    int source_format() const override { return static_cast<int>(r_.format()); }
-    char* json(bool strip) const override {
-        return !strip || source_markup(st_.format) == Markup::Plain ? write_json(st_) : stripped_json(*this);
-    }
-
-private:
-    const Result& r_;
-    const Store& st_;
-};
-
 WriteSettings settings_of(const WriteOptions& o) {
     WriteSettings ws;
     ws.strip = o.strip;
@@ -57,7 +38,7 @@ int Result::write_to(std::string_view target, const Sink& sink, const WriteOptio
     if (!find_target(target)) return 1;
     if (!ok() || !store_) return 5;
     Notes kept;
-    const int rc = write_cues(ResultView(*this, *store_), target, settings_of(options), call_sink,
+    const int rc = write_cues(CueView(*store_), target, settings_of(options), call_sink,
                               const_cast<Sink*>(&sink), kept);
     if (notes) *notes = std::move(kept);
     return rc;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <optional>
 
 namespace cuekit {
 namespace {
@@ -140,43 +141,25 @@ void CueLines::split_breaks() {
     lines_.swap(split_);
 }
 
-char* stripped_json(const CueView& view) {
-    // A copy of the cues whose lines are the text alone.
-    sub_state copy = make_empty_state();
-    copy.format = view.source_format();
-    char* doc = nullptr;
-    const int rc = guard_oom([&] {
-        WriteSettings ws;
-        ws.strip = true;
-        CueLines lines(view, Markup::Plain, ws);
-        for (size_t i = 0; i < view.size(); ++i) {
-            const CueData c = view.cue(i);
-            const int k = cue_add(copy, c.start_ms, c.end_ms);
-            if (k < 0) return 4;
-            sub_cue& d = copy.cues[k];
-            d.is_danmu = c.danmu ? 1 : 0;
-            d.mode = c.mode;
-            d.color = c.color;
-            d.fontsize = c.fontsize;
-            for (const std::string& line : lines.of(i))
-                if (cue_add_line(copy, k, line) != 0) return 4;
-        }
-        return 0;
-    });
-    if (rc == 0) doc = write_json(copy);
-    state_reset(copy);
-    return doc;
-}
-
-char* StateView::json(bool strip) const {
-    if (!strip || source_markup(st_.format) == Markup::Plain) return write_json(st_);
-    return stripped_json(*this);
-}
-
 void write_json_target(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {
-    const std::unique_ptr<char, decltype(&std::free)> doc(cues.json(ws.strip), &std::free);
-    if (!doc) throw std::bad_alloc();
-    out.put(doc.get()).put('\n');
+    // Stripping hands the document each cue's lines as plain text instead of its own.
+    std::optional<CueLines> plain;
+    LineSource stand_in;
+    if (ws.strip && source_markup(cues.source_format()) != Markup::Plain) {
+        plain.emplace(cues, Markup::Plain, ws);
+        stand_in = {[](void* lines, size_t i) -> const std::vector<std::string>& { return static_cast<CueLines*>(lines)->of(i); },
+                    &*plain};
+    }
+    const auto to_out = [](void* sink, const char* p, size_t n) {
+        auto& o = *static_cast<Out*>(sink);
+        o.put(std::string_view(p, n));
+        return !o.failed();
+    };
+    if (!stream_json(cues, to_out, &out, stand_in)) {
+        if (!out.failed()) throw std::bad_alloc(); // otherwise the sink's refusal is the result
+        return;
+    }
+    out.put('\n');
 }
 
 void write_txt(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {

@@ -1,9 +1,9 @@
-// What the writers share: a read-only view of a result's cues, the buffered output they write
-// through, the settings of one write, markup translation, and the one table of targets.
-// Writers never see the cue store itself, only a CueView, so they do not depend on how a
-// result keeps its cues.
+// What the writers share: the buffered output they write through, the settings of one write,
+// markup translation, and the one table of targets. Writers read a result through a CueView
+// (core/cues.hpp) only, so they do not depend on how a result keeps its cues.
 #pragma once
 
+#include "core/cues.hpp"
 #include "formats/formats.hpp"
 
 #include <string>
@@ -11,51 +11,6 @@
 #include <vector>
 
 namespace cuekit {
-
-// One cue without its lines.
-struct CueData {
-    int32_t start_ms = 0;
-    int32_t end_ms = 0;
-    bool danmu = false;
-    int32_t mode = 0;
-    uint32_t color = 0;
-    float fontsize = 25.0f;
-    size_t lines = 0;
-};
-
-class CueView {
-public:
-    virtual ~CueView() = default;
-    virtual size_t size() const = 0;
-    virtual CueData cue(size_t i) const = 0;
-    virtual std::string_view line(size_t i, size_t j) const = 0;
-    // The format the cues were read from (decides how their markup reads), -1 if unknown.
-    virtual int source_format() const = 0;
-    // The result document (json target) as a malloc'd text, nullptr when it cannot be made.
-    // `strip` asks for lines without markup.
-    virtual char* json(bool strip) const = 0;
-};
-
-// A view of a parse state (the C interface's g_sub, or any other state).
-class StateView final : public CueView {
-public:
-    explicit StateView(const sub_state& st) : st_(st) {}
-    size_t size() const override { return static_cast<size_t>(st_.count); }
-    CueData cue(size_t i) const override {
-        const sub_cue& c = st_.cues[i];
-        return {c.start_ms, c.end_ms, c.is_danmu != 0, c.mode, c.color, c.fontsize, static_cast<size_t>(c.lines.count)};
-    }
-    std::string_view line(size_t i, size_t j) const override { return st_.cues[i].lines.items[j]; }
-    int source_format() const override { return st_.format; }
-    char* json(bool strip) const override;
-
-private:
-    const sub_state& st_;
-};
-
-// The result document of `view` with every line reduced to its text, as a malloc'd text;
-// nullptr when it cannot be made.
-char* stripped_json(const CueView& view);
 
 // Where written bytes go: false from the sink means it could not take them.
 using SinkFn = bool (*)(void* ctx, const char* data, size_t len);

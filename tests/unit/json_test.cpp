@@ -1,5 +1,5 @@
 // The JSON result document.
-#include "core/core.hpp"
+#include "core/cues.hpp"
 #include "test_util.hpp"
 
 #include <gtest/gtest.h>
