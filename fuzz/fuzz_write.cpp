@@ -66,6 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string text(out, len);
         std::free(out);
         if (t.reads_as < -1 || cues == 0) continue;
+        // Detection names the target, whatever the cue text quotes.
+        if (sub_detect_format(text.data(), text.size(), nullptr) != t.reads_as) fail(t.name, "written text detected as another format");
         // Read back on a state of its own so the result being written stays.
         cuekit::Result back = cuekit::parse(text, static_cast<cuekit::Format>(t.reads_as));
         if (back.code() == 4) continue;
