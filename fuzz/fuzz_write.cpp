@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         opts.canvas_width = 16;
         opts.canvas_height = 16;
     }
+    if (sub_write_options_check(&opts)) fail("options", "valid options refused");
     const int cues = sub_cue_count();
     // The cues written, as the round-trip check takes them.
     std::vector<cuekit_round_trip::Written> written;
@@ -59,6 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const Target& t : kTargets) {
         char* out = nullptr;
         size_t len = 0;
+        const char* name = sub_target_name(sub_target_from_name(t.name));
+        if (!name || std::strcmp(name, t.name) != 0) fail(t.name, "target not found by name");
         const int rc = sub_write(t.name, &opts, &out, &len);
         if (rc == 4) continue;
         if (rc != 0 || !out) fail(t.name, "a parsed result could not be written");

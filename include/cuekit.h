@@ -175,7 +175,40 @@ const char *sub_format_name(int id);
  * match: the names are lower case. */
 int sub_format_from_name(const char *name);
 
+/* The further names of format `id` (aliases such as "ssa"), k = 0 onwards; NULL past the
+ * last, or for an identifier outside the table. Static strings. */
+const char *sub_format_alias(int id, int k);
+/* The file extensions of format `id`, dot included, lower case, the usual one first (k = 0);
+ * NULL past the last, or for an identifier outside the table. Static strings. */
+const char *sub_format_extension(int id, int k);
+
+/* ---- Write targets (pure) ----------------------------------------------------------
+ * Targets are numbered 0 to sub_target_count() - 1, in the order of their names: srt, vtt,
+ * ass, ttml, lrc, txt, json. A target that writes one of the formats also goes by the
+ * format's aliases and extensions. */
+#define SUB_TARGET_UNKNOWN (-1)
+int sub_target_count(void);
+/* "srt", "vtt", ... ; NULL outside the range. A static string. */
+const char *sub_target_name(int target);
+/* The extensions a file of the target takes, dot included, lower case, the usual one first
+ * (k = 0); NULL past the last or outside the range. Static strings. */
+const char *sub_target_extension(int target, int k);
+/* The target of a name: a target's name or an alias of the format it writes ("ssa"), ASCII
+ * case ignored. SUB_TARGET_UNKNOWN for anything else, NULL included. */
+int sub_target_from_name(const char *name);
+/* The target a file name's last extension names ("x.webvtt", "a.SSA", "b.dfxp"), ASCII case
+ * ignored. SUB_TARGET_UNKNOWN when it names none, NULL included. */
+int sub_target_from_path(const char *path);
+
 /* ---- Writing and time operations ([g_sub]) ----------------------------------------- */
+
+/* Result codes of sub_write() and of the C++ Result::write_to(). The values are fixed; 1 and
+ * 5 are not SUB_ERR_FORMAT and SUB_ERR_PARSE, whatever their values. */
+#define SUB_WRITE_OK 0
+#define SUB_WRITE_BAD_ARGUMENT 1 /* unknown target, an option out of range or a NULL argument */
+#define SUB_WRITE_NOMEM 4        /* out of memory */
+#define SUB_WRITE_NO_RESULT 5    /* no successful parse to write */
+#define SUB_WRITE_SINK 6         /* the sink refused the text (C++ write_to; never sub_write) */
 
 /* Options of sub_write(). sub_write_options_init() sets the defaults; zero values are not
  * defaults. The canvas, font and scale apply to every ASS script; the rest to danmaku. */
@@ -193,11 +226,17 @@ typedef struct sub_write_options {
 } sub_write_options;
 
 void sub_write_options_init(sub_write_options *opts);
+/* NULL when every option of `opts` is within its range (opts NULL: the defaults, which are);
+ * otherwise the first option that is not, with its range, as a static text such as
+ * "opacity: expected a number from 0 to 1" (the canvas is "canvas", both sides). Pure. */
+const char *sub_write_options_check(const sub_write_options *opts);
 
-/* Writes the cues of the last successful parse as `target`: "srt", "vtt", "ass", "ttml",
- * "lrc", "txt" or "json". *out receives a malloc'd NUL-terminated text (free() it) and
- * *out_len its length. opts NULL means the defaults. Returns 0; 1 unknown target or an
- * option out of range; 4 out of memory; 5 no parse result. What the writer leaves out
+/* Writes the cues of the last successful parse as `target`, a name sub_target_from_name()
+ * knows ("srt", "vtt", "ass", "ttml", "lrc", "txt", "json", ...). *out receives a malloc'd
+ * NUL-terminated text (free() it) and *out_len its length (out_len may be NULL). opts NULL
+ * means the defaults. Returns SUB_WRITE_OK; SUB_WRITE_BAD_ARGUMENT for an unknown target, an
+ * option out of range (sub_write_options_check() says which) or target or out NULL;
+ * SUB_WRITE_NOMEM; SUB_WRITE_NO_RESULT when no parse succeeded. What the writer leaves out
  * (danmaku it cannot lay out) is reported as warnings (sub_warning). */
 int sub_write(const char *target, const sub_write_options *opts, char **out, size_t *out_len);
 

@@ -55,7 +55,43 @@ struct WriteOptions {
     bool danmaku_overlap = false;
 };
 
-// Takes written text piece by piece; false when it cannot (the write then fails with 6).
+// A write option that takes a real number, with its closed range.
+struct NumberOption {
+    const char* name; // as WriteOptions spells it: "font_scale", "opacity", ...
+    double WriteOptions::*field;
+    double min;
+    double max;
+};
+struct NumberOptions {
+    const NumberOption* first;
+    const NumberOption* last;
+    const NumberOption* begin() const { return first; }
+    const NumberOption* end() const { return last; }
+};
+// The options that take a real number, in the order of WriteOptions.
+NumberOptions number_options();
+
+// What is wrong with a set of write options: the first one out of its range, or nothing.
+struct OptionProblem {
+    std::string_view option;   // "canvas" (either side), "font", "font_scale", ...; empty: none
+    std::string_view expected; // what it takes, e.g. "expected a number from 0 to 1"
+    double min = 0;            // the range of the number, or of each side of the canvas
+    double max = 0;
+    explicit operator bool() const { return !option.empty(); }
+};
+// The one check of write options; write_to() refuses what it refuses. Never throws.
+OptionProblem check_options(const WriteOptions& options);
+
+// Write targets, numbered as the C interface numbers them (sub_target_count() of them). The
+// name or alias ("SRT", "ssa") of a target, ASCII case ignored, or SUB_TARGET_UNKNOWN.
+int target_from_name(std::string_view name);
+// The target a file name's last extension names ("x.webvtt", "a.SSA"), or SUB_TARGET_UNKNOWN.
+int target_from_path(std::string_view path);
+// The name of target `target` ("srt"), empty outside the range.
+std::string_view target_name(int target);
+
+// Takes written text piece by piece; false when it cannot (the write then fails with
+// SUB_WRITE_SINK).
 using Sink = std::function<bool(std::string_view)>;
 
 namespace detail {
@@ -222,15 +258,19 @@ public:
     // stops the writing, and so does running out of memory; both return false.
     bool write_json(bool (*sink)(void* context, const char* data, std::size_t size), void* context) const;
 
-    // Writes the cues as `target` ("srt", "vtt", "ass", "ttml", "lrc", "txt", "json"; or
-    // the Format of one of the first five) to `sink`. 0; 1 unknown target or an option out of
-    // range; 4 out of memory; 5 a failed parse; 6 the sink refused. What the writer leaves out
-    // (danmaku it cannot lay out) is described in `notes` when given.
+    // Writes the cues as `target` (a name target_from_name() knows: "srt", "vtt", "ass",
+    // "ttml", "lrc", "txt", "json", ...; or the Format of one of the first five) to `sink`.
+    // SUB_WRITE_OK; SUB_WRITE_BAD_ARGUMENT for an unknown target or an option out of range
+    // (check_options() says which); SUB_WRITE_NOMEM; SUB_WRITE_NO_RESULT after a failed parse;
+    // SUB_WRITE_SINK when the sink refused. What the writer leaves out (danmaku it cannot lay
+    // out) is described in `notes` when given.
     int write_to(std::string_view target, const Sink& sink, const WriteOptions& options = {},
                  std::vector<std::string>* notes = nullptr) const;
     int write_to(Format target, const Sink& sink, const WriteOptions& options = {},
                  std::vector<std::string>* notes = nullptr) const;
-    // The same into a string; std::invalid_argument for results 1 and 5, std::bad_alloc for 4.
+    // The same into a string; std::invalid_argument for SUB_WRITE_BAD_ARGUMENT (saying which
+    // option, when one is out of range) and SUB_WRITE_NO_RESULT, std::bad_alloc for
+    // SUB_WRITE_NOMEM.
     std::string write(std::string_view target, const WriteOptions& options = {}) const;
     std::string write(Format target, const WriteOptions& options = {}) const;
 

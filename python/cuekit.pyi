@@ -5,6 +5,8 @@ from collections.abc import Iterable, Iterator, Sequence
 from typing import Any, overload
 
 __version__: str
+# The names Result.write takes as its target, in the library's order.
+TARGETS: tuple[str, ...]
 
 _Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
@@ -71,7 +73,8 @@ class Result:
     def write(self, target: str, *, strip: bool = False, canvas: tuple[int, int] = (1920, 1080), font: str = "",
               font_scale: float = 1.0, opacity: float = 1.0, scroll_time: float = 8.0, fixed_time: float = 4.0,
               lanes: float = 0.8, danmaku_overlap: bool = False) -> str:
-        """The cues written as target ('srt', 'vtt', 'ass', 'ttml', 'lrc', 'txt' or 'json'), as `cuekit --to` writes them."""
+        """The cues written as target (one of TARGETS, any case), as `cuekit --to` writes them. ValueError
+        names an unknown target, or the option out of range and its range."""
 
 class ParseMany(Iterator[tuple[Any, Result | Exception]]):
     def __next__(self) -> tuple[Any, Result | Exception]: ...

@@ -163,6 +163,14 @@ struct CueIterator {
     std::size_t next = 0;
 };
 
+// The write targets' names, "srt, vtt, ... or json".
+std::string target_list() {
+    std::string list;
+    const int n = sub_target_count();
+    for (int t = 0; t < n; ++t) list.append(t == 0 ? "" : t + 1 == n ? " or " : ", ").append(sub_target_name(t));
+    return list;
+}
+
 std::size_t checked_index(Py_ssize_t i, std::size_t size) {
     const auto n = static_cast<Py_ssize_t>(size);
     if (i < 0) i += n;
@@ -496,6 +504,9 @@ PYBIND11_MODULE(cuekit, m) {
     docs.disable_function_signatures(); // each docstring states its signature in Python terms
     m.doc() = kModuleDoc;
     m.attr("__version__") = CUEKIT_VERSION_STRING;
+    pyb::list targets;
+    for (int t = 0; t < sub_target_count(); ++t) targets.append(sub_target_name(t));
+    m.attr("TARGETS") = pyb::tuple(targets);
 
     pyb::dict scope;
     scope["__name__"] = "cuekit";
@@ -539,7 +550,12 @@ PYBIND11_MODULE(cuekit, m) {
 
     pyb::class_<CueList>(m, "CueList", "The cues of a Result: a read-only sequence of Cue.")
         .def("__len__", &CueList::size)
-        .def("__getitem__", [](const CueList& l, Py_ssize_t i) { return Cue{l.owner, checked_index(i, l.size())}; })
+        .def("__getitem__", [](const CueList& l, const pyb::int_& i) {
+            // An index past any size is out of range, as in a list, not a failed conversion.
+            const Py_ssize_t k = PyNumber_AsSsize_t(i.ptr(), PyExc_IndexError);
+            if (k == -1 && PyErr_Occurred()) throw pyb::error_already_set();
+            return Cue{l.owner, checked_index(k, l.size())};
+        })
         .def("__getitem__", [](const CueList& l, const pyb::slice& s) {
             Py_ssize_t start = 0, stop = 0, step = 0, n = 0;
             if (!s.compute(static_cast<Py_ssize_t>(l.size()), &start, &stop, &step, &n)) throw pyb::error_already_set();
@@ -589,16 +605,19 @@ PYBIND11_MODULE(cuekit, m) {
                 const pyb::gil_scoped_release unlocked;
                 rc = r.write_to(target, [&](std::string_view s) { out.append(s); return true; }, o);
             }
-            if (rc == 4) throw std::bad_alloc();
-            if (rc != 0) throw pyb::value_error("unknown target " + target + " or an option out of range");
-            return text(out);
+            if (rc == SUB_WRITE_NOMEM) throw std::bad_alloc();
+            if (rc == SUB_WRITE_OK) return text(out);
+            if (const cuekit::OptionProblem p = cuekit::check_options(o))
+                throw pyb::value_error(std::string(p.option) + ": " + std::string(p.expected));
+            throw pyb::value_error("unknown target " + target + " (" + target_list() + ")");
         }, pyb::arg("target"), pyb::kw_only(), pyb::arg("strip") = false, pyb::arg("canvas") = std::pair<int, int>(1920, 1080),
            pyb::arg("font") = "", pyb::arg("font_scale") = 1.0, pyb::arg("opacity") = 1.0, pyb::arg("scroll_time") = 8.0,
            pyb::arg("fixed_time") = 4.0, pyb::arg("lanes") = 0.8, pyb::arg("danmaku_overlap") = false,
            "write(target, *, strip=False, canvas=(1920, 1080), font='', font_scale=1.0, opacity=1.0,\n"
            "      scroll_time=8.0, fixed_time=4.0, lanes=0.8, danmaku_overlap=False) -> str\n\n"
-           "The cues written as target: 'srt', 'vtt', 'ass', 'ttml', 'lrc', 'txt' or 'json', as `cuekit --to`\n"
-           "writes them. ValueError for an unknown target or an option out of range.")
+           "The cues written as target, one of TARGETS (any case; format aliases such as 'ssa' too), as\n"
+           "`cuekit --to` writes them. ValueError for an unknown target or an option out of range,\n"
+           "naming the option and its range.")
         .def("__repr__", [](const cuekit::Result& r) {
             return "<cuekit.Result format=" + std::string(r.format_name()) + " cues=" + std::to_string(r.size()) +
                    " warnings=" + std::to_string(r.warnings().size()) + ">";

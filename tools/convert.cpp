@@ -17,14 +17,6 @@
 namespace tool {
 namespace {
 
-constexpr std::array<std::string_view, 7> kTargets{"srt", "vtt", "ass", "ttml", "lrc", "txt", "json"};
-
-bool known_target(std::string_view t) {
-    for (const std::string_view k : kTargets)
-        if (k == t) return true;
-    return false;
-}
-
 bool read_double(std::string_view s, double& v) {
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     return ec == std::errc() && end == s.data() + s.size() && std::isfinite(v);
@@ -37,26 +29,24 @@ bool read_int(std::string_view s, T& v) {
     return ec == std::errc() && end == s.data() + s.size();
 }
 
-// A number option of the ASS and danmaku settings, with the range the library accepts.
-struct NumberOption {
-    std::string_view name;
-    double cuekit::WriteOptions::*field;
-    double lo, hi;
-};
-constexpr std::array<NumberOption, 5> kNumbers{{
-    {"--font-scale", &cuekit::WriteOptions::font_scale, 0.01, 100},
-    {"--opacity", &cuekit::WriteOptions::opacity, 0, 1},
-    {"--scroll-time", &cuekit::WriteOptions::scroll_time, 0.1, 3600},
-    {"--fixed-time", &cuekit::WriteOptions::fixed_time, 0.1, 3600},
-    {"--lanes", &cuekit::WriteOptions::lanes, 0.01, 1},
-}};
+// The command-line name of a number option of the library: font_scale is --font-scale.
+std::string flag_of(const cuekit::NumberOption& n) {
+    std::string flag = std::string("--") + n.name;
+    for (char& ch : flag)
+        if (ch == '_') ch = '-';
+    return flag;
+}
 
-// Reads one option's value; a message when it is bad.
+// The target that a name or a file name's extension names, by its own name; "" for none.
+std::string_view target_named(int target) { return target == SUB_TARGET_UNKNOWN ? "" : cuekit::target_name(target); }
+
+// Reads one option's value; a message when it is bad. The library checks the ASS and
+// danmaku settings; a value that is no number reads as one out of every range.
 std::string read_value(std::string_view name, std::string_view v, Convert& c) {
     const std::string at = std::string(name) + " " + std::string(v) + ": ";
     if (name == "--to") {
-        if (!known_target(v)) return at + "unknown target (srt, vtt, ass, ttml, lrc, txt or json)";
-        c.target = v;
+        c.target = target_named(cuekit::target_from_name(v));
+        if (c.target.empty()) return at + "unknown target (" + target_names(", ", " or ") + ")";
     } else if (name == "-o") {
         c.out_path = v.data();
     } else if (name == "--out-dir") {
@@ -74,33 +64,37 @@ std::string read_value(std::string_view name, std::string_view v, Convert& c) {
     } else if (name == "--canvas") {
         const size_t x = v.find('x');
         int w = 0, h = 0;
-        if (x == std::string_view::npos || !read_int(v.substr(0, x), w) || !read_int(v.substr(x + 1), h) || w < 16 ||
-            h < 16 || w > 16384 || h > 16384)
-            return at + "expected WIDTHxHEIGHT from 16 to 16384 each, e.g. 1920x1080";
+        if (x == std::string_view::npos || !read_int(v.substr(0, x), w) || !read_int(v.substr(x + 1), h)) w = h = 0;
         c.write.canvas_width = w;
         c.write.canvas_height = h;
+        if (const cuekit::OptionProblem p = cuekit::check_options(c.write)) {
+            char range[96];
+            std::snprintf(range, sizeof range, "expected WIDTHxHEIGHT from %g to %g each, e.g. 1920x1080", p.min, p.max);
+            return at + range;
+        }
     } else if (name == "--font") {
-        if (v.empty() || v.find_first_of(",\r\n") != std::string_view::npos) return at + "a font name holds no comma or line break";
         c.write.font = v;
+        if (v.empty() || cuekit::check_options(c.write)) return at + "a font name holds no comma or line break";
     } else {
-        for (const NumberOption& n : kNumbers) {
-            if (n.name != name) continue;
+        for (const cuekit::NumberOption& n : cuekit::number_options()) {
+            if (flag_of(n) != name) continue;
             double d = 0;
-            if (!read_double(v, d) || d < n.lo || d > n.hi) {
-                char range[96];
-                std::snprintf(range, sizeof range, "expected a number from %g to %g", n.lo, n.hi);
-                return at + range;
-            }
-            c.write.*n.field = d;
+            c.write.*n.field = read_double(v, d) ? d : std::nan("");
+            if (const cuekit::OptionProblem p = cuekit::check_options(c.write)) return at + std::string(p.expected);
         }
     }
     return "";
 }
 
-constexpr std::array<std::string_view, 14> kValueOptions{
-    "--to", "-o", "--out-dir", "--shift", "--fps", "--canvas", "--font",
-    "--font-scale", "--opacity", "--scroll-time", "--fixed-time", "--lanes",
-};
+constexpr std::array<std::string_view, 7> kValueOptions{"--to", "-o", "--out-dir", "--shift", "--fps", "--canvas", "--font"};
+
+bool takes_value(std::string_view a) {
+    for (const std::string_view name : kValueOptions)
+        if (name == a) return true;
+    for (const cuekit::NumberOption& n : cuekit::number_options())
+        if (flag_of(n) == a) return true;
+    return false;
+}
 
 // The file name of a path, without its last extension.
 std::string_view stem(std::string_view path) {
@@ -170,28 +164,30 @@ bool read_convert_option(int argc, char** argv, int& i, Convert& c, std::string&
         c.write.danmaku_overlap = true;
         return true;
     }
-    for (const std::string_view name : kValueOptions) {
-        if (name != a) continue;
-        if (i + 1 >= argc) {
-            error = std::string(a) + ": a value must follow";
-            return true;
-        }
-        error = read_value(a, argv[++i], c);
+    if (!takes_value(a)) return false;
+    if (i + 1 >= argc) {
+        error = std::string(a) + ": a value must follow";
         return true;
     }
-    return false;
+    error = read_value(a, argv[++i], c);
+    return true;
 }
+
+std::string target_names(std::string_view sep, std::string_view last_sep) {
+    std::string list;
+    const int n = sub_target_count();
+    for (int t = 0; t < n; ++t) list.append(t == 0 ? "" : t + 1 == n ? last_sep : sep).append(cuekit::target_name(t));
+    return list;
+}
+
 
 std::string check_convert(Convert& c, size_t inputs) {
     if (c.out_path && c.out_dir) return "-o and --out-dir exclude each other";
     if (c.out_path && inputs > 1) return "-o takes a single input; use --out-dir for several";
     if (c.out_path && c.target.empty()) {
         // The target follows from the output's extension.
-        const std::string_view p = c.out_path;
-        const size_t dot = p.rfind('.');
-        const std::string_view ext = dot == std::string_view::npos ? std::string_view() : p.substr(dot + 1);
-        if (!known_target(ext)) return std::string("-o ") + c.out_path + ": name the target with --to";
-        c.target = ext;
+        c.target = target_named(cuekit::target_from_path(c.out_path));
+        if (c.target.empty()) return std::string("-o ") + c.out_path + ": name the target with --to";
     }
     if (c.out_dir && c.target.empty()) return "--out-dir needs --to";
     return "";

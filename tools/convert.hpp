@@ -30,6 +30,9 @@ struct Convert {
 // true; `error` then holds a one-line message if the value is bad. False for other arguments.
 bool read_convert_option(int argc, char** argv, int& i, Convert& c, std::string& error);
 
+// The names of the write targets with `sep` between them and `last_sep` before the last.
+std::string target_names(std::string_view sep, std::string_view last_sep);
+
 // Checks the options together, once all are read, for `inputs` named inputs: a message, or "".
 std::string check_convert(Convert& c, size_t inputs);
 

@@ -34,10 +34,10 @@ void usage(const char* prog) {
                  "  FMT: auto|srt|vtt|ass|ssa|microdvd|subviewer|ttml|ytxml|lrc|sami|bilibili|acfun\n"
                  "  ENC: detect|utf-8|utf-16le|cp1251|cp1252|gbk|big5|shift_jis|latin1|...\n"
                  "  Also: <file|folder|->... [--jsonl] [-j|--jobs N] [--no-progress] [--version]\n"
-                 "  Convert: --to srt|vtt|ass|ttml|lrc|txt|json [-o PATH|--out-dir DIR] [--strip] [--shift MS]\n"
+                 "  Convert: --to %s [-o PATH|--out-dir DIR] [--strip] [--shift MS]\n"
                  "    [--fps FROM:TO] [--canvas WxH] [--font NAME] [--font-scale F] [--opacity A]\n"
                  "    [--scroll-time S] [--fixed-time S] [--lanes F] [--danmaku-overlap]\n",
-                 prog);
+                 prog, tool::target_names("|", "|").c_str());
 }
 
 cuekit::Format format_from_name(const char* name) {

@@ -24,6 +24,13 @@ int run_parser(sub_format id, std::string_view text) {
     const int exported = export_records(st, g_sub, false);
     return exported != SUB_OK ? exported : rc;
 }
+// Entry k of one of a row's lists of names, whose unused entries are "".
+template <size_t N>
+const char* nth_name(int id, int k, std::array<std::string_view, N> FormatInfo::*list) {
+    const FormatInfo* f = format_info(id);
+    if (!f || k < 0 || static_cast<size_t>(k) >= N || (f->*list)[static_cast<size_t>(k)].empty()) return nullptr;
+    return (f->*list)[static_cast<size_t>(k)].data();
+}
 } // namespace
 
 extern "C" {
@@ -70,6 +77,9 @@ int sub_detected_format(void) { return g_sub.format; }
 
 const char* sub_format_name(int id) { return format_name(id); }
 int sub_format_from_name(const char* name) { return format_from_name(name); }
+
+const char* sub_format_alias(int id, int k) { return nth_name(id, k, &FormatInfo::aliases); }
+const char* sub_format_extension(int id, int k) { return nth_name(id, k, &FormatInfo::extensions); }
 
 void sub_set_error(const char* fmt, ...) {
     va_list ap;

@@ -9,9 +9,12 @@
 //   3. Add its row below: ranks in the detection and fallback orders (shift the others so
 //      each order stays 1..n), extensions, aliases, second chance, the markup its lines
 //      carry and whether it is danmaku. A format that can also be written gets a row in
-//      the writers' target table (writers/write.cpp).
+//      the writers' target table (writers/write.cpp) naming it: the target takes the
+//      format's aliases and extensions from here, and the tool, its messages and the Python
+//      module read the targets from the library.
 //   4. Add a row to the fallback-order test (tests/unit/driver_test.cpp), a detection case
-//      and a parser test; extend the tool's usage text, the man page and the README.
+//      and a parser test; extend the tool's usage line of format names, the man page and
+//      the README.
 //
 // A .sub file may be SubViewer rather than MicroDVD, an .xml file Bilibili danmaku rather
 // than YouTube captions, hence their second chances. SubRip accepts almost anything with an

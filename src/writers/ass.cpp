@@ -21,8 +21,8 @@ void put_ass_header(Out& out, const WriteSettings& ws, const AssStyle& style) {
         for (int k = 0; k < 8; ++k) hex[k] = kDigits[(v >> (28 - 4 * k)) & 0xF];
         out.put(std::string_view(hex, 8));
     };
-    out.put("[Script Info]\nScriptType: v4.00+\nPlayResX: ").num(static_cast<uint64_t>(ws.canvas_w));
-    out.put("\nPlayResY: ").num(static_cast<uint64_t>(ws.canvas_h));
+    out.put("[Script Info]\nScriptType: v4.00+\nPlayResX: ").num(static_cast<uint64_t>(ws.canvas_width));
+    out.put("\nPlayResY: ").num(static_cast<uint64_t>(ws.canvas_height));
     out.put("\nWrapStyle: ").num(style.wrap_style).put("\nScaledBorderAndShadow: yes\n\n[V4+ Styles]\n");
     out.put("Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, "
             "Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, "
@@ -74,12 +74,12 @@ void note_times(Notes& notes, size_t lengthened, size_t clamped, std::string_vie
 
 void write_ass(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes) {
     AssStyle style;
-    style.size = static_cast<uint64_t>(std::max(1L, std::lround(ws.canvas_h / 20.0 * ws.font_scale)));
-    style.outline = static_cast<uint64_t>(std::max(1L, std::lround(ws.canvas_h / 540.0)));
+    style.size = static_cast<uint64_t>(std::max(1L, std::lround(ws.canvas_height / 20.0 * ws.font_scale)));
+    style.outline = static_cast<uint64_t>(std::max(1L, std::lround(ws.canvas_height / 540.0)));
     style.shadow = 1;
     style.alignment = 2;
-    style.margin_lr = static_cast<uint64_t>(ws.canvas_w / 96);
-    style.margin_v = static_cast<uint64_t>(ws.canvas_h / 27);
+    style.margin_lr = static_cast<uint64_t>(ws.canvas_width / 96);
+    style.margin_v = static_cast<uint64_t>(ws.canvas_height / 27);
     put_ass_header(out, ws, style);
     CueLines lines(cues, Markup::Ass, ws);
     size_t lengthened = 0, clamped = 0;

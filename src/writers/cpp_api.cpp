@@ -9,21 +9,6 @@
 namespace cuekit {
 namespace {
 
-WriteSettings settings_of(const WriteOptions& o) {
-    WriteSettings ws;
-    ws.strip = o.strip;
-    ws.canvas_w = o.canvas_width;
-    ws.canvas_h = o.canvas_height;
-    ws.font = o.font;
-    ws.font_scale = o.font_scale;
-    ws.opacity = o.opacity;
-    ws.scroll_s = o.scroll_time;
-    ws.fixed_s = o.fixed_time;
-    ws.lanes = o.lanes;
-    ws.danmaku_overlap = o.danmaku_overlap;
-    return ws;
-}
-
 bool call_sink(void* ctx, const char* p, size_t n) { return (*static_cast<const Sink*>(ctx))(std::string_view(p, n)); }
 
 std::string_view target_of(Format f) {
@@ -31,14 +16,24 @@ std::string_view target_of(Format f) {
     return info ? std::string_view(info->name) : std::string_view();
 }
 
+int index_of(const TargetInfo* t) { return t ? static_cast<int>(t - targets().data()) : SUB_TARGET_UNKNOWN; }
+
 } // namespace
+
+int target_from_name(std::string_view name) { return index_of(find_target(name)); }
+int target_from_path(std::string_view path) { return index_of(target_of_path(path)); }
+
+std::string_view target_name(int target) {
+    return target >= 0 && static_cast<size_t>(target) < targets().size() ? targets()[static_cast<size_t>(target)].name
+                                                                          : std::string_view();
+}
 
 int Result::write_to(std::string_view target, const Sink& sink, const WriteOptions& options,
                   std::vector<std::string>* notes) const {
-    if (!find_target(target)) return 1;
-    if (!ok() || !store_) return 5;
+    if (!find_target(target)) return SUB_WRITE_BAD_ARGUMENT;
+    if (!ok() || !store_) return SUB_WRITE_NO_RESULT;
     Notes kept;
-    const int rc = write_cues(CueView(*store_), target, settings_of(options), call_sink,
+    const int rc = write_cues(CueView(*store_), target, options, call_sink,
                               const_cast<Sink*>(&sink), kept);
     if (notes) *notes = std::move(kept);
     return rc;
@@ -51,8 +46,12 @@ int Result::write_to(Format target, const Sink& sink, const WriteOptions& option
 std::string Result::write(std::string_view target, const WriteOptions& options) const {
     std::string text;
     const int rc = write_to(target, [&](std::string_view s) { text.append(s); return true; }, options);
-    if (rc == 4) throw std::bad_alloc();
-    if (rc != 0) throw std::invalid_argument(rc == 5 ? "no parse result to write" : "unknown target or option out of range");
+    if (rc == SUB_WRITE_NOMEM) throw std::bad_alloc();
+    if (rc == SUB_WRITE_NO_RESULT) throw std::invalid_argument("no parse result to write");
+    if (rc != SUB_WRITE_OK) {
+        const char* problem = find_target(target) ? option_problem_text(options) : nullptr;
+        throw std::invalid_argument(problem ? problem : "unknown target or option out of range");
+    }
     return text;
 }
 

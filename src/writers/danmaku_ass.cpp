@@ -70,8 +70,8 @@ struct Scroller {
 class Lanes {
 public:
     Lanes(const WriteSettings& ws)
-        : w_(ws.canvas_w), h_(ws.canvas_h), scroll_(ws.scroll_s), fixed_(ws.fixed_s),
-          base_(ws.canvas_h / 30.0 * ws.font_scale), lane_h_(std::max(1.0, std::ceil(base_ * 1.1))),
+        : w_(ws.canvas_width), h_(ws.canvas_height), scroll_(ws.scroll_time), fixed_(ws.fixed_time),
+          base_(ws.canvas_height / 30.0 * ws.font_scale), lane_h_(std::max(1.0, std::ceil(base_ * 1.1))),
           overlap_(ws.danmaku_overlap) {
         const auto all = static_cast<size_t>(std::max(1.0, std::floor(h_ / lane_h_)));
         const auto scrolling = static_cast<size_t>(std::clamp(std::floor(h_ * ws.lanes / lane_h_), 1.0, double(all)));
@@ -198,7 +198,7 @@ void write_danmaku_ass(const CueView& cues, const WriteSettings& ws, Out& out, N
     Lanes lanes(ws);
     AssStyle style;
     style.size = static_cast<uint64_t>(std::max(1L, std::lround(lanes.base())));
-    style.outline = static_cast<uint64_t>(std::max(1L, std::lround(ws.canvas_h / 720.0)));
+    style.outline = static_cast<uint64_t>(std::max(1L, std::lround(ws.canvas_height / 720.0)));
     style.alignment = 7;
     style.wrap_style = 2; // a comment is one line, however long
     put_ass_header(out, ws, style);
@@ -206,7 +206,7 @@ void write_danmaku_ass(const CueView& cues, const WriteSettings& ws, Out& out, N
     CueLines lines(cues, Markup::Ass, ws);
     std::string text;
     size_t skipped = 0, dropped = 0, blank = 0;
-    const double w = ws.canvas_w, h = ws.canvas_h, lane_h = lanes.lane_height();
+    const double w = ws.canvas_width, h = ws.canvas_height, lane_h = lanes.lane_height();
     for (const size_t i : order_by_start(cues)) {
         const CueData c = cues.cue(i);
         const Motion m = motion_of(c.mode);

@@ -3,6 +3,7 @@
 #include "writers/writer.hpp"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -14,13 +15,13 @@ namespace cuekit {
 namespace {
 
 constexpr std::array<TargetInfo, 7> kTargets{{
-    {"srt", ".srt", Markup::Html, write_srt, nullptr},
-    {"vtt", ".vtt", Markup::Vtt, write_vtt, nullptr},
-    {"ass", ".ass", Markup::Ass, write_ass, write_danmaku_ass},
-    {"ttml", ".ttml", Markup::Xml, write_ttml, nullptr},
-    {"lrc", ".lrc", Markup::Plain, write_lrc, nullptr},
-    {"txt", ".txt", Markup::Plain, write_txt, nullptr},
-    {"json", ".json", Markup::Plain, write_json_target, nullptr},
+    {"srt", SUB_FORMAT_SRT, "", Markup::Html, write_srt, nullptr},
+    {"vtt", SUB_FORMAT_VTT, "", Markup::Vtt, write_vtt, nullptr},
+    {"ass", SUB_FORMAT_ASS, "", Markup::Ass, write_ass, write_danmaku_ass},
+    {"ttml", SUB_FORMAT_TTML, "", Markup::Xml, write_ttml, nullptr},
+    {"lrc", SUB_FORMAT_LRC, "", Markup::Plain, write_lrc, nullptr},
+    {"txt", SUB_FORMAT_AUTO, ".txt", Markup::Plain, write_txt, nullptr},
+    {"json", SUB_FORMAT_AUTO, ".json", Markup::Plain, write_json_target, nullptr},
 }};
 
 bool is_danmaku_format(int format) {
@@ -33,8 +34,27 @@ bool is_danmaku_format(int format) {
 std::span<const TargetInfo> targets() { return kTargets; }
 
 const TargetInfo* find_target(std::string_view name) {
-    for (const TargetInfo& t : kTargets)
+    for (const TargetInfo& t : kTargets) {
         if (ieq(t.name, name)) return &t;
+        if (const FormatInfo* f = format_info(t.format))
+            for (const std::string_view a : f->aliases)
+                if (!a.empty() && ieq(a, name)) return &t;
+    }
+    return nullptr;
+}
+
+std::string_view target_extension(const TargetInfo& t, size_t k) {
+    if (const FormatInfo* f = format_info(t.format)) return k < f->extensions.size() ? f->extensions[k] : "";
+    return k == 0 ? t.ext : "";
+}
+
+const TargetInfo* target_of_path(std::string_view path) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return nullptr;
+    const std::string_view ext = path.substr(dot);
+    for (const TargetInfo& t : kTargets)
+        for (size_t k = 0; !target_extension(t, k).empty(); ++k)
+            if (ieq(target_extension(t, k), ext)) return &t;
     return nullptr;
 }
 
@@ -168,25 +188,92 @@ void write_txt(const CueView& cues, const WriteSettings& ws, Out& out, Notes&) {
         for (const std::string& line : lines.of(i)) out.put(line).put('\n');
 }
 
-bool settings_valid(const WriteSettings& ws) {
-    const auto within = [](double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; };
-    // A font name is written into the style line, whose fields commas separate.
-    const bool font_ok = ws.font.find_first_of(",\r\n") == std::string_view::npos;
-    return font_ok && ws.canvas_w >= 16 && ws.canvas_w <= kCanvasMax && ws.canvas_h >= 16 &&
-           ws.canvas_h <= kCanvasMax && within(ws.font_scale, 0.01, 100) && within(ws.opacity, 0, 1) &&
-           within(ws.scroll_s, 0.1, 3600) && within(ws.fixed_s, 0.1, 3600) && within(ws.lanes, 0.01, 1);
-}
-
 int write_cues(const CueView& cues, std::string_view target, const WriteSettings& ws, SinkFn sink, void* ctx,
                Notes& notes) {
     const TargetInfo* t = find_target(target);
-    if (!t || !settings_valid(ws)) return 1;
+    if (!t || option_problem_text(ws)) return SUB_WRITE_BAD_ARGUMENT;
     const WriterFn fn = (t->write_danmaku && is_danmaku_format(cues.source_format())) ? t->write_danmaku : t->write;
     return guard_oom([&] {
         Out out(sink, ctx);
         fn(cues, ws, out, notes);
-        return out.flush() ? 0 : 6;
+        return out.flush() ? SUB_WRITE_OK : SUB_WRITE_SINK;
     });
+}
+
+namespace {
+
+constexpr std::array<NumberOption, 5> kNumberOptions{{
+    {"font_scale", &WriteOptions::font_scale, 0.01, 100},
+    {"opacity", &WriteOptions::opacity, 0, 1},
+    {"scroll_time", &WriteOptions::scroll_time, 0.1, 3600},
+    {"fixed_time", &WriteOptions::fixed_time, 0.1, 3600},
+    {"lanes", &WriteOptions::lanes, 0.01, 1},
+}};
+// The sides of an ASS canvas.
+constexpr double kCanvasMin = 16;
+constexpr double kCanvasMax = 16384;
+
+// The problems one option can have, as a front end quotes them: what it expects, and the
+// same after the option's name. Written once, into fixed arrays: checking never allocates.
+struct ProblemText {
+    std::string_view option;
+    double min, max;
+    char expected[96];
+    char named[128];
+};
+enum : size_t { kCanvas, kFont, kFirstNumber };
+
+const std::array<ProblemText, kFirstNumber + kNumberOptions.size()>& problem_texts() {
+    static const auto texts = [] {
+        std::array<ProblemText, kFirstNumber + kNumberOptions.size()> t{};
+        const auto set = [&t](size_t k, const char* option, double lo, double hi, const char* expected) {
+            t[k].option = option;
+            t[k].min = lo;
+            t[k].max = hi;
+            std::snprintf(t[k].expected, sizeof t[k].expected, expected, lo, hi);
+            std::snprintf(t[k].named, sizeof t[k].named, "%.24s: %.96s", option, t[k].expected);
+        };
+        set(kCanvas, "canvas", kCanvasMin, kCanvasMax, "expected a width and a height from %g to %g each");
+        set(kFont, "font", 0, 0, "expected a name without a comma, line break or NUL byte");
+        for (size_t k = 0; k < kNumberOptions.size(); ++k)
+            set(kFirstNumber + k, kNumberOptions[k].name, kNumberOptions[k].min, kNumberOptions[k].max,
+                "expected a number from %g to %g");
+        return t;
+    }();
+    return texts;
+}
+
+} // namespace
+
+NumberOptions number_options() { return {kNumberOptions.data(), kNumberOptions.data() + kNumberOptions.size()}; }
+
+namespace {
+
+// The problem of the first option out of its range, or nullptr.
+const ProblemText* problem_of(const WriteOptions& o, std::string_view font) {
+    const auto side_ok = [](int32_t v) { return v >= kCanvasMin && v <= kCanvasMax; };
+    if (!side_ok(o.canvas_width) || !side_ok(o.canvas_height)) return &problem_texts()[kCanvas];
+    // A font name is written into the style line, whose fields commas separate.
+    if (font.find_first_of(std::string_view(",\r\n\0", 4)) != std::string_view::npos) return &problem_texts()[kFont];
+    for (size_t n = 0; n < kNumberOptions.size(); ++n) {
+        const double v = o.*kNumberOptions[n].field;
+        if (!std::isfinite(v) || v < kNumberOptions[n].min || v > kNumberOptions[n].max)
+            return &problem_texts()[kFirstNumber + n];
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const char* option_problem_text(const WriteOptions& o, std::string_view font) {
+    const ProblemText* p = problem_of(o, font);
+    return p ? p->named : nullptr;
+}
+
+OptionProblem check_options(const WriteOptions& options) {
+    const ProblemText* p = problem_of(options, options.font);
+    if (!p) return {};
+    return {p->option, p->expected, p->min, p->max};
 }
 
 } // namespace cuekit

@@ -61,19 +61,12 @@ private:
     bool failed_ = false;
 };
 
-// Settings of one write; defaults as the tool's.
-struct WriteSettings {
-    bool strip = false;
-    int32_t canvas_w = 1920;
-    int32_t canvas_h = 1080;
-    std::string_view font;     // empty: the target's default
-    double font_scale = 1.0;
-    double opacity = 1.0;      // 0 transparent to 1 opaque
-    double scroll_s = 8.0;
-    double fixed_s = 4.0;
-    double lanes = 0.8;        // share of the height scrolling comments may use
-    bool danmaku_overlap = false;
-};
+// Settings of one write: the public options record, checked by check_options.
+using WriteSettings = WriteOptions;
+// What is wrong with options, as "option: what it expects" (a static text), or nullptr; the
+// font name is `font` (the C interface checks its own without a copy), else the options'.
+const char* option_problem_text(const WriteOptions& o, std::string_view font);
+inline const char* option_problem_text(const WriteOptions& o) { return option_problem_text(o, o.font); }
 
 // The markup of lines read from `format`.
 Markup source_markup(int format);
@@ -164,24 +157,27 @@ using WriterFn = void (*)(const CueView& cues, const WriteSettings& ws, Out& out
 
 struct TargetInfo {
     std::string_view name;
-    std::string_view ext; // with the dot
+    // The format of the table this target writes, whose aliases and extensions are the
+    // target's too; SUB_FORMAT_AUTO for a target that is no format of the table.
+    sub_format format;
+    std::string_view ext; // the extension of a target that is no format (with the dot), or ""
     Markup markup;        // what cue text becomes in this target
     WriterFn write;
     WriterFn write_danmaku; // for danmaku sources when they are laid out differently; or null
 };
 
-// The one table of targets.
+// The one table of targets, in the order of their identifiers.
 std::span<const TargetInfo> targets();
-// The row named `name`, or nullptr.
+// The row of a target's name or of an alias of its format, ASCII case ignored; or nullptr.
 const TargetInfo* find_target(std::string_view name);
+// The row a file name's last extension names, ASCII case ignored; or nullptr.
+const TargetInfo* target_of_path(std::string_view path);
+// Extension k of a target (the usual one first), "" past the last.
+std::string_view target_extension(const TargetInfo& t, size_t k);
 
-// Largest canvas side.
-constexpr int32_t kCanvasMax = 16384;
-// Whether every setting is within its range.
-bool settings_valid(const WriteSettings& ws);
-
-// Writes `cues` as `target` to the sink. 0, 1 unknown target, 4 out of memory, 6 the sink
-// refused the bytes (1 also for settings out of range). Notes go to `notes`.
+// Writes `cues` as `target` to the sink. SUB_WRITE_OK; SUB_WRITE_BAD_ARGUMENT for an unknown
+// target or options out of range; SUB_WRITE_NOMEM; SUB_WRITE_SINK when the sink refused the
+// bytes. Notes go to `notes`.
 int write_cues(const CueView& cues, std::string_view target, const WriteSettings& ws, SinkFn sink, void* ctx,
                Notes& notes);
 

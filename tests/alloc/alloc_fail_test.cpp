@@ -183,11 +183,15 @@ TEST(AllocationFailure, WritersAreAllOrNothing) {
     for (const Input& in : inputs()) {
         if (run(in) != 0) continue;
         sub_clear();
-        for (const char* target : {"srt", "vtt", "ass", "ttml", "lrc", "txt", "json"}) {
+        // The JSON document once more with its lines stripped: they come from the writer then.
+        for (const char* target : {"srt", "vtt", "ass", "ttml", "lrc", "txt", "json", "json stripped"}) {
             SCOPED_TRACE(in.name + " -> " + target);
+            sub_write_options opts;
+            sub_write_options_init(&opts);
+            opts.strip = std::strchr(target, ' ') != nullptr;
             auto write = [&](char** out, size_t* len) {
                 EXPECT_EQ(sub_retime(-1500, 25, 24), 0);
-                return sub_write(target, nullptr, out, len);
+                return sub_write(opts.strip ? "json" : target, &opts, out, len);
             };
             run(in);
             char* ref = nullptr;
@@ -299,6 +303,12 @@ TEST(AllocationFailure, FormatNamesNeedNoMemory) {
     alloc_hook::arm(1);
     for (int id = 0; id < SUB_FORMAT_COUNT; ++id) EXPECT_EQ(sub_format_from_name(sub_format_name(id)), id);
     EXPECT_EQ(sub_format_from_name("smi"), SUB_FORMAT_SAMI);
+    for (int t = 0; t < sub_target_count(); ++t) EXPECT_EQ(sub_target_from_path(sub_target_name(t)), SUB_TARGET_UNKNOWN);
+    EXPECT_EQ(sub_target_from_name("SSA"), sub_target_from_path("a.ass"));
+    sub_write_options o;
+    sub_write_options_init(&o);
+    o.font = "a font name longer than any string kept without memory,";
+    EXPECT_NE(sub_write_options_check(&o), nullptr);
     EXPECT_FALSE(alloc_hook::disarm());
 }
 

@@ -140,7 +140,7 @@ def test_cue_sequence():
     assert cues[-1] == cues[n - 1] and cues[0] != cues[1]
     assert [c.start for c in cues[1:6:2]] == [cues[i].start for i in (1, 3, 5)]
     assert cues[::-1][0] == cues[n - 1]
-    for i in (n, -n - 1):
+    for i in (n, -n - 1, 10**30, -(10**30)):
         with pytest.raises(IndexError):
             cues[i]
     from collections.abc import Sequence
@@ -253,8 +253,24 @@ def test_write_is_what_the_tool_writes(tool, name, target):
     assert cuekit.parse_file(path).write(target, strip=True, canvas=(1280, 720), lanes=0.5) == run.stdout.decode()
 
 
-def test_write_refuses_bad_requests():
+@pytest.mark.parametrize(
+    "target, options, message",
+    [
+        ("docx", {}, "unknown target docx (srt, vtt, ass, ttml, lrc, txt or json)"),
+        ("ass", {"opacity": 2}, "opacity: expected a number from 0 to 1"),
+        ("ass", {"canvas": (0, 0)}, "canvas: expected a width and a height from 16 to 16384 each"),
+        ("ass", {"font": "a\0b"}, "font: expected a name without a comma, line break or NUL byte"),
+        ("ass", {"lanes": float("nan")}, "lanes: expected a number from 0.01 to 1"),
+    ],
+)
+def test_write_refuses_bad_requests(target, options, message):
     r = cuekit.parse(b"1\n00:00:01,000 --> 00:00:02,000\nx\n")
-    for call in (lambda: r.write("docx"), lambda: r.write("ass", opacity=2), lambda: r.write("ass", canvas=(0, 0))):
-        with pytest.raises(ValueError):
-            call()
+    with pytest.raises(ValueError) as e:
+        r.write(target, **options)
+    assert str(e.value) == message
+
+
+def test_write_targets():
+    r = cuekit.parse(b"1\n00:00:01,000 --> 00:00:02,000\nx\n")
+    assert cuekit.TARGETS == ("srt", "vtt", "ass", "ttml", "lrc", "txt", "json")
+    assert r.write("SRT") == r.write("srt") and r.write("ssa") == r.write("ass")

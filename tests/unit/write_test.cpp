@@ -239,8 +239,103 @@ TEST(Write, BadRequests) {
     EXPECT_EQ(sub_write("ass", &o, &out, &len), 1);
     EXPECT_EQ(sub_write("nope", nullptr, &out, &len), 1);
     EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(sub_write("srt", nullptr, nullptr, &len), SUB_WRITE_BAD_ARGUMENT);
     sub_clear();
     EXPECT_EQ(sub_write("srt", nullptr, &out, &len), 5);
+}
+
+TEST(Write, TargetsByNameAndExtension) {
+    struct Case {
+        const char* name;
+        int by_name, by_path; // target of `name` as a name, and as a file name
+    };
+    constexpr int kSrt = 0, kVtt = 1, kAss = 2, kTtml = 3, kJson = 6, kNone = SUB_TARGET_UNKNOWN;
+    const Case cases[] = {
+        {"srt", kSrt, kNone},          {"SRT", kSrt, kNone},         {"ssa", kAss, kNone},
+        {"x.SRT", kNone, kSrt},        {"x.webvtt", kNone, kVtt},    {"a.b.Ssa", kNone, kAss},
+        {"b.dfxp", kNone, kTtml},      {"c.json", kNone, kJson},     {"d.smi", kNone, kNone},
+        {"dir.srt/x", kNone, kNone},   {"", kNone, kNone},           {nullptr, kNone, kNone},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sub_target_from_name(c.name), c.by_name) << (c.name ? c.name : "NULL");
+        EXPECT_EQ(sub_target_from_path(c.name), c.by_path) << (c.name ? c.name : "NULL");
+    }
+    // Every target by its own name and usual extension; a name the C++ writer takes.
+    for (int t = 0; t < sub_target_count(); ++t) {
+        EXPECT_EQ(sub_target_from_name(sub_target_name(t)), t);
+        EXPECT_EQ(sub_target_from_path((std::string("out") + sub_target_extension(t, 0)).c_str()), t);
+        EXPECT_EQ(cuekit::target_name(t), sub_target_name(t));
+    }
+    EXPECT_EQ(sub_target_name(sub_target_count()), nullptr);
+    EXPECT_EQ(sub_target_extension(0, 5), nullptr);
+    EXPECT_EQ(sub_format_alias(SUB_FORMAT_ASS, 0), std::string_view("ssa"));
+    EXPECT_EQ(sub_format_extension(SUB_FORMAT_VTT, 1), std::string_view(".webvtt"));
+    EXPECT_EQ(sub_format_alias(SUB_FORMAT_SRT, 0), nullptr);
+}
+
+TEST(Write, OptionProblemsNameTheOptionAndRange) {
+    struct Case {
+        WriteOptions o;
+        const char* problem; // as sub_write_options_check gives it; nullptr: valid
+    };
+    const Case cases[] = {
+        {{}, nullptr},
+        {{.canvas_width = 16, .canvas_height = 16384}, nullptr},
+        {{.canvas_height = 15}, "canvas: expected a width and a height from 16 to 16384 each"},
+        {{.font = std::string("a\0b", 3)}, "font: expected a name without a comma, line break or NUL byte"},
+        {{.font = "a\nb"}, "font: expected a name without a comma, line break or NUL byte"},
+        {{.font_scale = 0.001}, "font_scale: expected a number from 0.01 to 100"},
+        {{.opacity = std::nan("")}, "opacity: expected a number from 0 to 1"},
+        {{.scroll_time = 3601}, "scroll_time: expected a number from 0.1 to 3600"},
+        {{.fixed_time = 0.05}, "fixed_time: expected a number from 0.1 to 3600"},
+        {{.lanes = 0}, "lanes: expected a number from 0.01 to 1"},
+    };
+    const Result r = cuekit::parse(kTwoCues, Format::Srt);
+    for (const Case& c : cases) {
+        const cuekit::OptionProblem p = cuekit::check_options(c.o);
+        const std::string named = p ? std::string(p.option) + ": " + std::string(p.expected) : "";
+        EXPECT_EQ(named, c.problem ? c.problem : "");
+        EXPECT_EQ(r.write_to("ass", [](std::string_view) { return true; }, c.o), c.problem ? SUB_WRITE_BAD_ARGUMENT : 0);
+        if (c.o.font.find('\0') != std::string::npos) continue; // a C string cannot hold it
+        sub_write_options co;
+        sub_write_options_init(&co);
+        co.canvas_width = c.o.canvas_width;
+        co.canvas_height = c.o.canvas_height;
+        co.font = c.o.font.c_str();
+        co.font_scale = c.o.font_scale;
+        co.opacity = c.o.opacity;
+        co.scroll_time = c.o.scroll_time;
+        co.fixed_time = c.o.fixed_time;
+        co.lanes = c.o.lanes;
+        const char* got = sub_write_options_check(&co);
+        EXPECT_EQ(std::string(got ? got : ""), c.problem ? c.problem : "");
+    }
+    EXPECT_EQ(sub_write_options_check(nullptr), nullptr);
+}
+
+// The C records and the store are two adapters of one view: every target reads the same.
+TEST(Write, RecordsAndStoreWriteAlike) {
+    for (const auto& entry : std::filesystem::directory_iterator(CUEKIT_SOURCE_DIR "/examples")) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const Result r = cuekit::parse(bytes);
+        if (!r.ok() || sub_parse(bytes.data(), bytes.size(), SUB_FORMAT_AUTO, nullptr) != SUB_OK) continue;
+        for (int t = 0; t < sub_target_count(); ++t) {
+            for (const bool strip : {false, true}) {
+                sub_write_options o;
+                sub_write_options_init(&o);
+                o.strip = strip ? 1 : 0;
+                char* out = nullptr;
+                size_t len = 0;
+                ASSERT_EQ(sub_write(sub_target_name(t), &o, &out, &len), SUB_WRITE_OK);
+                EXPECT_EQ(std::string(out, len), r.write(sub_target_name(t), {.strip = strip}))
+                    << entry.path() << " " << sub_target_name(t) << (strip ? " stripped" : "");
+                std::free(out);
+            }
+        }
+    }
+    sub_clear();
 }
 
 struct RetimeCase {
