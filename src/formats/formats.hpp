@@ -133,6 +133,58 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------
+// Comments, CDATA sections, processing instructions and declarations (formats/xml.cpp)
+
+// One past the end of the construct that starts at text[at] ("<!" or "<?"); the text's size
+// when it never closes (the rest of the document is then inside it).
+size_t xml_construct_end(std::string_view text, size_t at);
+
+// Where the constructs of a text start, asked for at positions that only move forward; the
+// whole scan reads the text once.
+class XmlConstructs {
+public:
+    explicit XmlConstructs(std::string_view text) : text_(text) {}
+    // The first construct starting at or after `from`, or npos.
+    size_t next(size_t from);
+    // What `finder` finds at or after `from` outside every construct; `crossed` is set when a
+    // construct was stepped over on the way.
+    size_t next_outside(ForwardFinder& finder, size_t from, bool& crossed);
+
+private:
+    std::string_view text_;
+    size_t at_ = std::string_view::npos;
+    bool searched_ = false;
+};
+
+// Character data holding constructs, as the decoders read it: comments, processing
+// instructions and declarations dropped, a CDATA section's text escaped. Points into `buf`.
+std::string_view xml_flatten(std::string_view range, std::string& buf);
+
+// ElementScanner that steps over constructs: a start tag or closing tag inside a comment or a
+// CDATA section is not one.
+class XmlElements {
+public:
+    XmlElements(std::string_view text, std::string_view open, std::string_view close, bool exact, bool name_ends)
+        : text_(text), open_(text, open, exact), close_(text, close, exact), constructs_(text),
+          open_len_(open.size()), close_len_(close.size()), name_ends_(name_ends) {}
+    bool next_tag(std::string_view& tag, size_t max_tag);
+    bool self_closing() const { return gt_ > 0 && text_[gt_ - 1] == '/'; }
+    // The element's character data, flattened (xml_flatten, into `buf`) when it holds constructs.
+    bool body(std::string_view& inner, std::string& buf);
+
+private:
+    std::string_view text_;
+    ForwardFinder open_;
+    ForwardFinder close_;
+    XmlConstructs constructs_;
+    size_t open_len_;
+    size_t close_len_;
+    bool name_ends_;
+    size_t pos_ = 0;
+    size_t gt_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------
 // Shared block scanner of the SubRip and WebVTT parsers (formats/srt.cpp)
 
 // Reads a timing line; true with both outs written when `line` is one.

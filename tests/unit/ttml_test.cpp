@@ -161,16 +161,16 @@ TEST(Ttml, DivisionOffsets) {
              para(R"(begin="1s" end="2s")") + "</div>" + para(R"(begin="1s" end="2s")"),
          {{16000, 17000, {"x"}}, {11000, 12000, {"x"}}, {1000, 2000, {"x"}}},
          {}},
-        {"no begin on p", R"(<div begin="10s">)" + para(R"(end="2s")") + "</div>", {{0, 12000, {"x"}}}, {}},
+        {"no begin on p", R"(<div begin="10s">)" + para(R"(end="2s")") + "</div>", {{10000, 12000, {"x"}}}, {}},
         {"clock begin and par",
          R"(<div begin="00:00:10.000" timeContainer="PAR">)" + para(R"(begin="1s" end="2s")") + "</div>",
          {{11000, 12000, {"x"}}},
          {}},
-        {"seq keeps outer offsets",
+        {"seq adds to outer offsets",
          R"(<div begin="10s"><div timeContainer="seq" begin="5s">)" + para(R"(begin="1s" end="2s")") +
              "</div></div>",
-         {{11000, 12000, {"x"}}},
-         {R"(ttml: timeContainer="seq" unsupported, div begin ignored)"}},
+         {{16000, 17000, {"x"}}},
+         {}},
         {"seq without begin is silent",
          R"(<div timeContainer="seq">)" + para(R"(begin="1s" end="2s")") + "</div>",
          {{1000, 2000, {"x"}}},
@@ -189,7 +189,7 @@ TEST(Ttml, DivisionOffsets) {
     }
 }
 
-TEST(Ttml, DivisionsBeyondTheStackDoNotPopTrackedOffsets) {
+TEST(Ttml, DeepDivisionsKeepEveryOffset) {
     std::string body;
     for (int i = 0; i < 8; ++i)
         body += R"(<div begin="1s">)";
@@ -200,7 +200,7 @@ TEST(Ttml, DivisionsBeyondTheStackDoNotPopTrackedOffsets) {
         body += "</div>";
     body += para(R"(begin="0.5s" end="0.6s")", "outside");
     ASSERT_EQ(parse(doc(body), kTtml), 0);
-    EXPECT_EQ(cues(), (std::vector<Cue>{{8500, 8600, {"deep"}},
+    EXPECT_EQ(cues(), (std::vector<Cue>{{108500, 108600, {"deep"}},
                                         {8500, 8600, {"eighth"}},
                                         {7500, 7600, {"seventh"}},
                                         {500, 600, {"outside"}}}));
