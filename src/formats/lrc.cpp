@@ -99,8 +99,11 @@ bool plain_time(std::string_view content, size_t colon, int64_t& minutes, int64_
 bool digits_seconds(std::string_view s, int64_t& ms) {
     size_t used = 0;
     ms = seconds_ms(s, used);
-    const char next = used < s.size() ? static_cast<char>(fold(static_cast<unsigned char>(s[used]))) : '\0';
-    return used != 0 && next != 'e' && next != 'x';
+    if (used == 0) return false;
+    const auto at = [&](size_t i) { return i < s.size() ? fold(static_cast<unsigned char>(s[i])) : '\0'; };
+    if (used == 1 && s[0] == '0' && at(1) == 'x') return false;
+    const size_t exp_digit = at(used + 1) == '+' || at(used + 1) == '-' ? used + 2 : used + 1;
+    return at(used) != 'e' || !is_digit(at(exp_digit));
 }
 
 // One tag's content (between the brackets): a time tag "mm:ss.xx" or a metadata tag "key:value".

@@ -188,8 +188,8 @@ int32_t place(int32_t t, int32_t base) { return t < base ? add_sat(t, base) : t;
 
 // The interval of an element opening in `parent`: its begin counts from the parent's begin
 // (in a sequence, from where the previous child ended), its end is its own end or begin plus
-// duration, else the parent's. Paragraphs and spans in a parallel container place their
-// times (see place); times that do not parse count as absent. Clipped to the parent.
+// duration, else the parent's. Paragraphs in a parallel container place their times (see
+// place); times that do not parse count as absent. Clipped to the parent.
 Frame open_frame(const TagAttributes& attrs, const Frame& parent, bool placed, TtmlParse& ps) {
     Frame f;
     f.timed = attrs.get("begin", kAttrMax).found || attrs.get("end", kAttrMax).found || attrs.get("dur", kAttrMax).found;
@@ -300,13 +300,15 @@ private:
     bool none_ = false;
 };
 
-// The interval the timed spans of a paragraph without times cover, within `para`: false when
-// no span has a time that falls inside it. Spans nest to any depth on a stack of their own.
+// The interval the timed spans of a paragraph without times cover, within `para` (empty when
+// none falls inside it); false when no span has a time. Spans nest to any depth on a stack
+// of their own.
 bool spans_interval(std::string_view inner, const Frame& para, TtmlParse& ps, Frame& out, bool& ok) {
     PodArray<Frame> stack;
     if (!stack.push(para)) return ok = false;
     int32_t lo = INT32_MAX;
     int32_t hi = INT32_MIN;
+    bool any = false;
     size_t pos = 0;
     for (size_t at = inner.find('<'); at != std::string_view::npos; at = inner.find('<', pos)) {
         const TagName name = read_tag_name(inner, at);
@@ -323,11 +325,12 @@ bool spans_interval(std::string_view inner, const Frame& para, TtmlParse& ps, Fr
         const size_t gt = inner.find('>', name.name_end);
         if (gt == std::string_view::npos) break;
         pos = gt + 1;
-        Frame span = open_frame(TagAttributes(inner.substr(at, std::min(gt + 1 - at, kParaTagMax))), top, true, ps);
+        Frame span = open_frame(TagAttributes(inner.substr(at, std::min(gt + 1 - at, kParaTagMax))), top, false, ps);
         if (top.seq && !span.ends) {
             span.end = span.begin;
             span.open = false;
         }
+        any = any || span.timed;
         if (span.timed && !span.open && span.begin < span.end) {
             lo = std::min(lo, span.begin);
             hi = std::max(hi, span.end);
@@ -338,9 +341,10 @@ bool spans_interval(std::string_view inner, const Frame& para, TtmlParse& ps, Fr
         else if (!stack.push(span))
             return ok = false;
     }
-    if (lo >= hi) return false;
+    if (!any) return false;
     out = para;
     out.open = false;
+    if (lo >= hi) lo = hi = para.begin;
     out.begin = lo;
     out.reach = out.end = hi;
     out.ends = true;

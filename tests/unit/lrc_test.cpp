@@ -96,6 +96,24 @@ TEST(Lrc, Lyrics) {
     }
 }
 
+// Times come from the decimal digits: a binary fraction must not lose the last millisecond.
+TEST(Lrc, TimesFromTheDigits) {
+    const struct {
+        const char* tags;
+        int start;
+    } cases[] = {
+        {"[00:02.01]", 2010},         {"[00:04.06]", 4060},       {"[00:01.001]", 1001},
+        {"[00:01.5]", 1500},          {"[00:01.999999]", 1999},   {"[1:00.29]", 60290},
+        {"[00:02.01][offset:10]", 2000}, {"[00:02.01][offset:-7]", 2017}, {"[00:00.58][offset:+580]", 0},
+        {"[00:02.]", 2000},           {"[00:07]", 7000},          {"[00:02.01x]", 2010},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tags);
+        ASSERT_EQ(parse(std::string(c.tags) + "x", kLrc), 0);
+        EXPECT_EQ(cues().front().start, c.start);
+    }
+}
+
 TEST(Lrc, NothingToSing) {
     for (const std::string text : {"", "[ti:Title]\n[ar:Someone]\n[offset:100]", "[00:01.00",
                                    "lyrics without tags", "[-1:00]negative is metadata", "[0001]no colon"}) {
