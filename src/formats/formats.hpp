@@ -146,9 +146,6 @@ public:
     explicit XmlConstructs(std::string_view text) : text_(text) {}
     // The first construct starting at or after `from`, or npos.
     size_t next(size_t from);
-    // What `finder` finds at or after `from` outside every construct; `crossed` is set when a
-    // construct was stepped over on the way.
-    size_t next_outside(ForwardFinder& finder, size_t from, bool& crossed);
 
 private:
     std::string_view text_;
@@ -160,26 +157,32 @@ private:
 // instructions and declarations dropped, a CDATA section's text escaped. Points into `buf`.
 std::string_view xml_flatten(std::string_view range, std::string& buf);
 
+// Whether `range` holds a construct ("<!" or "<?"): one look at each '<'.
+bool xml_has_construct(std::string_view range);
+
 // ElementScanner that steps over constructs: a start tag or closing tag inside a comment or a
-// CDATA section is not one.
+// CDATA section is not one. Every '<' is looked at once, for all three.
 class XmlElements {
 public:
     XmlElements(std::string_view text, std::string_view open, std::string_view close, bool exact, bool name_ends)
-        : text_(text), open_(text, open, exact), close_(text, close, exact), constructs_(text),
-          open_len_(open.size()), close_len_(close.size()), name_ends_(name_ends) {}
+        : text_(text), open_(open), close_(close), exact_(exact), name_ends_(name_ends) {}
     bool next_tag(std::string_view& tag, size_t max_tag);
     bool self_closing() const { return gt_ > 0 && text_[gt_ - 1] == '/'; }
     // The element's character data, flattened (xml_flatten, into `buf`) when it holds constructs.
     bool body(std::string_view& inner, std::string& buf);
 
 private:
+    // The next '<' at or after `from` outside constructs, or npos; `crossed` set on stepping
+    // over one.
+    size_t next_lt(size_t from, bool& crossed) const;
+    bool opens(size_t lt, std::string_view what) const;
+
     std::string_view text_;
-    ForwardFinder open_;
-    ForwardFinder close_;
-    XmlConstructs constructs_;
-    size_t open_len_;
-    size_t close_len_;
+    std::string_view open_;
+    std::string_view close_;
+    bool exact_;
     bool name_ends_;
+    bool no_close_ = false; // no closing tag is left: every later body fails at once
     size_t pos_ = 0;
     size_t gt_ = 0;
 };

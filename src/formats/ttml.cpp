@@ -192,18 +192,21 @@ int32_t place(int32_t t, int32_t base) { return t < base ? add_sat(t, base) : t;
 // place); times that do not parse count as absent. Clipped to the parent.
 Frame open_frame(const TagAttributes& attrs, const Frame& parent, bool placed, TtmlParse& ps) {
     Frame f;
-    f.timed = attrs.get("begin", kAttrMax).found || attrs.get("end", kAttrMax).found || attrs.get("dur", kAttrMax).found;
     const int32_t base = parent.seq ? parent.cursor : parent.begin;
     const auto at = [&](int32_t t) { return placed && !parent.seq ? place(t, base) : add_sat(base, t); };
     f.begin = base;
-    if (const AttrValue b = attrs.get("begin", kAttrMax); b.found)
+    const AttrValue b = attrs.get("begin", kAttrMax);
+    const AttrValue e = attrs.get("end", kAttrMax);
+    const AttrValue d = attrs.get("dur", kAttrMax);
+    f.timed = b.found || e.found || d.found;
+    if (b.found)
         if (const int32_t t = ttml_time_ms(b.value, ps); t >= 0) f.begin = at(t);
-    if (const AttrValue e = attrs.get("end", kAttrMax); e.found)
+    if (e.found)
         if (const int32_t t = ttml_time_ms(e.value, ps); t >= 0) {
             f.end = at(t);
             f.ends = true;
         }
-    if (const AttrValue d = attrs.get("dur", kAttrMax); !f.ends && d.found)
+    if (!f.ends && d.found)
         if (const int32_t t = ttml_time_ms(d.value, ps); t >= 0) {
             f.end = add_sat(f.begin, t);
             f.ends = true;
@@ -212,9 +215,14 @@ Frame open_frame(const TagAttributes& attrs, const Frame& parent, bool placed, T
     if (!f.ends || (!parent.open && parent.end < f.end)) f.end = parent.end;
     f.begin = std::min(f.begin, f.end);
     f.reach = f.cursor = f.begin;
-    const AttrValue container = attrs.get("timeContainer", kAttrMax);
-    f.seq = container.found && ieq(container.value, "seq");
     return f;
+}
+
+// Whether the element times its children one after another; asked only where children are
+// read, which a timed paragraph's are not.
+bool is_seq(const TagAttributes& attrs) {
+    const AttrValue container = attrs.get("timeContainer", kAttrMax);
+    return container.found && ieq(container.value, "seq");
 }
 
 // Where a closed child leaves its parent: a sequence moves on to the child's end, or without
@@ -325,7 +333,9 @@ bool spans_interval(std::string_view inner, const Frame& para, TtmlParse& ps, Fr
         const size_t gt = inner.find('>', name.name_end);
         if (gt == std::string_view::npos) break;
         pos = gt + 1;
-        Frame span = open_frame(TagAttributes(inner.substr(at, std::min(gt + 1 - at, kParaTagMax))), top, false, ps);
+        const TagAttributes attrs(inner.substr(at, std::min(gt + 1 - at, kParaTagMax)));
+        Frame span = open_frame(attrs, top, false, ps);
+        span.seq = is_seq(attrs);
         if (top.seq && !span.ends) {
             span.end = span.begin;
             span.open = false;
@@ -354,15 +364,17 @@ bool spans_interval(std::string_view inner, const Frame& para, TtmlParse& ps, Fr
 // One paragraph and its text; false when memory ran out.
 bool add_paragraph(std::string_view tag, std::string_view inner, const MarkupText& body, TtmlParse& ps) {
     Frame& parent = ps.frames[ps.frames.size() - 1];
-    Frame para = open_frame(TagAttributes(tag), parent, true, ps);
+    const TagAttributes attrs(tag);
+    Frame para = open_frame(attrs, parent, true, ps);
     // An element without an end lasts as long as its parent in a parallel container and no
     // time in a sequence; a paragraph without times lasts as its timed spans, if any.
-    const Frame within = para;
+    Frame within = para;
     if (parent.seq && !para.ends) {
         para.end = para.begin;
         para.open = false;
     }
     if (!para.timed) {
+        within.seq = is_seq(attrs);
         bool ok = true;
         if (spans_interval(inner, within, ps, para, ok)) para.timed = true;
         if (!ok) return false;
@@ -383,6 +395,7 @@ bool open_container(std::string_view tag, bool body, TtmlParse& ps) {
     if (const AttrValue image = attrs.get("backgroundImage", kAttrMax); image.found) note_image(image.value, ps);
     Frame& parent = ps.frames[ps.frames.size() - 1];
     Frame f = open_frame(attrs, parent, false, ps);
+    f.seq = is_seq(attrs);
     f.body = body;
     if (tag.ends_with("/>")) {
         close_frame(f, parent);
@@ -447,14 +460,13 @@ int parse_ttml(Store& st, std::string_view text) {
             if (text[gt - 1] == '/') continue;
             // The end tag, not one inside a comment or a CDATA section.
             size_t after = 0;
-            size_t close = 0;
-            bool crossed = false;
-            for (size_t from = gt + 1;;) {
-                close = para_end.next(from, after);
+            size_t close = para_end.next(gt + 1, after);
+            const bool crossed = close != std::string_view::npos && xml_has_construct(text.substr(gt + 1, close - gt - 1));
+            for (size_t from = gt + 1; crossed;) {
                 const size_t c = constructs.next(from);
                 if (c >= close) break;
                 from = xml_construct_end(text, c);
-                crossed = true;
+                close = para_end.next(from, after);
             }
             if (close == std::string_view::npos) continue;
             std::string_view inner = text.substr(gt + 1, close - gt - 1);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -67,27 +68,38 @@ size_t XmlConstructs::next(size_t from) {
     return at_;
 }
 
-size_t XmlConstructs::next_outside(ForwardFinder& finder, size_t from, bool& crossed) {
-    for (;;) {
-        const size_t found = finder.next(from);
-        const size_t at = next(from);
-        if (at == std::string_view::npos || at >= found) return found;
-        from = xml_construct_end(text_, at);
+bool xml_has_construct(std::string_view range) {
+    for (size_t at = range.find('<'); at != std::string_view::npos; at = range.find('<', at + 1))
+        if (at + 1 < range.size() && (range[at + 1] == '!' || range[at + 1] == '?')) return true;
+    return false;
+}
+
+size_t XmlElements::next_lt(size_t from, bool& crossed) const {
+    const size_t n = text_.size();
+    while (from < n) {
+        const void* hit = std::memchr(text_.data() + from, '<', n - from);
+        if (!hit) break;
+        const auto lt = static_cast<size_t>(static_cast<const char*>(hit) - text_.data());
+        if (lt + 1 >= n || (text_[lt + 1] != '!' && text_[lt + 1] != '?')) return lt;
+        from = xml_construct_end(text_, lt);
         crossed = true;
     }
+    return std::string_view::npos;
+}
+
+bool XmlElements::opens(size_t lt, std::string_view what) const {
+    const std::string_view rest = text_.substr(lt);
+    return exact_ ? rest.starts_with(what) : istarts_with(rest, what);
 }
 
 bool XmlElements::next_tag(std::string_view& tag, size_t max_tag) {
     constexpr auto npos = std::string_view::npos;
     bool crossed = false;
-    while (pos_ < text_.size()) {
-        const size_t lt = constructs_.next_outside(open_, pos_, crossed);
-        if (lt == npos) return false;
-        const size_t name_end = lt + open_len_;
-        if (name_ends_ && (name_end >= text_.size() || (text_[name_end] != ' ' && text_[name_end] != '>'))) {
-            pos_ = name_end;
-            continue;
-        }
+    for (size_t lt = next_lt(pos_, crossed); lt != npos; lt = next_lt(pos_, crossed)) {
+        pos_ = lt + 1;
+        if (!opens(lt, open_)) continue;
+        const size_t name_end = lt + open_.size();
+        if (name_ends_ && (name_end >= text_.size() || (text_[name_end] != ' ' && text_[name_end] != '>'))) continue;
         const size_t gt = text_.find('>', name_end);
         if (gt == npos) return false; // an unterminated start tag ends the scan
         tag = text_.substr(lt, std::min(gt + 1 - lt, max_tag));
@@ -95,16 +107,22 @@ bool XmlElements::next_tag(std::string_view& tag, size_t max_tag) {
         pos_ = gt + 1;
         return true;
     }
+    pos_ = text_.size();
     return false;
 }
 
 bool XmlElements::body(std::string_view& inner, std::string& buf) {
+    if (no_close_) return false;
     bool crossed = false;
-    const size_t close = constructs_.next_outside(close_, pos_, crossed);
-    if (close == std::string_view::npos) return false;
+    size_t close = next_lt(pos_, crossed);
+    while (close != std::string_view::npos && !opens(close, close_)) close = next_lt(close + 1, crossed);
+    if (close == std::string_view::npos) {
+        no_close_ = true;
+        return false;
+    }
     inner = text_.substr(pos_, close - pos_);
     if (crossed) inner = xml_flatten(inner, buf);
-    pos_ = close + close_len_;
+    pos_ = close + close_.size();
     return true;
 }
 
