@@ -135,6 +135,8 @@ private:
 // ---------------------------------------------------------------------------------------
 // Comments, CDATA sections, processing instructions and declarations (formats/xml.cpp)
 
+// The first "<!" or "<?" at or after `from`, or npos.
+size_t xml_find_construct(std::string_view text, size_t from);
 // One past the end of the construct that starts at text[at] ("<!" or "<?"); the text's size
 // when it never closes (the rest of the document is then inside it).
 size_t xml_construct_end(std::string_view text, size_t at);

@@ -18,9 +18,11 @@ constexpr std::string_view kCdata = "<![CDATA[";
 
 constexpr bool opens_construct(const char* p) { return p[0] == '<' && (p[1] == '!' || p[1] == '?'); }
 
-// The first "<!" or "<?" at or after `from`. Markup has a '<' every few dozen bytes, so the
-// pair is looked for sixteen bytes a step rather than '<' by '<'.
-size_t find_construct(std::string_view text, size_t from) {
+} // namespace
+
+// Markup has a '<' every few dozen bytes, so the pair is looked for sixteen bytes a step
+// rather than '<' by '<'.
+size_t xml_find_construct(std::string_view text, size_t from) {
     if (text.size() < 2) return std::string_view::npos;
     const char* const begin = text.data();
     const char* p = begin + std::min(from, text.size());
@@ -39,7 +41,6 @@ size_t find_construct(std::string_view text, size_t from) {
         if (opens_construct(p)) return static_cast<size_t>(p - begin);
     return std::string_view::npos;
 }
-} // namespace
 
 size_t xml_construct_end(std::string_view text, size_t at) {
     const std::string_view rest = text.substr(at);
@@ -62,7 +63,7 @@ size_t xml_construct_end(std::string_view text, size_t at) {
 
 size_t XmlConstructs::next(size_t from) {
     if (!searched_ || (at_ != std::string_view::npos && at_ < from)) {
-        at_ = find_construct(text_, from);
+        at_ = xml_find_construct(text_, from);
         searched_ = true;
     }
     return at_;
@@ -129,7 +130,7 @@ bool XmlElements::body(std::string_view& inner, std::string& buf) {
 std::string_view xml_flatten(std::string_view range, std::string& buf) {
     buf.clear();
     size_t from = 0;
-    for (size_t at = find_construct(range, 0); at != std::string_view::npos; at = find_construct(range, from)) {
+    for (size_t at = xml_find_construct(range, 0); at != std::string_view::npos; at = xml_find_construct(range, from)) {
         buf.append(range, from, at - from);
         const size_t end = xml_construct_end(range, at);
         if (range.substr(at).starts_with(kCdata)) {
