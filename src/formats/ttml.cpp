@@ -1,8 +1,11 @@
-// TTML (also DFXP): a forward scanner over tt, div and p tags (with any namespace prefix),
-// not an XML parser. Every p with usable timing and text becomes one cue; enclosing divs
-// shift paragraph times by their begin, and tick and frame units follow the document's timing
-// parameters. Paragraph text reads as TTML's default whitespace handling has it: br breaks
-// the line, and line breaks in the source are mere whitespace.
+// TTML (also DFXP): a forward scanner over tt, body, div and p tags (with any namespace
+// prefix), not an XML parser; comments, CDATA sections, processing instructions and a
+// document type are stepped over. Every p with usable timing and text becomes one cue. Times
+// follow the timing model: body, div, p and span count from their parent's begin (in a
+// sequence, from where the previous child ended), an element without times lasts as its
+// parent, and a p without times lasts as its timed spans. Tick and frame units follow the
+// document's timing parameters. Paragraph text reads as TTML's default whitespace handling
+// has it: br breaks the line, and line breaks in the source are mere whitespace.
 #include "formats/formats.hpp"
 
 #include <algorithm>
@@ -18,7 +21,6 @@ namespace {
 constexpr size_t kWrapTagMax = 1023; // tt and div tags
 constexpr size_t kParaTagMax = 511;
 constexpr size_t kAttrMax = 63;
-constexpr size_t kDivStackMax = 8;
 constexpr double kDefaultTickRate = 10000;
 constexpr double kDefaultFrameRate = 25;
 constexpr size_t kNamedImages = 3; // an image-only document's warning names the first few
