@@ -104,34 +104,6 @@ private:
     bool copied_ = false; // whether text_ lies in buf_ (else it is a view of the range)
 };
 
-// Walks the elements of one name through a markup text, front to back: each start tag (from
-// its '<' through its first '>'), and on request the text up to the element's closing tag.
-class ElementScanner {
-public:
-    // `open` is how a start tag begins ("<d ", "<text"); with `name_ends`, the byte after it
-    // must be a space or '>' (anything else is a longer name, another element).
-    ElementScanner(std::string_view text, std::string_view open, std::string_view close, bool exact, bool name_ends)
-        : text_(text), open_(open), close_(text, close, exact), close_len_(close.size()), exact_(exact),
-          name_ends_(name_ends) {}
-    // The next start tag, cut to `max_tag` bytes; false when none with a '>' is left.
-    bool next_tag(std::string_view& tag, size_t max_tag);
-    // Whether the start tag just read ends in "/>".
-    bool self_closing() const { return gt_ > 0 && text_[gt_ - 1] == '/'; }
-    // The text between the start tag just read and the next closing tag, both then consumed;
-    // false when no closing tag follows.
-    bool body(std::string_view& inner);
-
-private:
-    std::string_view text_;
-    std::string_view open_;
-    ForwardFinder close_;
-    size_t close_len_;
-    bool exact_;
-    bool name_ends_;
-    size_t pos_ = 0;
-    size_t gt_ = 0;
-};
-
 // ---------------------------------------------------------------------------------------
 // Comments, CDATA sections, processing instructions and declarations (formats/xml.cpp)
 
@@ -162,15 +134,24 @@ std::string_view xml_flatten(std::string_view range, std::string& buf);
 // Whether `range` holds a construct ("<!" or "<?"): one look at each '<'.
 bool xml_has_construct(std::string_view range);
 
-// ElementScanner that steps over constructs: a start tag or closing tag inside a comment or a
-// CDATA section is not one. Every '<' is looked at once, for all three.
+// Walks the elements of one name through a markup text, front to back: each start tag (from
+// its '<' through its first '>'), and on request the text up to the element's closing tag. A
+// start or closing tag inside a comment or a CDATA section is not one; every '<' is looked at
+// once, for all three.
 class XmlElements {
 public:
+    // `open` is how a start tag begins ("<d ", "<text"); with `name_ends`, the byte after it
+    // must be a space or '>' (anything else is a longer name, another element). Without
+    // `exact`, ASCII case is ignored.
     XmlElements(std::string_view text, std::string_view open, std::string_view close, bool exact, bool name_ends)
         : text_(text), open_(open), close_(close), exact_(exact), name_ends_(name_ends) {}
+    // The next start tag, cut to `max_tag` bytes; false when none with a '>' is left.
     bool next_tag(std::string_view& tag, size_t max_tag);
+    // Whether the start tag just read ends in "/>".
     bool self_closing() const { return gt_ > 0 && text_[gt_ - 1] == '/'; }
-    // The element's character data, flattened (xml_flatten, into `buf`) when it holds constructs.
+    // The text between the start tag just read and the next closing tag, both then consumed,
+    // flattened (xml_flatten, into `buf`) when it holds constructs; false when no closing tag
+    // follows.
     bool body(std::string_view& inner, std::string& buf);
 
 private:
