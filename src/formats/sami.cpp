@@ -589,6 +589,7 @@ struct Pending {
     bool any = false;
     int32_t start = 0;
     std::string_view block;
+    bool flattened = false; // the block is a copy with its comments taken out, not in the text
 };
 
 } // namespace
@@ -611,7 +612,8 @@ int parse_sami(Store& st, std::string_view text) {
         std::string_view t;
         BlockSearch search{pending.block};
         LineFinder finder{find_in_block, &search};
-        if (fast.clean(pending.block, t))
+        // The fast cleaner reads ahead in the text, so it takes only blocks that lie in it.
+        if (!pending.flattened && fast.clean(pending.block, t))
             finder = fast.finder();
         else
             t = sami_clean(pending.block, fast.buffer());
@@ -663,7 +665,7 @@ int parse_sami(Store& st, std::string_view text) {
         emit(&start);
         // The block is read as a C string: a NUL ends it.
         const std::string_view block = text.substr(body_at, stop - body_at);
-        pending = {true, start, commented ? xml_flatten(block, flat) : block};
+        pending = {true, start, commented ? xml_flatten(block, flat) : block, commented};
     }
     emit(nullptr);
 
