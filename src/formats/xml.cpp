@@ -53,8 +53,9 @@ size_t xml_construct_end(std::string_view text, size_t at) {
     // A processing instruction or a declaration ends at its '>': a declaration missing its
     // '?' must not hide the document. An internal subset ('[' … ']') may hold '>' signs.
     const size_t gt = text.find('>', at + 2);
-    const size_t bracket = text.find('[', at + 2);
-    if (rest[1] == '!' && bracket < gt) {
+    // The subset is looked for only up to that '>', so no byte is read twice.
+    const size_t bracket = rest[1] == '!' ? text.substr(0, gt).find('[', at + 2) : std::string_view::npos;
+    if (bracket != std::string_view::npos) {
         const size_t close = text.find(']', bracket + 1);
         return close == std::string_view::npos ? text.size() : past(close + 1, ">");
     }

@@ -390,6 +390,12 @@ TEST(Ttml, DeepAndWideTrees) {
         deep += R"(<div begin="1ms"><span begin="1ms">)";
     ASSERT_EQ(parse(doc(deep + R"(<p end="1s">x</p>)"), kTtml), 0);
     EXPECT_EQ(cues(), (std::vector<Cue>{{100000, 101000, {"x"}}}));
+    // Many declarations, each read once; then a comment that never closes.
+    std::string marks;
+    for (int i = 0; i < 100000; ++i)
+        marks += "<!x><?y?>";
+    ASSERT_EQ(parse(doc(marks + R"(<p begin="1s" end="2s">x</p><!-- <p begin="3s" end="4s">y</p>)"), kTtml), 0);
+    EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, {"x"}}}));
     std::string spans = R"(<div end="200s"><p>)";
     for (int i = 0; i < 100000; ++i)
         spans += R"(<span begin="1ms">)";
