@@ -70,11 +70,7 @@ size_t XmlConstructs::next(size_t from) {
     return at_;
 }
 
-bool xml_has_construct(std::string_view range) {
-    for (size_t at = range.find('<'); at != std::string_view::npos; at = range.find('<', at + 1))
-        if (at + 1 < range.size() && (range[at + 1] == '!' || range[at + 1] == '?')) return true;
-    return false;
-}
+bool xml_has_construct(std::string_view range) { return xml_find_construct(range, 0) != std::string_view::npos; }
 
 size_t XmlElements::next_lt(size_t from, bool& crossed) const {
     const size_t n = text_.size();
