@@ -131,9 +131,6 @@ private:
 // instructions and declarations dropped, a CDATA section's text escaped. Points into `buf`.
 std::string_view xml_flatten(std::string_view range, std::string& buf);
 
-// Whether `range` holds a construct ("<!" or "<?").
-bool xml_has_construct(std::string_view range);
-
 // Walks the elements of one name through a markup text, front to back: each start tag (from
 // its '<' through its first '>'), and on request the text up to the element's closing tag. A
 // start or closing tag inside a comment or a CDATA section is not one; every '<' is looked at

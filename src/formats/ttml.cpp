@@ -279,34 +279,47 @@ Kind kind_of(const TagName& t, std::string_view text) {
 
 // The next paragraph end tag ("</p>", "</tt:p>", any prefix or case) at or after a position
 // that only moves forward. A found tag is kept until the position passes it, and once none
-// is left none is searched for again, so the whole scan reads the text once.
+// is left none is searched for again, so the whole scan reads the text once. The '<' signs on
+// the way tell whether a comment, CDATA section or the like lies before the tag.
 class ParaEndFinder {
 public:
-    explicit ParaEndFinder(std::string_view text) : text_(text), opens_(text, "</", true) {}
-    // Where the end tag starts, with `after` set past its '>'; npos when there is none.
-    size_t next(size_t from, size_t& after) {
-        if (at_ == std::string_view::npos || at_ < from) {
-            if (none_) return std::string_view::npos;
-            at_ = std::string_view::npos;
-            for (size_t p = opens_.next(from); p != std::string_view::npos; p = opens_.next(p + 2)) {
+    explicit ParaEndFinder(std::string_view text) : text_(text), constructs_(text) {}
+    // Where the end tag starts, with `after` set past its '>' and `construct` telling whether a
+    // construct starts between `from` and it; npos when there is none.
+    size_t next(size_t from, size_t& after, bool& construct) {
+        constexpr auto npos = std::string_view::npos;
+        if (at_ == npos || at_ < from) {
+            if (none_) return npos;
+            at_ = first_ = npos;
+            const size_t n = text_.size();
+            for (size_t p = from; p < n; ++p) {
+                const void* lt = std::memchr(text_.data() + p, '<', n - p);
+                if (!lt) break;
+                p = static_cast<size_t>(static_cast<const char*>(lt) - text_.data());
+                const char c = p + 1 < n ? text_[p + 1] : '\0';
+                if (c == '!' || c == '?') first_ = std::min(first_, p);
+                if (c != '/') continue;
                 const TagName t = read_tag_name(text_, p);
-                if (ieq(t.local, "p") && t.name_end < text_.size() && text_[t.name_end] == '>') {
+                if (ieq(t.local, "p") && t.name_end < n && text_[t.name_end] == '>') {
                     at_ = p;
                     after_ = t.name_end + 1;
                     break;
                 }
             }
-            none_ = at_ == std::string_view::npos;
+            none_ = at_ == npos;
         }
         after = after_;
+        // A tag found from an earlier position knows only its first construct.
+        construct = first_ != npos && (first_ >= from || constructs_.next(from) < at_);
         return at_;
     }
 
 private:
     std::string_view text_;
-    ForwardFinder opens_;
+    XmlConstructs constructs_;
     size_t at_ = std::string_view::npos;
     size_t after_ = 0;
+    size_t first_ = std::string_view::npos; // the first construct between the search start and at_
     bool none_ = false;
 };
 
@@ -462,13 +475,14 @@ int parse_ttml(Store& st, std::string_view text) {
             if (text[gt - 1] == '/') continue;
             // The end tag, not one inside a comment or a CDATA section.
             size_t after = 0;
-            size_t close = para_end.next(gt + 1, after);
-            const bool crossed = close != std::string_view::npos && xml_has_construct(text.substr(gt + 1, close - gt - 1));
+            bool crossed = false;
+            size_t close = para_end.next(gt + 1, after, crossed);
             for (size_t from = gt + 1; crossed;) {
                 const size_t c = constructs.next(from);
                 if (c >= close) break;
                 from = xml_construct_end(text, c);
-                close = para_end.next(from, after);
+                bool more = false;
+                close = para_end.next(from, after, more);
             }
             if (close == std::string_view::npos) continue;
             std::string_view inner = text.substr(gt + 1, close - gt - 1);

@@ -70,8 +70,6 @@ size_t XmlConstructs::next(size_t from) {
     return at_;
 }
 
-bool xml_has_construct(std::string_view range) { return xml_find_construct(range, 0) != std::string_view::npos; }
-
 size_t XmlElements::next_lt(size_t from, bool& crossed) const {
     const size_t n = text_.size();
     while (from < n) {
