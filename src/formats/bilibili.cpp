@@ -37,13 +37,14 @@ bool probe_bilibili(std::string_view t) { return contains(t, "<d p=") || contain
 int parse_bilibili(Store& st, std::string_view text) {
     text = until_nul(text);
     std::string buf;
+    std::string flat;
     int parsed = 0;
-    ElementScanner elements(text, "<d ", "</d>", true, false);
+    XmlElements elements(text, "<d ", "</d>", true, false);
     std::string_view tag;
     while (elements.next_tag(tag, kTagMax)) {
         const AttrValue p = p_attribute(tag);
         std::string_view inner;
-        if (!p.found || !elements.body(inner)) continue;
+        if (!p.found || !elements.body(inner, flat)) continue;
         const std::string_view comment = xml_text_decode(inner, buf);
 
         int32_t start_ms = 0;

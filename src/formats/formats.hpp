@@ -108,30 +108,65 @@ private:
     bool copied_ = false; // whether text_ lies in buf_ (else it is a view of the range)
 };
 
+// ---------------------------------------------------------------------------------------
+// Comments, CDATA sections, processing instructions and declarations (formats/xml.cpp)
+
+// The first "<!" or "<?" at or after `from`, or npos.
+size_t xml_find_construct(std::string_view text, size_t from);
+// One past the end of the construct that starts at text[at] ("<!" or "<?"); the text's size
+// when it never closes (the rest of the document is then inside it).
+size_t xml_construct_end(std::string_view text, size_t at);
+
+// Where the constructs of a text start, asked for at positions that only move forward; the
+// whole scan reads the text once.
+class XmlConstructs {
+public:
+    explicit XmlConstructs(std::string_view text) : text_(text) {}
+    // The first construct starting at or after `from`, or npos.
+    size_t next(size_t from);
+
+private:
+    std::string_view text_;
+    size_t at_ = std::string_view::npos;
+    bool searched_ = false;
+};
+
+// Character data holding constructs, as the decoders read it: comments, processing
+// instructions and declarations dropped, a CDATA section's text escaped. Points into `buf`.
+std::string_view xml_flatten(std::string_view range, std::string& buf);
+
 // Walks the elements of one name through a markup text, front to back: each start tag (from
-// its '<' through its first '>'), and on request the text up to the element's closing tag.
-class ElementScanner {
+// its '<' through its first '>'), and on request the text up to the element's closing tag. A
+// start or closing tag inside a comment or a CDATA section is not one; every '<' is looked at
+// once, for all three.
+class XmlElements {
 public:
     // `open` is how a start tag begins ("<d ", "<text"); with `name_ends`, the byte after it
-    // must be a space or '>' (anything else is a longer name, another element).
-    ElementScanner(std::string_view text, std::string_view open, std::string_view close, bool exact, bool name_ends)
-        : text_(text), open_(open), close_(text, close, exact), close_len_(close.size()), exact_(exact),
-          name_ends_(name_ends) {}
+    // must be a space or '>' (anything else is a longer name, another element). Without
+    // `exact`, ASCII case is ignored.
+    XmlElements(std::string_view text, std::string_view open, std::string_view close, bool exact, bool name_ends)
+        : text_(text), open_(open), close_(close), exact_(exact), name_ends_(name_ends) {}
     // The next start tag, cut to `max_tag` bytes; false when none with a '>' is left.
     bool next_tag(std::string_view& tag, size_t max_tag);
     // Whether the start tag just read ends in "/>".
     bool self_closing() const { return gt_ > 0 && text_[gt_ - 1] == '/'; }
-    // The text between the start tag just read and the next closing tag, both then consumed;
-    // false when no closing tag follows.
-    bool body(std::string_view& inner);
+    // The text between the start tag just read and the next closing tag, both then consumed,
+    // flattened (xml_flatten, into `buf`) when it holds constructs; false when no closing tag
+    // follows.
+    bool body(std::string_view& inner, std::string& buf);
 
 private:
+    // The next '<' at or after `from` outside constructs, or npos; `crossed` set on stepping
+    // over one.
+    size_t next_lt(size_t from, bool& crossed) const;
+    bool opens(size_t lt, std::string_view what) const;
+
     std::string_view text_;
     std::string_view open_;
-    ForwardFinder close_;
-    size_t close_len_;
+    std::string_view close_;
     bool exact_;
     bool name_ends_;
+    bool no_close_ = false; // no closing tag is left: every later body fails at once
     size_t pos_ = 0;
     size_t gt_ = 0;
 };

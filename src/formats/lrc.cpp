@@ -42,11 +42,42 @@ struct LineTimes {
     size_t count = 0;
 };
 
-// The usual time tag, "m:ss.xx" with at most 9 digits of minutes and 15 of seconds, read in
-// one step: the same minutes and the same double (an exact mantissa divided by an exact power
-// of ten) that the general number readers give. False for any other form.
-bool plain_time(std::string_view content, size_t colon, int64_t& minutes, double& seconds) {
-    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+// Seconds written as decimal digits ("02.01", "5", ".5") in milliseconds, from the digits
+// themselves: a binary fraction would make 2.01 s a hair less than 2010 ms. One fraction digit
+// is tenths, two hundredths, three milliseconds; later digits are cut. `used` is how many
+// bytes were read (0 when there is no digit). Saturates far beyond any cue time.
+int64_t seconds_ms(std::string_view s, size_t& used) {
+    constexpr int64_t kCap = int64_t{1} << 50;
+    int64_t whole = 0;
+    int64_t frac = 0;
+    size_t frac_digits = 0;
+    size_t digits = 0;
+    size_t i = 0;
+    bool point = false;
+    for (; i < s.size(); ++i) {
+        const auto d = static_cast<unsigned char>(s[i] - '0');
+        if (d <= 9) {
+            ++digits;
+            if (!point) {
+                whole = std::min(whole * 10 + d, kCap);
+            } else if (frac_digits < 3) {
+                frac = frac * 10 + d;
+                ++frac_digits;
+            }
+        } else if (s[i] == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    used = digits == 0 ? 0 : i;
+    for (; frac_digits < 3; ++frac_digits) frac *= 10;
+    return whole * 1000 + frac;
+}
+
+// The usual time tag, "m:ss.xx" with at most 9 digits of minutes, read in one step. False
+// for any other form.
+bool plain_time(std::string_view content, size_t colon, int64_t& minutes, int64_t& ms) {
     if (colon == 0 || colon > 9) return false;
     int64_t m = 0;
     for (size_t i = 0; i < colon; ++i) {
@@ -54,26 +85,25 @@ bool plain_time(std::string_view content, size_t colon, int64_t& minutes, double
         if (d > 9) return false;
         m = m * 10 + d;
     }
-    uint64_t mantissa = 0;
-    size_t digits = 0;
-    size_t frac = 0;
-    size_t i = colon + 1;
-    for (bool point = false; i < content.size(); ++i) {
-        const auto d = static_cast<unsigned char>(content[i] - '0');
-        if (d <= 9) {
-            mantissa = mantissa * 10 + d;
-            ++digits;
-            frac += point ? 1 : 0;
-        } else if (content[i] == '.' && !point) {
-            point = true;
-        } else {
-            return false;
-        }
-    }
-    if (digits == 0 || digits > 15) return false;
+    const std::string_view value = content.substr(colon + 1);
+    size_t used = 0;
+    const int64_t v = seconds_ms(value, used);
+    if (used == 0 || used != value.size()) return false;
     minutes = m;
-    seconds = static_cast<double>(mantissa) / kPow10[frac];
+    ms = v;
     return true;
+}
+
+// Whether the seconds of another form of time tag are plain digits as above: the number
+// reader would read no more than they are (no exponent or hexadecimal form follows).
+bool digits_seconds(std::string_view s, int64_t& ms) {
+    size_t used = 0;
+    ms = seconds_ms(s, used);
+    if (used == 0) return false;
+    const auto at = [&](size_t i) { return i < s.size() ? fold(static_cast<unsigned char>(s[i])) : '\0'; };
+    if (used == 1 && s[0] == '0' && at(1) == 'x') return false;
+    const size_t exp_digit = at(used + 1) == '+' || at(used + 1) == '-' ? used + 2 : used + 1;
+    return at(used) != 'e' || !is_digit(at(exp_digit));
 }
 
 // One tag's content (between the brackets): a time tag "mm:ss.xx" or a metadata tag "key:value".
@@ -95,12 +125,18 @@ void read_tag(std::string_view content, LineTimes& line, double& offset) {
     }
     // Minutes are widened before scaling so that no count of them can overflow.
     int64_t minutes = 0;
-    double seconds = 0;
-    if (!plain_time(content, colon, minutes, seconds)) {
+    int64_t ms = 0;
+    if (!plain_time(content, colon, minutes, ms)) {
         minutes = atoi_sat(begin);
-        seconds = strtod_fast(value, nullptr);
+        if (!digits_seconds(fits ? content.substr(colon + 1) : std::string_view(value), ms)) {
+            // Anything else is read as a number and truncated, NaN as 0.
+            const double seconds = strtod_fast(value, nullptr);
+            if (line.count < kTimesPerLine)
+                line.times[line.count++] = saturate_i32((seconds + static_cast<double>(minutes * 60)) * 1000.0);
+            return;
+        }
     }
-    const int32_t t = saturate_i32((seconds + static_cast<double>(minutes * 60)) * 1000.0);
+    const auto t = static_cast<int32_t>(std::clamp<int64_t>(minutes * 60000 + ms, INT32_MIN, INT32_MAX));
     if (line.count < kTimesPerLine) line.times[line.count++] = t;
 }
 

@@ -206,32 +206,4 @@ int MarkupText::add_to(Store& st, int index) const {
     return cue_add_text(st, index, text_, {find, &search});
 }
 
-bool ElementScanner::next_tag(std::string_view& tag, size_t max_tag) {
-    constexpr auto npos = std::string_view::npos;
-    while (pos_ < text_.size()) {
-        const size_t lt = exact_ ? text_.find(open_, pos_) : ifind(text_, open_, pos_);
-        if (lt == npos) return false;
-        const size_t name_end = lt + open_.size();
-        if (name_ends_ && (name_end >= text_.size() || (text_[name_end] != ' ' && text_[name_end] != '>'))) {
-            pos_ = name_end;
-            continue;
-        }
-        const size_t gt = text_.find('>', name_end);
-        if (gt == npos) return false; // an unterminated start tag ends the scan
-        tag = text_.substr(lt, std::min(gt + 1 - lt, max_tag));
-        gt_ = gt;
-        pos_ = gt + 1;
-        return true;
-    }
-    return false;
-}
-
-bool ElementScanner::body(std::string_view& inner) {
-    const size_t close = close_.next(pos_);
-    if (close == std::string_view::npos) return false;
-    inner = text_.substr(pos_, close - pos_);
-    pos_ = close + close_len_;
-    return true;
-}
-
 } // namespace cuekit

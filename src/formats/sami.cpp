@@ -589,6 +589,7 @@ struct Pending {
     bool any = false;
     int32_t start = 0;
     std::string_view block;
+    bool flattened = false; // the block is a copy with its comments taken out, not in the text
 };
 
 } // namespace
@@ -611,7 +612,8 @@ int parse_sami(Store& st, std::string_view text) {
         std::string_view t;
         BlockSearch search{pending.block};
         LineFinder finder{find_in_block, &search};
-        if (fast.clean(pending.block, t))
+        // The fast cleaner reads ahead in the text, so it takes only blocks that lie in it.
+        if (!pending.flattened && fast.clean(pending.block, t))
             finder = fast.finder();
         else
             t = sami_clean(pending.block, fast.buffer());
@@ -622,8 +624,29 @@ int parse_sami(Store& st, std::string_view text) {
     };
     SyncFinder finder(text);
     const size_t n = text.size();
+    // Comments hide SYNC tags and leave the text of the block they sit in. The next comment
+    // at or after a position that only moves forward.
+    const auto comment_from = [&](size_t from) {
+        size_t at = xml_find_construct(text, from);
+        while (at != std::string_view::npos && !text.substr(at).starts_with("<!--")) at = xml_find_construct(text, at + 2);
+        return at;
+    };
+    size_t comment = comment_from(0);
+    bool commented = false; // a comment in the block before the tag just found
+    const auto next_tag = [&](size_t from, size_t& stop) {
+        SyncTag t = finder.next(from, stop);
+        commented = false;
+        while (t.at != std::string_view::npos && comment < t.at) {
+            const size_t end = xml_construct_end(text, comment);
+            commented = commented || comment >= from;
+            if (end > t.at) t = finder.next(end, stop);
+            comment = comment_from(end);
+        }
+        return t;
+    };
+    std::string flat;
     size_t stop = 0;
-    SyncTag tag = finder.next(0, stop);
+    SyncTag tag = next_tag(0, stop);
     while (tag.at != std::string_view::npos) {
         size_t p = tag.value_at;
         while (p < n && (text[p] == '"' || text[p] == '\'')) ++p;
@@ -635,13 +658,14 @@ int parse_sami(Store& st, std::string_view text) {
 
         const size_t gt = p < n && text[p] == '>' ? p : text.find('>', p); // mostly right after the digits
         const size_t body_at = gt == std::string_view::npos ? n : gt + 1;
-        tag = finder.next(body_at, stop);
+        tag = next_tag(body_at, stop);
         if (digit_count == 0) continue; // no start time: the block leaves no entry at all
 
         const auto start = static_cast<int32_t>(value);
         emit(&start);
         // The block is read as a C string: a NUL ends it.
-        pending = {true, start, text.substr(body_at, stop - body_at)};
+        const std::string_view block = text.substr(body_at, stop - body_at);
+        pending = {true, start, commented ? xml_flatten(block, flat) : block, commented};
     }
     emit(nullptr);
 

@@ -32,11 +32,12 @@ int32_t float_ms(float seconds) {
 
 // The older form: `text` elements, times in seconds.
 void read_text_elements(Store& st, std::string_view text, MarkupText& markup) {
-    ElementScanner elements(text, kOpen, kClose, false, true);
+    XmlElements elements(text, kOpen, kClose, false, true);
     std::string_view tag;
+    std::string flat;
     while (elements.next_tag(tag, kTagMax)) {
         std::string_view inner;
-        if (elements.self_closing() || !elements.body(inner)) continue; // no caption
+        if (elements.self_closing() || !elements.body(inner, flat)) continue; // no caption
         const std::string_view caption = markup.decode(inner, {.br_breaks = true});
 
         const TagAttributes attrs(tag);
@@ -55,11 +56,12 @@ int32_t ms_value(const TagAttributes& attrs, std::string_view name) {
 // The newer form: `p` elements with `t` and `d` in milliseconds, the text possibly split
 // into `s` word segments, which join as written.
 void read_paragraphs(Store& st, std::string_view text, MarkupText& markup) {
-    ElementScanner elements(text, "<p", "</p>", false, true);
+    XmlElements elements(text, "<p", "</p>", false, true);
     std::string_view tag;
+    std::string flat;
     while (elements.next_tag(tag, kTagMax)) {
         std::string_view inner;
-        if (elements.self_closing() || !elements.body(inner)) continue;
+        if (elements.self_closing() || !elements.body(inner, flat)) continue;
         const std::string_view caption = markup.decode(inner, {.br_breaks = true});
         const TagAttributes attrs(tag);
         const int32_t start = ms_value(attrs, "t");

@@ -133,6 +133,14 @@ std::vector<Input> inputs() {
     all.push_back({"utf16-fallback-order", u16_bare, -1, "utf-16le"});
     // An ill-formed line: the JSON writer needs its repaired copy.
     all.push_back({"ill-formed-line", srt + "\n3\n00:00:05,000 --> 00:00:06,000\nbad \xFF byte\n", 0, nullptr});
+    // XML with comments and CDATA (flattened text), a sequence, nested divs and timed spans.
+    std::string ttml = "<tt><body><!-- c --><div timeContainer=\"seq\">";
+    for (int i = 0; i < 20; ++i) ttml += "<div dur=\"1s\">";
+    ttml += "<p><span begin=\"0.2s\"><span dur=\"0.5s\"><![CDATA[a < b]]></span></span></p>";
+    for (int i = 0; i < 20; ++i) ttml += "</div>";
+    all.push_back({"ttml-timing", ttml + "</div></body></tt>", 5, nullptr});
+    all.push_back({"bilibili-cdata", "<i><!-- <d p=\"1\">x</d> --><d p=\"2\"><![CDATA[a < b]]></d></i>", 9, nullptr});
+    all.push_back({"sami-comment", "<SAMI><SYNC Start=1><P>a<!-- <SYNC Start=2> --> b<SYNC Start=3><P>c", 8, nullptr});
     return all;
 }
 

@@ -111,6 +111,14 @@ TEST(Bilibili, Elements) {
         {"unfinished last tag", "<d p=\"1\">a</d><d p=\"2\"", {{1000, 4000, 1, kWhite, 25.0f, {"a"}}}},
         {"unterminated element skipped", "<d p=\"1\">a</d><d p=\"2\">b", {{1000, 4000, 1, kWhite, 25.0f, {"a"}}}},
         {"</D> does not close", "<d p=\"1\">a</D></d>", {{1000, 4000, 1, kWhite, 25.0f, {"a"}}}},
+        {"commented-out comment", "<!-- <d p=\"1\">ghost</d> --><d p=\"2\">b<!-- </d> --></d>",
+         {{2000, 5000, 1, kWhite, 25.0f, {"b"}}}},
+        {"CDATA is text", "<d p=\"1\"><![CDATA[x < y & </d>]]></d>", {{1000, 4000, 1, kWhite, 25.0f, {"x < y & </d>"}}}},
+        {"processing instruction and declaration", "<?pi <d p=\"9\">?><!DOCTYPE i><d p=\"1\">a<?pi?></d>",
+         {{1000, 4000, 1, kWhite, 25.0f, {"a"}}}},
+        {"comment never closes", "<d p=\"1\">a</d><!-- <d p=\"2\">b</d>", {{1000, 4000, 1, kWhite, 25.0f, {"a"}}}},
+        {"CDATA inside an attribute", "<d p=\"1<![CDATA[\">a</d><d p=\"2\">b</d>",
+         {{1000, 4000, 1, kWhite, 25.0f, {"a"}}, {2000, 5000, 1, kWhite, 25.0f, {"b"}}}},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(parse_bili(doc(c.body)), 0) << c.name;

@@ -38,7 +38,7 @@ TEST(Lrc, Lyrics) {
          {{5000, 10000, {"Chorus"}}, {10000, 13000, {"Chorus"}}}},
         {"time forms",
          "[01:02.5]a\n[1:3]b\n[00:01.001]c",
-         {{1000, 62500, {"c"}}, {62500, 63000, {"a"}}, {63000, 66000, {"b"}}}},
+         {{1001, 62500, {"c"}}, {62500, 63000, {"a"}}, {63000, 66000, {"b"}}}},
         {"chain stops at a space", "[00:01.00] [00:02.00]text", {{1000, 4000, {"[00:02.00]text"}}}},
         {"trimmed line and text", " \t[00:01.00]  padded  \r\n", {{1000, 4000, {"padded"}}}},
         {"empty lyric ends the previous one",
@@ -93,6 +93,24 @@ TEST(Lrc, Lyrics) {
         ASSERT_EQ(parse(c.text, kLrc), 0) << sub_last_error();
         EXPECT_EQ(sub_detected_format(), kLrc);
         EXPECT_EQ(cues(), c.expected);
+    }
+}
+
+// Times come from the decimal digits: a binary fraction must not lose the last millisecond.
+TEST(Lrc, TimesFromTheDigits) {
+    const struct {
+        const char* tags;
+        int start;
+    } cases[] = {
+        {"[00:02.01]", 2010},         {"[00:04.06]", 4060},       {"[00:01.001]", 1001},
+        {"[00:01.5]", 1500},          {"[00:01.999999]", 1999},   {"[1:00.29]", 60290},
+        {"[00:02.01][offset:10]", 2000}, {"[00:02.01][offset:-7]", 2017}, {"[00:00.58][offset:+580]", 0},
+        {"[00:02.]", 2000},           {"[00:07]", 7000},          {"[00:02.01x]", 2010},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tags);
+        ASSERT_EQ(parse(std::string(c.tags) + "x", kLrc), 0);
+        EXPECT_EQ(cues().front().start, c.start);
     }
 }
 

@@ -69,6 +69,10 @@ TEST(Sami, Blocks) {
         {"NUL",
          std::string("<SYNC Start=1000><P>Hello") + '\0' + "World<SYNC Start=2000><P>x",
          {{1000, 2000, {"Hello"}}}},
+        {"comments hide tags and text",
+         "<SAMI><HEAD><STYLE><!-- P {color: white} <SYNC Start=5> --></STYLE></HEAD><BODY>"
+         "<SYNC Start=1000><P>a<!-- <SYNC Start=1500><P>ghost --> b\n<SYNC Start=2000><P>c<!-- <SYNC Start=9000>",
+         {{1000, 2000, {"a b"}}, {2000, 3000, {"c"}}}},
     };
     for (const SamiCase& c : cases) {
         SCOPED_TRACE(c.name);

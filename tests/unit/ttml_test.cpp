@@ -161,16 +161,16 @@ TEST(Ttml, DivisionOffsets) {
              para(R"(begin="1s" end="2s")") + "</div>" + para(R"(begin="1s" end="2s")"),
          {{16000, 17000, {"x"}}, {11000, 12000, {"x"}}, {1000, 2000, {"x"}}},
          {}},
-        {"no begin on p", R"(<div begin="10s">)" + para(R"(end="2s")") + "</div>", {{0, 12000, {"x"}}}, {}},
+        {"no begin on p", R"(<div begin="10s">)" + para(R"(end="2s")") + "</div>", {{10000, 12000, {"x"}}}, {}},
         {"clock begin and par",
          R"(<div begin="00:00:10.000" timeContainer="PAR">)" + para(R"(begin="1s" end="2s")") + "</div>",
          {{11000, 12000, {"x"}}},
          {}},
-        {"seq keeps outer offsets",
+        {"seq adds to outer offsets",
          R"(<div begin="10s"><div timeContainer="seq" begin="5s">)" + para(R"(begin="1s" end="2s")") +
              "</div></div>",
-         {{11000, 12000, {"x"}}},
-         {R"(ttml: timeContainer="seq" unsupported, div begin ignored)"}},
+         {{16000, 17000, {"x"}}},
+         {}},
         {"seq without begin is silent",
          R"(<div timeContainer="seq">)" + para(R"(begin="1s" end="2s")") + "</div>",
          {{1000, 2000, {"x"}}},
@@ -189,7 +189,7 @@ TEST(Ttml, DivisionOffsets) {
     }
 }
 
-TEST(Ttml, DivisionsBeyondTheStackDoNotPopTrackedOffsets) {
+TEST(Ttml, DeepDivisionsKeepEveryOffset) {
     std::string body;
     for (int i = 0; i < 8; ++i)
         body += R"(<div begin="1s">)";
@@ -200,7 +200,7 @@ TEST(Ttml, DivisionsBeyondTheStackDoNotPopTrackedOffsets) {
         body += "</div>";
     body += para(R"(begin="0.5s" end="0.6s")", "outside");
     ASSERT_EQ(parse(doc(body), kTtml), 0);
-    EXPECT_EQ(cues(), (std::vector<Cue>{{8500, 8600, {"deep"}},
+    EXPECT_EQ(cues(), (std::vector<Cue>{{108500, 108600, {"deep"}},
                                         {8500, 8600, {"eighth"}},
                                         {7500, 7600, {"seventh"}},
                                         {500, 600, {"outside"}}}));
@@ -309,6 +309,98 @@ TEST(Ttml, ScanIsLinear) {
     EXPECT_EQ(sub_cue_count(), 60000);
     EXPECT_EQ(parse(doc(unclosed), kTtml), 5);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+}
+
+// Times on any level of the tree, each counted from its parent's begin.
+TEST(Ttml, TimingModel) {
+    struct Case {
+        const char* name;
+        std::string body;
+        std::vector<Cue> expected;
+    };
+    const std::vector<Case> cases = {
+        {"times on the div only", R"(<div begin="1s" end="3s"><p>a</p><p>b</p></div>)",
+         {{1000, 3000, {"a"}}, {1000, 3000, {"b"}}}},
+        {"dur without end", R"(<div begin="2s" dur="3s"><p>a</p></div>)", {{2000, 5000, {"a"}}}},
+        {"no end anywhere", R"(<div begin="2s"><p>a</p></div>)", {}},
+        {"times on spans only",
+         R"(<p><span begin="1s" end="2s">a</span> <span begin="2s" end="3.5s">b</span></p>)",
+         {{1000, 3500, {"a b"}}}},
+        {"nested span times", R"(<p><span begin="1s"><span begin="1s" dur="1s">a</span></span></p>)",
+         {{2000, 3000, {"a"}}}},
+        {"span clamped to its paragraph's parent",
+         R"(<div end="4s"><p><span begin="3s" end="9s">a</span></p></div>)", {{3000, 4000, {"a"}}}},
+        {"spans all outside", R"(<div end="2s"><p><span begin="3s" end="4s">a</span></p></div>)", {}},
+        {"nested offsets", R"(<div begin="1s"><div begin="2s"><p begin="1s" dur="1s">a</p></div></div>)",
+         {{4000, 5000, {"a"}}}},
+        {"paragraph clipped by its div", R"(<div end="2s"><p begin="1s" end="5s">a</p><p begin="3s" end="5s">b</p></div>)",
+         {{1000, 2000, {"a"}}}},
+        {"sequence", R"(<div timeContainer="seq"><p dur="1s">a</p><p dur="2s">b</p><p begin="1s" dur="1s">c</p></div>)",
+         {{0, 1000, {"a"}}, {1000, 3000, {"b"}}, {4000, 5000, {"c"}}}},
+        {"untimed paragraph in a sequence lasts no time",
+         R"(<div timeContainer="seq" dur="9s"><p>a</p><p dur="1s">b</p></div>)", {{0, 1000, {"b"}}}},
+        {"sequence moves on by a child's content",
+         R"(<div timeContainer="seq"><div><p begin="1s" end="2s">a</p></div><p dur="1s">b</p></div>)",
+         {{1000, 2000, {"a"}}, {2000, 3000, {"b"}}}},
+        {"spans in sequence", R"(<div end="9s"><p timeContainer="seq"><span dur="1s">a</span><span dur="2s">b</span></p></div>)",
+         {{0, 3000, {"ab"}}}},
+        {"self-closing div still takes its time in a sequence",
+         R"(<div timeContainer="seq"><div dur="5s"/><p dur="1s">a</p></div>)", {{5000, 6000, {"a"}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int rc = parse(doc(c.body), kTtml);
+        EXPECT_EQ(rc, c.expected.empty() ? 5 : 0);
+        EXPECT_EQ(cues(), c.expected);
+    }
+    const std::string timed_body = R"(<tt><body begin="10s" dur="5s"><div><p begin="1s">a</p></div></body></tt>)";
+    ASSERT_EQ(parse(timed_body, kTtml), 0);
+    EXPECT_EQ(cues(), (std::vector<Cue>{{11000, 15000, {"a"}}}));
+}
+
+// Comments, CDATA sections, processing instructions and a document type.
+TEST(Ttml, XmlConstructs) {
+    const std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE tt [ <!ENTITY e \"<p>\"> ]>\n<tt><body>"
+                             R"(<!-- <p begin="1s" end="2s">ghost</p> -->)"
+                             R"(<p begin="3s" end="4s"><![CDATA[x < y </p>]]> <?pi ?>z<!-- </p> --></p>)"
+                             "</body></tt>";
+    ASSERT_EQ(parse(text, kTtml), 0);
+    EXPECT_EQ(cues(), (std::vector<Cue>{{3000, 4000, {"x < y </p> z"}}}));
+    EXPECT_EQ(parse(doc(R"(<p begin="1s" end="2s">a</p><!-- <p begin="3s" end="4s">b</p>)"), kTtml), 0);
+    EXPECT_EQ(sub_cue_count(), 1);
+}
+
+TEST(Ttml, OnlyImagesFailAndNameThem) {
+    const std::string text = doc(R"(<div begin="1s" end="2s" smpte:backgroundImage="#img1"/>)"
+                                 R"(<div begin="2s" end="3s"><image src="two.png"/></div>)");
+    EXPECT_EQ(parse(text, kTtml), 5);
+    EXPECT_EQ(warnings(), (std::vector<std::string>{"ttml: 2 image(s) and no text; images are not read: #img1, two.png"}));
+}
+
+// Deep trees and long sequences: no recursion, one pass.
+TEST(Ttml, DeepAndWideTrees) {
+    std::string seq = R"(<div timeContainer="seq">)";
+    for (int i = 0; i < 100000; ++i)
+        seq += R"(<p dur="1ms">x</p>)";
+    ASSERT_EQ(parse(doc(seq + "</div>"), kTtml), 0);
+    EXPECT_EQ(sub_cue_count(), 100000);
+    EXPECT_EQ(cues().back().start, 99999);
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += R"(<div begin="1ms"><span begin="1ms">)";
+    ASSERT_EQ(parse(doc(deep + R"(<p end="1s">x</p>)"), kTtml), 0);
+    EXPECT_EQ(cues(), (std::vector<Cue>{{100000, 101000, {"x"}}}));
+    // Many declarations, each read once; then a comment that never closes.
+    std::string marks;
+    for (int i = 0; i < 100000; ++i)
+        marks += "<!x><?y?>";
+    ASSERT_EQ(parse(doc(marks + R"(<p begin="1s" end="2s">x</p><!-- <p begin="3s" end="4s">y</p>)"), kTtml), 0);
+    EXPECT_EQ(cues(), (std::vector<Cue>{{1000, 2000, {"x"}}}));
+    std::string spans = R"(<div end="200s"><p>)";
+    for (int i = 0; i < 100000; ++i)
+        spans += R"(<span begin="1ms">)";
+    ASSERT_EQ(parse(doc(spans + "x</p></div>"), kTtml), 0);
+    EXPECT_EQ(cues(), (std::vector<Cue>{{1, 200000, {"x"}}}));
 }
 
 } // namespace

@@ -100,6 +100,9 @@ TEST(YtXml, Elements) {
          {{1000, 2000, {"ab"}}}},
         {"unterminated element skipped", el("1", "1", "a") + "<text start=\"2\" dur=\"1\">b", {{1000, 2000, {"a"}}}},
         {"unfinished last tag", el("1", "1", "a") + "<text start=\"2\" dur=\"1\"", {{1000, 2000, {"a"}}}},
+        {"comments, CDATA and instructions",
+         "<!DOCTYPE t><!-- " + el("1", "1", "ghost") + " -->" + el("2", "1", "<![CDATA[a & b]]><?pi?><!-- </text> -->c"),
+         {{2000, 3000, {"a & bc"}}}},
     };
     for (const auto& c : cases) {
         const int rc = parse_yt(doc(c.body));
@@ -167,6 +170,9 @@ TEST(YtXml, NewerForm) {
         // In any other document a p is no caption.
         {"other root", "<timedtext format=\"2\"><p t=\"1\" d=\"2\">x</p></timedtext>", {}},
         {"root not first", "<transcript><timedtext format=\"3\"><p t=\"1\" d=\"2\">x</p></timedtext></transcript>", {}},
+        {"comments, CDATA and instructions",
+         head + "<!-- <p t=\"1\" d=\"2\">ghost</p> --><p t=\"5\" d=\"5\"><![CDATA[a<b]]><?pi?><!-- </p> --></p></body></timedtext>",
+         {{5, 10, {"a<b"}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
