@@ -12,7 +12,7 @@ for p in g++ clang clang-tidy cppcheck libclang-rt-14-dev cmake ninja-build pkg-
          python3-srt python3-webvtt libuchardet-dev ffmpeg fonts-dejavu-core; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
-# Not in bookworm; trixie's packages install cleanly.
+# Not in bookworm; trixie's packages install cleanly. yyjson is for the tests only.
 from_trixie=()
 for p in libyyjson-dev python3-pysubs2; do
   dpkg -s "$p" >/dev/null 2>&1 || from_trixie+=("$p")
