@@ -337,7 +337,7 @@ size_t real_text(double v, char* out) {
     if (before >= count && before <= 21) {
         o = std::fill_n(std::copy_n(digits, count, o), before - count, '0');
         o = std::copy_n(".0", 2, o);
-    } else if (before > 0 && before <= 21) {
+    } else if (before > 0 && before < count) {
         o = std::copy_n(digits, before, o);
         *o++ = '.';
         o = std::copy(digits + before, digits + count, o);
