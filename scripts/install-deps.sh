@@ -9,14 +9,18 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 need=()
 for p in g++ clang clang-tidy cppcheck libclang-rt-14-dev cmake ninja-build pkg-config libgtest-dev libbenchmark-dev make \
          python3 python3-jsonschema python3-dev pybind11-dev python3-pytest python3-dask python3-distributed \
-         python3-srt python3-webvtt libuchardet-dev ffmpeg fonts-dejavu-core; do
+         python3-srt python3-webvtt libuchardet-dev ffmpeg fonts-dejavu-core python3-pip python3-venv; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
-# Not in bookworm; trixie's packages install cleanly.
+# Not in bookworm, or too old there; trixie's packages install cleanly. yyjson is for the tests
+# only; scikit-build-core builds the Python wheel.
 from_trixie=()
-for p in libyyjson-dev python3-pysubs2; do
+for p in libyyjson-dev python3-pysubs2 python3-scikit-build-core python3-packaging; do
   dpkg -s "$p" >/dev/null 2>&1 || from_trixie+=("$p")
 done
+# Bookworm's python3-packaging 23 lacks what scikit-build-core calls.
+packaging="$(dpkg-query -W -f='${Version}' python3-packaging 2>/dev/null || true)"
+if [ -n "$packaging" ] && dpkg --compare-versions "$packaging" lt 25; then from_trixie+=(python3-packaging); fi
 [ ${#need[@]} -eq 0 ] && [ ${#from_trixie[@]} -eq 0 ] && exit 0
 
 # A low pin keeps every other package on bookworm.

@@ -14,6 +14,18 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCUEKIT_WER
 ninja -C build-test
 (cd build-test && ctest --output-on-failure -j"$jobs")
 
+echo "== Python: the wheel pip builds, installed into a fresh virtual environment, under the pytest suite"
+# Debian's interpreter: its scikit-build-core and pybind11 are what the build needs, and
+# --system-site-packages lets the environment see them. Nothing is downloaded.
+wheel="$root/build-wheel"
+rm -rf "$wheel"
+/usr/bin/python3 -m venv --system-site-packages "$wheel/venv"
+"$wheel/venv/bin/python" -m pip wheel -q --no-build-isolation --no-deps --no-index -w "$wheel" .
+"$wheel/venv/bin/python" -m pip install -q --no-deps --no-index "$wheel"/cuekit-*.whl
+(cd tests/python && env -u PYTHONPATH PYTHONDONTWRITEBYTECODE=1 CUEKIT_TOOL="$root/build-test/cuekit" \
+  CUEKIT_GEN="$root/build-test/bench/cuekit_gen" CUEKIT_INSTALLED="$wheel/venv" \
+  "$wheel/venv/bin/python" -m pytest -q -p no:cacheprovider test_api.py test_leaks.py test_dask.py)
+
 echo "== clang, AddressSanitizer + UndefinedBehaviorSanitizer, -Werror"
 san="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCUEKIT_WERROR=ON -DCUEKIT_PYTHON=ON \

@@ -9,11 +9,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <yyjson.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -312,30 +312,69 @@ char* Buffer::escaped(char* p, std::string_view s, size_t readable) {
     return p;
 }
 
-// yyjson's text of a real: the shortest form that reads back, always with a fraction or an
-// exponent. Font sizes repeat, so the last one is kept.
+// The text of a real: the shortest digits that read back, laid out as JavaScript does (plain
+// from 1e-6 up to below 1e21, otherwise an exponent, here without '+'), and always with a
+// fraction or an exponent so that a reader takes it for a real: 25.0, 0.000001, 1e-7, 1.5e21.
+// Returns the length, 0 for a value the document cannot hold. `out` needs 32 bytes.
+size_t real_text(double v, char* out) {
+    if (!std::isfinite(v)) return 0;
+    char sci[32];
+    const char* const end = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr;
+    const char* p = sci;
+    char* o = out;
+    if (*p == '-') *o++ = *p++;
+    char digits[20];
+    int count = 0;
+    digits[count++] = *p++;
+    if (*p == '.')
+        for (++p; *p != 'e'; ++p) digits[count++] = *p;
+    ++p;
+    const bool negative = *p++ == '-';
+    int exp = 0;
+    std::from_chars(p, end, exp);
+    if (negative) exp = -exp;
+    const int before = exp + 1; // digits before the point
+    if (before >= count && before <= 21) {
+        o = std::fill_n(std::copy_n(digits, count, o), before - count, '0');
+        o = std::copy_n(".0", 2, o);
+    } else if (before > 0 && before < count) {
+        o = std::copy_n(digits, before, o);
+        *o++ = '.';
+        o = std::copy(digits + before, digits + count, o);
+    } else if (before > -6 && before <= 0) {
+        o = std::fill_n(std::copy_n("0.", 2, o), -before, '0');
+        o = std::copy_n(digits, count, o);
+    } else {
+        *o++ = digits[0];
+        if (count > 1) {
+            *o++ = '.';
+            o = std::copy(digits + 1, digits + count, o);
+        }
+        *o++ = 'e';
+        o = std::to_chars(o, o + 8, exp).ptr;
+    }
+    return static_cast<size_t>(o - out);
+}
+
+// Font sizes repeat, so the text of the last real is kept.
 class RealText {
 public:
     bool write(double v, Buffer& out) {
         if (!have_ || std::bit_cast<uint64_t>(v) != std::bit_cast<uint64_t>(last_)) {
-            yyjson_mut_val val;
-            yyjson_mut_set_real(&val, v);
-            size_t n = 0;
-            char* text = yyjson_mut_val_write(&val, 0, &n);
-            if (!text) return false; // not finite: the document cannot hold it
-            text_.assign(text, n);
-            std::free(text);
+            len_ = real_text(v, text_);
+            if (len_ == 0) return false; // not finite: the document cannot hold it
             last_ = v;
             have_ = true;
         }
-        out.put(text_);
+        out.put({text_, len_});
         return true;
     }
 
 private:
     double last_ = 0;
     bool have_ = false;
-    std::string text_;
+    size_t len_ = 0;
+    char text_[32] = {};
 };
 
 

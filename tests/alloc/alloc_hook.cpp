@@ -1,6 +1,6 @@
 // The executable's own malloc, calloc, realloc, free and every replaceable operator new and
-// delete, so that the test can make any single allocation fail: the library's, yyjson's
-// (which allocates through malloc) and the C library's own inside iconv.
+// delete, so that the test can make any single allocation fail: the library's, uchardet's
+// and the C library's own inside iconv.
 //
 // Why this way: link-time wrapping (--wrap) would miss the shared libraries, and a hook
 // inside the library would miss everything it does not allocate itself. Defining the

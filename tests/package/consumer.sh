@@ -24,6 +24,9 @@ case " $cflags " in
 esac
 case "$cflags" in *"/../"* | *"/./"*) fail "pkg-config --cflags prints an unnormalised path: $cflags" ;; esac
 [ -f "$prefix/share/man/man1/cuekit.1" ] || fail "man page not installed"
+# What a consumer must link is the library and uchardet, nothing else.
+leftover="$(grep -rl yyjson "$prefix" --include='*.pc' --include='*.cmake' || true)"
+[ -z "$leftover" ] || fail "the installed package still asks for yyjson: $leftover"
 
 # pkg-config, from C, exactly as the README says.
 cc -std=c11 -Wall -Werror -o "$work/c_consumer" "$root/examples/c/print_cues.c" $(pkg-config --cflags --libs cuekit)

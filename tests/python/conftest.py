@@ -34,3 +34,14 @@ def corpus(tmp_path_factory):
     out = tmp_path_factory.mktemp("corpus")
     subprocess.run([gen, "corpus", str(out), "300"], check=True, env=TOOL_ENV)
     return out
+
+
+def pytest_configure(config):
+    """With CUEKIT_INSTALLED set to an environment, the module under test must be the one installed there."""
+    installed = os.environ.get("CUEKIT_INSTALLED")
+    if installed:
+        import cuekit
+
+        where = pathlib.Path(cuekit.__file__).resolve()
+        if not where.is_relative_to(pathlib.Path(installed).resolve()):
+            raise pytest.UsageError(f"cuekit imports from {where}, not from {installed}")

@@ -162,7 +162,9 @@ TEST(JsonWriter, SameBytesAsATreeWrittenByYyjson) {
     // Lines that can be copied whole are written by a shortcut: a third of the rounds are mostly those.
     const std::vector<std::string> plain = {"a", "Z", " ", "/", "\x7f", "\xC3\xA9", "\xD0\x96", "\xE4\xB8\xAD", "\xEF\xBF\xBF",
                                             "long plain ascii run "};
-    const float sizes[] = {25.0f, 18.3f, 0.0f, -0.0f, 1e-7f, 12345.678f, 3.4e38f, 1.5e-45f, 100.0f, 36.0f};
+    // Reals change layout at 1e-6 and 1e21: sizes on both sides of each.
+    const float sizes[] = {25.0f, 18.3f, 0.0f, -0.0f, 1e-7f, 12345.678f, 3.4e38f, 1.5e-45f, 100.0f,
+                           36.0f, 1e-6f, 1e-5f, 1e20f, 1e21f, 4.5e15f};
     for (int round = 0; round < 600; ++round) {
         sub_state st = cuekit::make_empty_state();
         st.format = static_cast<int32_t>(rng() % (SUB_FORMAT_COUNT + 1)) + SUB_FORMAT_AUTO;
