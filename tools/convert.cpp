@@ -97,10 +97,11 @@ std::string read_value(std::string_view name, std::string_view v, Convert& c) {
     return "";
 }
 
-constexpr std::array<std::string_view, 14> kValueOptions{
+// The count follows from the list: an empty entry would make an empty argument an option.
+constexpr auto kValueOptions = std::to_array<std::string_view>({
     "--to", "-o", "--out-dir", "--shift", "--fps", "--canvas", "--font",
     "--font-scale", "--opacity", "--scroll-time", "--fixed-time", "--lanes",
-};
+});
 
 // The file name of a path, without its last extension.
 std::string_view stem(std::string_view path) {

@@ -1,7 +1,7 @@
 // What the tool prints for one file, and the buffer it prints into.
 #pragma once
 
-#include "buffer.hpp"
+#include "host/buffer.hpp"
 
 #include <cuekit.hpp>
 
@@ -68,7 +68,7 @@ private:
     int fd_;
     int error_ = 0;
     // Bytes [0, len_) are the output; the rest is room.
-    GrowBuffer buf_;
+    host::GrowBuffer buf_;
     std::size_t len_ = 0;
 };
 

@@ -1,4 +1,4 @@
-#include "input.hpp"
+#include "host/input.hpp"
 
 #include <cuekit.h>
 
@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tool {
+namespace host {
 namespace fs = std::filesystem;
 namespace {
 
@@ -157,4 +157,4 @@ bool FileBytes::read_upto(int fd, std::size_t stop, std::string& why) {
     return true;
 }
 
-} // namespace tool
+} // namespace host

@@ -1,7 +1,7 @@
-// The files the tool reads: paths and folders expanded into a list, and one file's bytes.
+// The files the front ends read: paths and folders expanded into a list, and one file's bytes.
 #pragma once
 
-#include "buffer.hpp"
+#include "host/buffer.hpp"
 
 #include <cstddef>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tool {
+namespace host {
 
 // One file to read: a path, or "-" for standard input. A folder that could not be listed is
 // carried as an input with the reason in `error`, so that it is reported in its place.
@@ -60,4 +60,4 @@ private:
     std::size_t len_ = 0;
 };
 
-} // namespace tool
+} // namespace host
