@@ -106,6 +106,9 @@ private:
     // Parses one input. Its outcome is printed before `file` reads again, unless a worker
     // (`from_worker`) hands it on to be printed in turn: a large input, a conversion.
     Report parse(const host::Input& in, host::FileBytes& file, bool from_worker) const;
+    // When the mapped file behind a report was cut short while it was read, turns the report
+    // into that failure (its cues are not the file's) and returns true.
+    static bool changed(Report& r);
     // A worker's file parsed, its outcome as a report; then formatted (unless the file is
     // large or converted: the one who prints it formats it), when it has to wait its turn.
     Done parsed(std::size_t i, host::FileBytes& file) const;
@@ -165,16 +168,25 @@ Report Runner::parse(const host::Input& in, host::FileBytes& file, bool from_wor
     // is read into again; only an outcome handed on to be printed later needs its own copy.
     r.input = file.take_mapping();
     const bool handed_on = from_worker && (r.bytes >= kPrinterFormatsFrom || o_.convert.converts());
-    if (r.input || !handed_on) {
-        r.result = cuekit::parse_borrowed(bytes, format, o_.encoding);
-    } else {
-        r.result = cuekit::parse(bytes, format, o_.encoding);
-        file.reset();
-    }
+    r.result = r.input || !handed_on ? cuekit::parse_borrowed(bytes, format, o_.encoding) : cuekit::parse(bytes, format, o_.encoding);
     r.code = r.result.code();
-    if (r.code != 0) r.message = r.result.error();
-    else retime(o_.convert, r.result);
+    if (r.code != 0) {
+        r.message = r.result.error();
+        r.hint = host::not_text(bytes);
+    }
+    if (!r.input && handed_on) file.reset(); // parsed as a copy
+    if (changed(r)) return r;
+    if (r.code == 0) retime(o_.convert, r.result);
     return r;
+}
+
+bool Runner::changed(Report& r) {
+    if (!r.input || !r.input->changed()) return false;
+    r.result = cuekit::Result();
+    r.code = kReadFailed;
+    r.message = kChanged;
+    r.hint = nullptr;
+    return true;
 }
 
 Runner::Done Runner::parsed(std::size_t i, host::FileBytes& file) const {
@@ -200,6 +212,11 @@ void Runner::format(Done& d, host::FileBytes& file) const {
     try {
         d.out = std::make_unique<Out>();
         d.ok = emit(r, o_.emit, *d.out, d.err);
+        if (changed(*d.report)) {
+            d.out = std::make_unique<Out>();
+            d.err.clear();
+            d.ok = emit(*d.report, o_.emit, *d.out, d.err);
+        }
         d.report.reset();
     } catch (const std::bad_alloc&) {
         d.out.reset();
@@ -285,7 +302,8 @@ void Runner::print_ready(std::unique_lock<std::mutex>& lock) {
 bool Runner::deliver(Done& d) {
     std::string err = std::move(d.err);
     if (d.report && d.report->code == 0 && convert_.converts()) d.ok = convert(*d.report, err);
-    else if (d.report) d.ok = emit(*d.report, o_.emit, out_, err);
+    else if (d.report && (d.ok = emit(*d.report, o_.emit, out_, err)) && changed(*d.report))
+        d.ok = emit(*d.report, o_.emit, out_, err); // what went out already cannot be taken back
     else if (d.out) out_.str(d.out->view());
     failed_ = failed_ || !d.ok;
     // Output and messages reach a shared terminal in order, and never through the progress line.
@@ -303,8 +321,9 @@ bool Runner::convert(const Report& r, std::string& err) {
     std::vector<std::string> notes;
     std::string error;
     const cuekit::Sink to_stdout = [this](std::string_view s) { return out_.str(s).error() == 0; };
-    const int rc = write_converted(convert_, r.result, r.path, to_stdout, notes, error);
-    if (rc != 0 && out_.error() == 0) err.append(prefix).append(error).append("\n");
+    const int rc = write_converted(convert_, r.result, r.path, r.input.get(), to_stdout, notes, error);
+    // A message that starts with the file's path already does not repeat it.
+    if (rc != 0 && out_.error() == 0) err.append(error.starts_with(r.path + ": ") ? "" : prefix).append(error).append("\n");
     for (const std::string_view w : r.result.warnings())
         err.append(prefix).append("warning: ").append(w.empty() ? "(no memory for the warning text)" : w).append("\n");
     for (const std::string& n : notes) err.append(prefix).append("warning: ").append(n).append("\n");

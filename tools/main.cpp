@@ -67,8 +67,14 @@ constexpr auto kValueOptions = std::to_array<ValueOption>({
 // Reads the arguments left to right. Returns the exit code when the run ends here (help,
 // version, a bad argument), or -1 to go on.
 int parse_args(int argc, char** argv, const char* prog, Options& o) {
+    bool options = true; // until "--"
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
+        if (!options || a == "--") {
+            if (options) options = false;
+            else o.paths.push_back(a);
+            continue;
+        }
         const ValueOption* value_option = nullptr;
         for (const ValueOption& v : kValueOptions)
             if (v.name == a) value_option = &v;
@@ -84,7 +90,11 @@ int parse_args(int argc, char** argv, const char* prog, Options& o) {
             o.emit.mode = Mode::Jsonl;
         } else if (a == "--no-progress") {
             o.progress = false;
-        } else if (value_option && i + 1 < argc) {
+        } else if (value_option && i + 1 == argc) {
+            std::fprintf(stderr, "%s: a value must follow\n", argv[i]);
+            usage(prog);
+            return 2;
+        } else if (value_option) {
             if (const char* why = value_option->apply(o, argv[++i])) {
                 std::fprintf(stderr, "%s %s: %s\n", argv[i - 1], argv[i], why);
                 usage(prog);
@@ -118,6 +128,10 @@ int parse_args(int argc, char** argv, const char* prog, Options& o) {
         std::fprintf(stderr, "%s\n", bad.c_str());
         return 2;
     }
+    if (o.convert.converts() && o.emit.mode == Mode::Jsonl) {
+        std::fprintf(stderr, "--jsonl has no effect with --to (--to json writes one document a line)\n");
+        return 2;
+    }
     return -1;
 }
 
@@ -131,9 +145,10 @@ int main(int argc, char** argv) {
         bool walked = false;
         std::vector<host::Input> inputs = host::collect_inputs(o.paths, walked);
         o.emit.prefix = o.paths.size() > 1 || walked;
-        if (o.convert.out_path && inputs.size() > 1) {
-            std::fprintf(stderr, "-o takes a single input; use --out-dir for several\n");
-            return 2;
+        int code = 0;
+        if (const std::string bad = tool::prepare_outputs(o.convert, inputs, code); !bad.empty()) {
+            std::fprintf(stderr, "%s\n", bad.c_str());
+            return code;
         }
         return tool::run_batch(o, std::move(inputs), o.jobs ? o.jobs : tool::processor_count());
     } catch (const std::bad_alloc&) {

@@ -285,6 +285,7 @@ bool emit(const Report& r, const EmitOptions& o, Out& out, std::string& err) {
         return false;
     }
     if (r.code != 0) {
+        if (r.hint) err.append(prefix).append("warning: ").append(r.hint).append("\n");
         err.append(prefix).append("parse error ").append(std::to_string(r.code)).append(": ").append(r.message).append("\n");
         return false;
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "host/buffer.hpp"
+#include "host/mapping.hpp"
 
 #include <cuekit.hpp>
 
@@ -81,7 +82,8 @@ struct Report {
     int code = 0;             // 0, a parse result code, or kReadFailed
     std::string message;      // why, when code is not 0
     cuekit::Result result;    // meaningful when code is 0
-    std::shared_ptr<const void> input; // the bytes `result` borrows (a mapped file), or null
+    std::shared_ptr<const host::Mapping> input; // the bytes `result` borrows (a mapped file), or null
+    const char* hint = nullptr; // with a failed parse: what the bytes look like, when not text
     uint64_t bytes = 0;       // the size of the input
 };
 
