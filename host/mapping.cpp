@@ -32,8 +32,9 @@ void on_bus(int sig, siginfo_t* info, void* context) {
         // the reader run to its end; the result is thrown away afterwards.
         const uintptr_t from = at & ~(g_page - 1);
         const uintptr_t to = (begin + size + g_page - 1) & ~(g_page - 1);
-        if (mmap(reinterpret_cast<void*>(from), to - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
-            MAP_FAILED)
+        // The address is a page of our own mapping, as the slot says.
+        void* const page = reinterpret_cast<void*>(from); // NOLINT(performance-no-int-to-ptr)
+        if (mmap(page, to - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
             break;
         s.changed.store(true, std::memory_order_relaxed);
         return;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tool {
 namespace {
@@ -137,7 +138,8 @@ std::string follow_links(std::string path) {
         if (n <= 0 || static_cast<size_t>(n) >= target.size()) break;
         target.resize(static_cast<size_t>(n));
         const size_t slash = path.rfind('/');
-        path = target[0] == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+        if (target[0] != '/' && slash != std::string::npos) target.insert(0, path, 0, slash + 1);
+        path = std::move(target);
     }
     return path;
 }
