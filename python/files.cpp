@@ -6,7 +6,7 @@
 
 namespace cuekit::py {
 
-FileParse parse_path(const std::string& path, Format format, const char* encoding, tool::FileBytes& file) noexcept {
+FileParse parse_path(const std::string& path, Format format, const char* encoding, host::FileBytes& file) noexcept {
     FileParse out;
     try {
         // "-" is the tool's name for standard input; here it is a file of that name.

@@ -2,7 +2,7 @@
 // the interpreter lock released, on the caller's thread or on a pool thread.
 #pragma once
 
-#include "input.hpp"
+#include "host/input.hpp"
 
 #include <cuekit.hpp>
 
@@ -22,6 +22,6 @@ struct FileParse {
 // Reads the file at `path` (file-system bytes) into `file` as the tool does, and parses it.
 // With `format` Auto the format is detected from the content and the file name's extension.
 // `encoding` null means automatic detection.
-FileParse parse_path(const std::string& path, Format format, const char* encoding, tool::FileBytes& file) noexcept;
+FileParse parse_path(const std::string& path, Format format, const char* encoding, host::FileBytes& file) noexcept;
 
 } // namespace cuekit::py

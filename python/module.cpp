@@ -359,7 +359,7 @@ PyObject* parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
         FileParse fp;
         {
             const pyb::gil_scoped_release nogil;
-            thread_local tool::FileBytes file(false); // its read buffer serves the thread's next file
+            thread_local host::FileBytes file(false); // its read buffer serves the thread's next file
             fp = cuekit::py::parse_path(bytes, o.format, o.encoding_or_null(), file);
         }
         return result_or_raise(outcome(std::move(fp), name));

@@ -43,7 +43,7 @@ bool Pool::wait(const Job& job, std::chrono::milliseconds timeout) {
 
 void Pool::run() {
     const char* encoding = encoding_.empty() ? nullptr : encoding_.c_str();
-    tool::FileBytes file(false); // its read buffer serves every file of this thread
+    host::FileBytes file(false); // its read buffer serves every file of this thread
     std::unique_lock lock(mu_);
     while (true) {
         work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });

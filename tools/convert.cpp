@@ -3,6 +3,7 @@
 // write never leaves a partial file.
 #include "convert.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tool {
 namespace {
@@ -48,8 +50,10 @@ std::string read_value(std::string_view name, std::string_view v, Convert& c) {
         c.target = target_named(cuekit::target_from_name(v));
         if (c.target.empty()) return at + "unknown target (" + target_names(", ", " or ") + ")";
     } else if (name == "-o") {
+        if (v.empty()) return "-o: the output path is empty";
         c.out_path = v.data();
     } else if (name == "--out-dir") {
+        if (v.empty()) return "--out-dir: the folder name is empty";
         c.out_dir = v.data();
     } else if (name == "--shift") {
         if (!read_int(v, c.shift_ms)) return at + "expected a whole number of milliseconds, e.g. -1500";
@@ -73,8 +77,9 @@ std::string read_value(std::string_view name, std::string_view v, Convert& c) {
             return at + range;
         }
     } else if (name == "--font") {
+        if (v.empty()) return "--font: the font name is empty";
         c.write.font = v;
-        if (v.empty() || cuekit::check_options(c.write)) return at + "a font name holds no comma or line break";
+        if (cuekit::check_options(c.write)) return at + "a font name holds no comma or line break";
     } else {
         for (const cuekit::NumberOption& n : cuekit::number_options()) {
             if (flag_of(n) != name) continue;
@@ -86,7 +91,8 @@ std::string read_value(std::string_view name, std::string_view v, Convert& c) {
     return "";
 }
 
-constexpr std::array<std::string_view, 7> kValueOptions{"--to", "-o", "--out-dir", "--shift", "--fps", "--canvas", "--font"};
+// The count follows from the list: an empty entry would make an empty argument an option.
+constexpr auto kValueOptions = std::to_array<std::string_view>({"--to", "-o", "--out-dir", "--shift", "--fps", "--canvas", "--font"});
 
 bool takes_value(std::string_view a) {
     for (const std::string_view name : kValueOptions)
@@ -95,6 +101,15 @@ bool takes_value(std::string_view a) {
         if (flag_of(n) == a) return true;
     return false;
 }
+
+// Options that only an ASS script takes.
+constexpr auto kAssOnly = std::to_array<std::string_view>({
+    "--canvas", "--font", "--font-scale", "--opacity", "--scroll-time", "--fixed-time", "--lanes", "--danmaku-overlap",
+});
+
+// Targets whose outputs, one after the other on standard output, still read as one: plain
+// text, and JSON documents of one line each (JSON Lines).
+constexpr auto kJoinable = std::to_array<std::string_view>({"txt", "json"});
 
 // The file name of a path, without its last extension.
 std::string_view stem(std::string_view path) {
@@ -105,6 +120,35 @@ std::string_view stem(std::string_view path) {
 }
 
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The file symbolic links from `path` end at, whether it exists or not: writing there keeps
+// the links, as for a link that resolves.
+std::string follow_links(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size()) break;
+        target.resize(static_cast<size_t>(n));
+        const size_t slash = path.rfind('/');
+        if (target[0] != '/' && slash != std::string::npos) target.insert(0, path, 0, slash + 1);
+        path = std::move(target);
+    }
+    return path;
+}
+
+// A file however its path is spelled: the real path of its folder, and its name.
+std::string file_key(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    char* real = realpath(dir.c_str(), nullptr);
+    if (!real) return path;
+    std::string key = real;
+    std::free(real);
+    if (key.back() != '/') key += '/';
+    return key + path.substr(slash == std::string::npos ? 0 : slash + 1);
+}
 
 bool write_all(int fd, std::string_view s) {
     while (!s.empty()) {
@@ -131,8 +175,8 @@ int finish(int rc, int fd, const std::string& dest, std::string& error) {
 }
 
 // Writes the text into a temporary file next to `dest` and renames it over `dest`.
-int write_file(const Convert& c, const cuekit::Result& r, const std::string& dest, std::vector<std::string>& notes,
-               std::string& error) {
+int write_file(const Convert& c, const cuekit::Result& r, const std::string& dest, const std::string& input,
+               const host::Mapping* source, std::vector<std::string>& notes, std::string& error) {
     std::string tmp = dest + ".XXXXXX";
     const int fd = mkstemp(tmp.data());
     if (fd < 0) {
@@ -143,8 +187,10 @@ int write_file(const Convert& c, const cuekit::Result& r, const std::string& des
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
-    if (finish(r.write_to(c.target, FdSink{fd}, c.write, &notes), fd, dest, error) != 0 ||
-        std::rename(tmp.c_str(), dest.c_str()) != 0) {
+    const int rc = finish(r.write_to(c.target, FdSink{fd}, c.write, &notes), fd, dest, error);
+    // A file that changed while it was written out gave text that is not its own.
+    if (rc == 0 && source && source->changed()) error = input + ": " + kChanged;
+    if (rc != 0 || !error.empty() || std::rename(tmp.c_str(), dest.c_str()) != 0) {
         if (error.empty()) error = dest + ": " + std::strerror(errno);
         std::remove(tmp.c_str());
         return 1;
@@ -162,6 +208,7 @@ bool read_convert_option(int argc, char** argv, int& i, Convert& c, std::string&
     }
     if (a == "--danmaku-overlap") {
         c.write.danmaku_overlap = true;
+        c.ass_option = argv[i];
         return true;
     }
     if (!takes_value(a)) return false;
@@ -170,6 +217,7 @@ bool read_convert_option(int argc, char** argv, int& i, Convert& c, std::string&
         return true;
     }
     error = read_value(a, argv[++i], c);
+    if (std::find(kAssOnly.begin(), kAssOnly.end(), a) != kAssOnly.end()) c.ass_option = argv[i - 1];
     return true;
 }
 
@@ -190,6 +238,29 @@ std::string check_convert(Convert& c, size_t inputs) {
         if (c.target.empty()) return std::string("-o ") + c.out_path + ": name the target with --to";
     }
     if (c.out_dir && c.target.empty()) return "--out-dir needs --to";
+    if (c.write.strip && c.target.empty()) return "--strip has no effect without --to";
+    if (c.ass_option && c.target != "ass") return std::string(c.ass_option) + " has no effect without --to ass";
+    return "";
+}
+
+std::string prepare_outputs(Convert& c, const std::vector<host::Input>& inputs, int& code) {
+    code = 2;
+    if (c.out_path && inputs.size() > 1) return "-o takes a single input; use --out-dir for several";
+    if (c.converts() && !c.out_path && !c.out_dir && inputs.size() > 1 &&
+        std::find(kJoinable.begin(), kJoinable.end(), c.target) == kJoinable.end())
+        return "--to " + c.target + " with several inputs: give --out-dir DIR for one file each (only txt and json join on standard output)";
+    code = 1;
+    if (c.out_dir) {
+        struct stat info {};
+        if (::stat(c.out_dir, &info) != 0) return std::string("--out-dir ") + c.out_dir + ": " + std::strerror(errno);
+        if (!S_ISDIR(info.st_mode)) return std::string("--out-dir ") + c.out_dir + ": " + std::strerror(ENOTDIR);
+    }
+    if (c.out_path || c.out_dir) {
+        for (const host::Input& in : inputs) {
+            struct stat info {};
+            if (in.path != "-" && ::stat(in.path.c_str(), &info) == 0) c.inputs.emplace(info.st_dev, info.st_ino);
+        }
+    }
     return "";
 }
 
@@ -197,32 +268,30 @@ void retime(const Convert& c, cuekit::Result& r) {
     if (c.retimes()) r.retime(c.shift_ms, c.fps_from, c.fps_to); // the ratio was checked already
 }
 
-int write_converted(Convert& c, const cuekit::Result& r, std::string_view input_path, const cuekit::Sink& to_stdout,
-                    std::vector<std::string>& notes, std::string& error) {
+int write_converted(Convert& c, const cuekit::Result& r, std::string_view input_path, const host::Mapping* source,
+                    const cuekit::Sink& to_stdout, std::vector<std::string>& notes, std::string& error) {
+    const std::string input(input_path);
     if (!c.out_path && !c.out_dir) {
         const int rc = r.write_to(c.target, to_stdout, c.write, &notes);
-        if (rc == 0) return 0;
-        error = rc == 4 ? "out of memory" : std::string("cannot write to standard output: ") + std::strerror(errno);
+        if (rc == 0 && !(source && source->changed())) return 0;
+        if (rc == 0) error = input + ": " + kChanged;
+        else error = rc == 4 ? "out of memory" : std::string("cannot write to standard output: ") + std::strerror(errno);
         return 1;
     }
     const std::string_view name = input_path == "-" ? std::string_view("stdin") : stem(input_path);
-    std::string dest = c.out_path ? std::string(c.out_path) : std::string(c.out_dir) + "/" + std::string(name) + "." + c.target;
+    const std::string given = c.out_path ? std::string(c.out_path) : std::string(c.out_dir) + "/" + std::string(name) + "." + c.target;
+    // A link is followed, so the file it names is written and the link stays, even when that
+    // file does not exist yet.
+    const std::string dest = follow_links(given);
     struct stat in_info {}, out_info {};
     const bool exists = ::stat(dest.c_str(), &out_info) == 0;
-    if (exists && input_path != "-" && ::stat(std::string(input_path).c_str(), &in_info) == 0 &&
-        same_file(in_info, out_info)) {
-        error = dest + ": refusing to overwrite the input";
+    if (exists && c.inputs.count({out_info.st_dev, out_info.st_ino})) {
+        const bool self = input_path != "-" && ::stat(input.c_str(), &in_info) == 0 && same_file(in_info, out_info);
+        error = self ? input + ": refusing to overwrite the input" : given + ": refusing to overwrite an input";
         return 1;
     }
-    if (exists) {
-        // A link is followed, so the file it names is replaced and the link stays.
-        if (char* real = realpath(dest.c_str(), nullptr)) {
-            dest = real;
-            std::free(real);
-        }
-    }
-    if (!c.written.insert(dest).second) {
-        error = dest + ": refusing to overwrite the output of an earlier input";
+    if (!c.written.insert(file_key(dest)).second) {
+        error = given + ": refusing to overwrite the output of an earlier input";
         return 1;
     }
     // A device or a pipe is written in place: renaming a file over it would replace it.
@@ -232,9 +301,12 @@ int write_converted(Convert& c, const cuekit::Result& r, std::string_view input_
             error = dest + ": " + std::strerror(errno);
             return 1;
         }
-        return finish(r.write_to(c.target, FdSink{fd}, c.write, &notes), fd, dest, error);
+        if (finish(r.write_to(c.target, FdSink{fd}, c.write, &notes), fd, dest, error) != 0) return 1;
+        if (!(source && source->changed())) return 0;
+        error = input + ": " + kChanged;
+        return 1;
     }
-    return write_file(c, r, dest, notes, error);
+    return write_file(c, r, dest, input, source, notes, error);
 }
 
 } // namespace tool

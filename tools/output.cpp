@@ -1,8 +1,5 @@
 #include "output.hpp"
 
-#include "text/decimal.hpp"
-#include "text/text.hpp"
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -56,10 +53,46 @@ char* put(char* p, const char (&s)[N]) {
     return p + N - 1;
 }
 
+// Writes v at p (room for 24 bytes); returns the end.
+template <typename T>
+char* decimal(char* p, T v) {
+    return std::to_chars(p, p + 24, v).ptr;
+}
+
+// The length of the well-formed UTF-8 sequence that starts s[i] (a byte of 0x80 or more), or
+// 0 with `bad` set to the length of the ill-formed part there: the lead byte and the
+// continuation bytes that could still have belonged to it.
+std::size_t utf8_sequence(std::string_view s, std::size_t i, std::size_t& bad) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    // Each lead byte's sequence length and the range of its first continuation byte.
+    std::size_t need = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        need = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        need = 2;
+        lo = c == 0xE0 ? 0xA0 : lo; // no overlong form
+        hi = c == 0xED ? 0x9F : hi; // no surrogate
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        need = 3;
+        lo = c == 0xF0 ? 0x90 : lo; // no overlong form
+        hi = c == 0xF4 ? 0x8F : hi; // nothing past U+10FFFF
+    }
+    for (std::size_t k = 1; k <= need; ++k, lo = 0x80, hi = 0xBF) {
+        const unsigned b = i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
+        if (b < lo || b > hi) {
+            bad = k;
+            return 0;
+        }
+    }
+    bad = 1;
+    return need ? need + 1 : 0;
+}
+
 } // namespace
 
 Out& Out::num(long long v) {
-    commit(cuekit::write_decimal(room(24), v));
+    commit(decimal(room(24), v));
     return *this;
 }
 
@@ -92,7 +125,7 @@ Out& Out::json_string(std::string_view s) {
         }
         std::size_t bad = 1;
         if (c >= 0x80) {
-            if (const std::size_t len = cuekit::utf8_sequence(s, i, bad)) {
+            if (const std::size_t len = utf8_sequence(s, i, bad)) {
                 i += len;
                 continue;
             }
@@ -151,11 +184,11 @@ void listing(const cuekit::Result& r, Out& out) {
     unsigned long long n = 0;
     for (const cuekit::CueRef cue : r) {
         char* p = out.room(kHead);
-        p = cuekit::write_decimal(p, ++n);
+        p = decimal(p, ++n);
         p = put(p, ") ");
-        p = cuekit::write_decimal(p, static_cast<long long>(cue.start_ms()));
+        p = decimal(p, cue.start_ms());
         p = put(p, " --> ");
-        p = cuekit::write_decimal(p, static_cast<long long>(cue.end_ms()));
+        p = decimal(p, cue.end_ms());
         if (cue.is_danmu()) {
             out.commit(p);
             out.lit(" [danmu mode=").num(cue.mode()).lit(" color=#").hex6(cue.color());
@@ -252,6 +285,7 @@ bool emit(const Report& r, const EmitOptions& o, Out& out, std::string& err) {
         return false;
     }
     if (r.code != 0) {
+        if (r.hint) err.append(prefix).append("warning: ").append(r.hint).append("\n");
         err.append(prefix).append("parse error ").append(std::to_string(r.code)).append(": ").append(r.message).append("\n");
         return false;
     }

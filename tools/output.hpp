@@ -1,7 +1,8 @@
 // What the tool prints for one file, and the buffer it prints into.
 #pragma once
 
-#include "buffer.hpp"
+#include "host/buffer.hpp"
+#include "host/mapping.hpp"
 
 #include <cuekit.hpp>
 
@@ -68,7 +69,7 @@ private:
     int fd_;
     int error_ = 0;
     // Bytes [0, len_) are the output; the rest is room.
-    GrowBuffer buf_;
+    host::GrowBuffer buf_;
     std::size_t len_ = 0;
 };
 
@@ -81,7 +82,8 @@ struct Report {
     int code = 0;             // 0, a parse result code, or kReadFailed
     std::string message;      // why, when code is not 0
     cuekit::Result result;    // meaningful when code is 0
-    std::shared_ptr<const void> input; // the bytes `result` borrows (a mapped file), or null
+    std::shared_ptr<const host::Mapping> input; // the bytes `result` borrows (a mapped file), or null
+    const char* hint = nullptr; // with a failed parse: what the bytes look like, when not text
     uint64_t bytes = 0;       // the size of the input
 };
 

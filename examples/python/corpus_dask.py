@@ -48,7 +48,7 @@ def _json(value):
     return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
 
 
-def parse_one(path, format=None, encoding=None):
+def parse_one(path, format=None, encoding="detect"):
     """(the JSON Lines object as text, (format or None, cues, error code or None, bytes))."""
     try:
         size = os.path.getsize(path)
@@ -88,7 +88,7 @@ def merge(parts):
     return total
 
 
-def run(paths, out_dir, partitions, format=None, encoding=None):
+def run(paths, out_dir, partitions, format=None, encoding="detect"):
     """Parses `paths` on the current Dask client; writes the parts and returns the summary."""
     os.makedirs(out_dir, exist_ok=True)
     bag = db.from_sequence(paths, npartitions=max(1, min(partitions, len(paths))))
@@ -119,7 +119,7 @@ def main(argv=None):
     ap.add_argument("--workers", type=int, default=os.cpu_count() or 1, help="LocalCluster workers (default: one per core)")
     ap.add_argument("--partitions", type=int, help="output files (default: 4 per worker)")
     ap.add_argument("--format", help="as cuekit.parse_file's (default: detect)")
-    ap.add_argument("--encoding", help="as cuekit.parse_file's (default: detect)")
+    ap.add_argument("--encoding", default="detect", help="as cuekit.parse_file's (default: detect)")
     args = ap.parse_args(argv)
     try:  # a bad name is refused here rather than once per file on the workers
         cuekit.parse(b"", format=args.format, encoding=args.encoding)

@@ -40,11 +40,13 @@ public:
             warn(st, "shift: %zu cue%s ended at or before 0 and %s dropped", dropped_, dropped_ == 1 ? "" : "s",
                  dropped_ == 1 ? "was" : "were");
         if (clamped_) warn(st, "retime: %zu time%s beyond the time range clamped", clamped_, clamped_ == 1 ? "" : "s");
+        if (zeroed_) warn(st, "retime: %zu time%s scaled down to 0", zeroed_, zeroed_ == 1 ? "" : "s");
     }
 
 private:
     int32_t adjust(int32_t t) {
         const double scaled = scale_ ? std::round(t * (r_.fps_from / r_.fps_to)) : t;
+        if (scaled == 0 && t != 0) ++zeroed_; // a ratio too small keeps no time apart
         const double moved = scaled + r_.shift_ms;
         if (moved > INT32_MAX || moved < INT32_MIN) {
             ++clamped_;
@@ -54,7 +56,7 @@ private:
     }
     Retime r_;
     bool scale_;
-    size_t clamped_ = 0, dropped_ = 0;
+    size_t clamped_ = 0, dropped_ = 0, zeroed_ = 0;
 };
 
 } // namespace

@@ -78,7 +78,8 @@ def jsonl_schema(tree):
 
 def folders(tmp):
     """Sorted by name, extensions of the format table in any case, links to folders not
-    followed, links to files followed, nothing from an empty folder."""
+    followed, links to files followed, FIFOs and devices not read; an empty folder is an
+    error."""
     walk = tmp / "walk"
     (walk / "a").mkdir(parents=True)
     (walk / "empty").mkdir()
@@ -88,11 +89,30 @@ def folders(tmp):
     (walk / "c").symlink_to(walk / "a")
     (walk / "e.vtt").symlink_to(walk / "a")
     (walk / "d.srt").symlink_to(walk / "a.srt")
-    got = [json.loads(l)["path"] for l in run("--jsonl", walk).stdout.decode().splitlines()]
+    os.mkfifo(walk / "fifo.srt")
+    (walk / "zero.srt").symlink_to("/dev/zero")
+    got = [json.loads(l)["path"] for l in run("--jsonl", walk, timeout=20).stdout.decode().splitlines()]
     want = [f"{walk}/{n}" for n in ("a/b.srt", "a.srt", "bad\ufffd.srt", "d.srt", "f.SRT")]
     check(got == want, f"walk order {got}")
     empty = run(walk / "empty")
-    check((empty.stdout, empty.stderr, empty.returncode) == (b"", b"", 0), "an empty folder")
+    check((empty.stdout, empty.stderr, empty.returncode) == (b"", f"{walk}/empty: no subtitle file in this folder\n".encode(), 1),
+          f"an empty folder: {empty}")
+
+
+def truncated_while_read(tmp):
+    """A mapped file cut short by another process while its listing is written: a message
+    and exit 1 instead of SIGBUS, and the next file still listed."""
+    big = tmp / "big.srt"
+    srt = (root / "examples/sample.srt").read_bytes()
+    big.write_bytes(srt * (8 * 2**20 // len(srt)))
+    p = subprocess.Popen([tool, big, root / "examples/tiny.srt"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    p.stdout.read(1 << 16)  # the tool now waits on the full pipe, its lines pointing into the file
+    os.truncate(big, 0)
+    out = p.stdout.read()
+    err = p.stderr.read()
+    check((p.wait(), err) == (1, f"{big}: the file changed while it was read\n".encode()) and
+          out.endswith(b"# format=srt cues=2\n1) 1000 --> 2500\n   Hello,\n   <i>world!</i>\n2) 3000 --> 4200\n   \xc3\x87a va ?\n"),
+          f"truncated: {p.returncode} {err!r}")
 
 
 def write_errors(tree):
@@ -142,6 +162,7 @@ try:
     if not threads_only:
         jsonl_schema(corpus)
         folders(work)
+        truncated_while_read(work)
         write_errors(corpus)
         progress_line()
 finally:

@@ -19,7 +19,7 @@ TEST(ParsePool, JobsMatchDirectParses) {
     std::vector<std::shared_ptr<cuekit::py::Job>> jobs;
     for (int round = 0; round < 20; ++round)
         for (const auto& n : names) jobs.push_back(pool.submit(kDir + n));
-    tool::FileBytes file(false);
+    host::FileBytes file(false);
     for (const auto& job : jobs) {
         while (!pool.wait(*job, std::chrono::milliseconds(100))) {}
         const cuekit::py::FileParse want = cuekit::py::parse_path(job->path, cuekit::Format::Auto, nullptr, file);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
-namespace tool {
+namespace host {
 
 class GrowBuffer {
 public:
@@ -35,4 +35,4 @@ private:
     std::size_t cap_ = 0;
 };
 
-} // namespace tool
+} // namespace host

@@ -1,19 +1,19 @@
-#include "input.hpp"
+#include "host/input.hpp"
 
 #include <cuekit.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tool {
+namespace host {
 namespace fs = std::filesystem;
 namespace {
 
@@ -24,6 +24,12 @@ constexpr std::size_t kMapFrom = std::size_t{1} << 20;
 constexpr std::size_t kKeepBuffer = std::size_t{4} << 20;
 // Inputs of 2 GiB or more are refused: the library counts in 32 bits.
 constexpr std::size_t kMaxInput = INT32_MAX;
+// A stream that starts with this many NUL bytes is not text in any encoding (UTF-16 and
+// UTF-32 text has other bytes between them). The rest is read only to tell whether it passes
+// the limit, without being held (/dev/zero).
+constexpr std::size_t kNulProbe = std::size_t{16} << 20;
+
+bool all_nul(const char* p, std::size_t n) { return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0); }
 
 const char* const kTooLarge = "file too large (2 GiB or more)";
 
@@ -45,7 +51,8 @@ void walk(const fs::path& dir, std::vector<Input>& out) {
         const bool link = it->is_symlink(ignored);
         if (!link && it->is_directory(ignored)) {
             entries.push_back({std::move(name), true});
-        } else if (known_extension(name) && !(link && fs::is_directory(it->path(), ignored))) {
+        } else if (known_extension(name) && it->is_regular_file(ignored)) {
+            // Not a FIFO, a device or a link to one: reading those could wait forever.
             entries.push_back({std::move(name), false});
         }
     }
@@ -78,6 +85,26 @@ private:
 
 } // namespace
 
+const char* not_text(std::string_view bytes) {
+    struct Signature {
+        std::string_view magic;
+        const char* says;
+    };
+    static constexpr std::array<Signature, 5> kSignatures{{
+        {"\x1F\x8B", "this looks like gzip data; decompress it first"},
+        {"PK\x03\x04", "this looks like a zip archive; extract it first"},
+        {"PK\x05\x06", "this looks like a zip archive; extract it first"},
+        {"\x89PNG\r\n\x1A\n", "this looks like a PNG image, not text"},
+        {"\xFF\xD8\xFF", "this looks like a JPEG image, not text"},
+    }};
+    for (const Signature& s : kSignatures)
+        if (bytes.starts_with(s.magic)) return s.says;
+    // Text in UTF-16 is at most half NUL bytes, in UTF-32 three quarters.
+    const std::string_view head = bytes.substr(0, 1 << 16);
+    const auto nul = static_cast<std::size_t>(std::count(head.begin(), head.end(), '\0'));
+    return !head.empty() && nul * 4 > head.size() * 3 ? "this is mostly NUL bytes, not text" : nullptr;
+}
+
 std::vector<Input> collect_inputs(const std::vector<std::string_view>& paths, bool& walked) {
     std::vector<Input> out;
     walked = false;
@@ -85,7 +112,9 @@ std::vector<Input> collect_inputs(const std::vector<std::string_view>& paths, bo
         std::error_code ec;
         if (p != "-" && fs::is_directory(fs::path(p), ec)) {
             walked = true;
+            const std::size_t before = out.size();
             walk(fs::path(p), out);
+            if (out.size() == before) out.push_back({std::string(p), "no subtitle file in this folder"});
         } else {
             out.push_back({std::string(p), {}});
         }
@@ -93,18 +122,13 @@ std::vector<Input> collect_inputs(const std::vector<std::string_view>& paths, bo
     return out;
 }
 
-std::shared_ptr<const void> FileBytes::take_mapping() {
-    if (!mapped_) return nullptr;
-    const std::size_t len = len_;
-    std::shared_ptr<const void> owner(mapped_, [len](const void* p) { munmap(const_cast<void*>(p), len); });
-    mapped_ = nullptr;
+std::shared_ptr<const Mapping> FileBytes::take_mapping() {
     len_ = 0;
-    return owner;
+    return std::move(mapped_);
 }
 
 void FileBytes::reset() {
-    if (mapped_) munmap(mapped_, len_);
-    mapped_ = nullptr;
+    mapped_.reset();
     len_ = 0;
     if (buf_.capacity() > kKeepBuffer) buf_.clear();
 }
@@ -118,12 +142,14 @@ bool FileBytes::fail(int err, std::string& why, std::string text) {
 bool FileBytes::load(const std::string& path, std::string& why) {
     reset();
     errno_ = 0;
+    nul_ = false;
     const Descriptor fd(path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return fail(errno, why, std::strerror(errno));
     struct stat info {};
     const bool have_info = fstat(fd.get(), &info) == 0;
     if (have_info && S_ISDIR(info.st_mode)) return fail(EISDIR, why, std::strerror(EISDIR));
     if (!have_info || !S_ISREG(info.st_mode) || info.st_size <= 0) {
+        nul_ = true;
         // One byte past the limit tells that the input exceeds it.
         if (!read_upto(fd.get(), kMaxInput + 1, why)) return false;
         return len_ <= kMaxInput || fail(EFBIG, why, kTooLarge);
@@ -131,9 +157,8 @@ bool FileBytes::load(const std::string& path, std::string& why) {
     if (static_cast<uint64_t>(info.st_size) > kMaxInput) return fail(EFBIG, why, kTooLarge);
     const auto size = static_cast<std::size_t>(info.st_size);
     if (size >= kMapFrom && map_large_) {
-        void* m = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
-        if (m != MAP_FAILED) {
-            mapped_ = m;
+        mapped_ = Mapping::map(fd.get(), size);
+        if (mapped_) {
             len_ = size;
             return true;
         }
@@ -151,10 +176,31 @@ bool FileBytes::read_upto(int fd, std::size_t stop, std::string& why) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return fail(errno, why, std::string("cannot read the file: ") + std::strerror(errno));
         if (n == 0) break;
+        nul_ = nul_ && all_nul(buf_.data() + len_, static_cast<std::size_t>(n));
         len_ += static_cast<std::size_t>(n);
+        if (nul_ && len_ >= kNulProbe && len_ < stop) return drain_nul(fd, stop, why);
     }
     buf_.data()[len_] = '\0';
     return true;
 }
 
-} // namespace tool
+// Reads the rest of a stream of NUL bytes through the room past what is held, to its end or
+// past `stop`. What is held stands for the whole: parsed, it fails as the whole would.
+bool FileBytes::drain_nul(int fd, std::size_t stop, std::string& why) {
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    if (!buf_.reserve(len_ + kChunk + 1)) return fail(ENOMEM, why, "out of memory");
+    for (std::size_t total = len_; total < stop;) {
+        const ssize_t n = ::read(fd, buf_.data() + len_, std::min(kChunk, stop - total));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail(errno, why, std::string("cannot read the file: ") + std::strerror(errno));
+        if (n == 0) break;
+        if (!all_nul(buf_.data() + len_, static_cast<std::size_t>(n)))
+            return fail(EILSEQ, why, "not text: 16 MiB of NUL bytes, then more");
+        total += static_cast<std::size_t>(n);
+        if (total >= stop) return fail(EFBIG, why, kTooLarge);
+    }
+    buf_.data()[len_] = '\0';
+    return true;
+}
+
+} // namespace host
