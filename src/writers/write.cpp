@@ -44,8 +44,11 @@ const TargetInfo* find_target(std::string_view name) {
 }
 
 std::string_view target_extension(const TargetInfo& t, size_t k) {
-    if (const FormatInfo* f = format_info(t.format)) return k < f->extensions.size() ? f->extensions[k] : "";
-    return k == 0 ? t.ext : "";
+    if (const FormatInfo* f = format_info(t.format)) {
+        if (k < f->extensions.size()) return f->extensions[k];
+        return {};
+    }
+    return k == 0 ? t.ext : std::string_view{};
 }
 
 const TargetInfo* target_of_path(std::string_view path) {
