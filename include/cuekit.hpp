@@ -90,6 +90,10 @@ int target_from_path(std::string_view path);
 // The name of target `target` ("srt"), empty outside the range.
 std::string_view target_name(int target);
 
+// `text` as a JSON string, quotes included, escaped as the result document escapes its lines
+// (ill-formed UTF-8 becomes U+FFFD): for documents of one's own that quote paths or warnings.
+std::string json_quoted(std::string_view text);
+
 // Takes written text piece by piece; false when it cannot (the write then fails with
 // SUB_WRITE_SINK).
 using Sink = std::function<bool(std::string_view)>;

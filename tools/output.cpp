@@ -59,36 +59,6 @@ char* decimal(char* p, T v) {
     return std::to_chars(p, p + 24, v).ptr;
 }
 
-// The length of the well-formed UTF-8 sequence that starts s[i] (a byte of 0x80 or more), or
-// 0 with `bad` set to the length of the ill-formed part there: the lead byte and the
-// continuation bytes that could still have belonged to it.
-std::size_t utf8_sequence(std::string_view s, std::size_t i, std::size_t& bad) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    // Each lead byte's sequence length and the range of its first continuation byte.
-    std::size_t need = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        need = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        need = 2;
-        lo = c == 0xE0 ? 0xA0 : lo; // no overlong form
-        hi = c == 0xED ? 0x9F : hi; // no surrogate
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        need = 3;
-        lo = c == 0xF0 ? 0x90 : lo; // no overlong form
-        hi = c == 0xF4 ? 0x8F : hi; // nothing past U+10FFFF
-    }
-    for (std::size_t k = 1; k <= need; ++k, lo = 0x80, hi = 0xBF) {
-        const unsigned b = i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
-        if (b < lo || b > hi) {
-            bad = k;
-            return 0;
-        }
-    }
-    bad = 1;
-    return need ? need + 1 : 0;
-}
-
 } // namespace
 
 Out& Out::num(long long v) {
@@ -113,46 +83,7 @@ Out& Out::size0(double v) {
     return str(std::string_view(tmp, n > 0 ? static_cast<std::size_t>(n) : 0));
 }
 
-Out& Out::json_string(std::string_view s) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    lit("\"");
-    std::size_t run = 0; // start of the bytes that go out as they are
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
-            ++i;
-            continue;
-        }
-        std::size_t bad = 1;
-        if (c >= 0x80) {
-            if (const std::size_t len = utf8_sequence(s, i, bad)) {
-                i += len;
-                continue;
-            }
-        }
-        str(s.substr(run, i - run));
-        switch (c) {
-        case '"': lit("\\\""); break;
-        case '\\': lit("\\\\"); break;
-        case '\b': lit("\\b"); break;
-        case '\f': lit("\\f"); break;
-        case '\n': lit("\\n"); break;
-        case '\r': lit("\\r"); break;
-        case '\t': lit("\\t"); break;
-        default:
-            if (c < 0x20) {
-                const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-                str(std::string_view(esc, sizeof esc));
-            } else {
-                lit("\xEF\xBF\xBD");
-            }
-        }
-        i += bad;
-        run = i;
-    }
-    str(s.substr(run));
-    return lit("\"");
-}
+Out& Out::json_string(std::string_view s) { return str(cuekit::json_quoted(s)); }
 
 bool Out::flush() {
     if (fd_ >= 0 && len_ && !error_ && !write_all(fd_, view())) error_ = errno;

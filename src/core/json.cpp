@@ -61,6 +61,8 @@ public:
         return data_ + len_;
     }
     void commit(const char* end) { len_ = static_cast<size_t>(end - data_); }
+    // What is written so far (without a sink: all of it).
+    std::string_view written() const { return {data_, len_}; }
     void put(std::string_view s) {
         if (char* p = reserve(s.size())) commit(copy(p, s));
     }
@@ -516,6 +518,12 @@ bool stream_json(const CueView& cues, JsonSinkFn sink, void* context, LineSource
         return false;
     }
     return out.finish();
+}
+
+std::string json_quoted(std::string_view text) {
+    Buffer out(text.size() + 32);
+    if (!put_line(out, text, true, KnownText({}, TextForm::flawed))) throw std::bad_alloc();
+    return std::string(out.written());
 }
 
 int build_json(sub_state& st) {

@@ -41,15 +41,13 @@ void put_ass_header(Out& out, const WriteSettings& ws, const AssStyle& style) {
 }
 
 unsigned put_dialogue_start(Out& out, int32_t start_ms, int32_t end_ms) {
-    // The reader holds times up to INT32_MAX milliseconds: 596:31:23.64 at most in centiseconds.
-    constexpr int64_t kMax = INT32_MAX / 10;
     unsigned made = 0;
     int64_t start = to_centiseconds(start_ms);
     int64_t end = to_centiseconds(end_ms);
-    if (end > kMax || start >= kMax) {
+    if (end > kMaxCentiseconds || start >= kMaxCentiseconds) {
         made |= kClamped;
-        start = std::min(start, kMax - 1);
-        end = std::min(end, kMax);
+        start = std::min(start, kMaxCentiseconds - 1);
+        end = std::min(end, kMaxCentiseconds);
     }
     // The reader drops an event without length: one centisecond at least.
     if (end <= start) {

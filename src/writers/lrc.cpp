@@ -20,8 +20,6 @@ void put_tag(Out& out, int64_t cs) {
 } // namespace
 
 void write_lrc(const CueView& cues, const WriteSettings& ws, Out& out, Notes& notes) {
-    // The reader holds times up to INT32_MAX milliseconds.
-    constexpr int64_t kMax = INT32_MAX / 10;
     CueLines lines(cues, Markup::Plain, ws);
     const std::vector<size_t> order = order_by_start(cues);
     // Each cue's tag, one centisecond after the one before at least: the reader joins lyrics
@@ -30,8 +28,8 @@ void write_lrc(const CueView& cues, const WriteSettings& ws, Out& out, Notes& no
     size_t shared = 0;
     for (size_t k = 0; k < order.size(); ++k) {
         starts[k] = std::max(to_centiseconds(cues.cue(order[k]).start_ms), k ? starts[k - 1] + 1 : 0);
-        if (starts[k] > kMax) {
-            starts[k] = kMax;
+        if (starts[k] > kMaxCentiseconds) {
+            starts[k] = kMaxCentiseconds;
             ++shared;
         }
     }
@@ -52,7 +50,7 @@ void write_lrc(const CueView& cues, const WriteSettings& ws, Out& out, Notes& no
         }
         // A cue that is not empty keeps one centisecond, however short.
         if (c.end_ms <= c.start_ms) continue;
-        const int64_t end = std::min(std::max(to_centiseconds(c.end_ms), starts[k] + 1), kMax);
+        const int64_t end = std::min(std::max(to_centiseconds(c.end_ms), starts[k] + 1), kMaxCentiseconds);
         if (end > starts[k] && (k + 1 == order.size() || starts[k + 1] > end)) {
             put_tag(out, end);
             out.put('\n');

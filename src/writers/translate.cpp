@@ -224,8 +224,7 @@ void MarkupWriter::raw(std::string_view s, bool in_block, std::string& out) {
     // WebVTT's own tags (voices, classes) are no SubRip tags: SubRip would read them as text.
     const bool same = to_ == Markup::Ass ? from_ == Markup::Ass : from_ != Markup::Ass && !(from_ == Markup::Vtt && to_ == Markup::Html);
     // Markup cut by a line break would read as text on both sides of it.
-    const bool broken = s.find_first_of("\r\n") != std::string_view::npos || s.find("\xE2\x80\xA8") != std::string_view::npos;
-    if (!styled_ || !same || s.empty() || broken) return;
+    if (!styled_ || !same || s.empty() || holds_line_end(s)) return;
     if (to_ == Markup::Ass) {
         if (in_block)
             block(out);

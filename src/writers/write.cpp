@@ -2,6 +2,7 @@
 // cue in the target's markup, and the one entry that runs a writer into a sink.
 #include "writers/writer.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cmath>
@@ -100,14 +101,14 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 
-// Whether a line needs a look: bytes beyond ASCII (ill-formed UTF-8, U+2028) or, for XML,
-// control characters.
+// Whether a line needs a look: ill-formed UTF-8 (told 16 or 32 bytes a step) or, for XML,
+// control characters and U+FFFE/U+FFFF (any byte beyond ASCII is looked at there).
 bool needs_clean(std::string_view s, bool xml) {
-    for (const char c : s) {
+    if (!xml) return utf8_form(s) != Utf8Form::well_formed;
+    return std::any_of(s.begin(), s.end(), [](char c) {
         const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x80 || (xml && u < 0x20 && c != '\t')) return true;
-    }
-    return false;
+        return u >= 0x80 || (u < 0x20 && c != '\t');
+    });
 }
 
 } // namespace
@@ -146,8 +147,7 @@ const std::vector<std::string>& CueLines::of(size_t i) {
     if (n) markup_.end_cue(lines_[n - 1]);
     for (std::string& l : lines_) {
         clean(l);
-        // U+2028 too: the readers end a line there.
-        breaks = breaks || l.find_first_of("\r\n") != std::string::npos || l.find("\xE2\x80\xA8") != std::string::npos;
+        breaks = breaks || holds_line_end(l);
     }
     if (breaks) split_breaks();
     return lines_;

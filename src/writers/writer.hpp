@@ -68,6 +68,11 @@ using WriteSettings = WriteOptions;
 const char* option_problem_text(const WriteOptions& o, std::string_view font);
 inline const char* option_problem_text(const WriteOptions& o) { return option_problem_text(o, o.font); }
 
+// Whether `s` holds a character the readers end a line at: CR, LF or U+2028.
+inline bool holds_line_end(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos || s.find("\xE2\x80\xA8") != std::string_view::npos;
+}
+
 // The markup of lines read from `format`.
 Markup source_markup(int format);
 
@@ -137,6 +142,9 @@ private:
     mutable std::string scratch_;
 };
 
+// The largest time in centiseconds (ASS, LRC) that the readers hold, INT32_MAX milliseconds
+// cut: 596:31:23.64.
+constexpr int64_t kMaxCentiseconds = INT32_MAX / 10;
 // Centiseconds of a time, the one rounding rule of ASS and LRC: to the nearest, halves up.
 constexpr int64_t to_centiseconds(int32_t ms) { return (static_cast<int64_t>(ms < 0 ? 0 : ms) + 5) / 10; }
 
