@@ -1,7 +1,9 @@
 // sub_decode_to_utf8 on arbitrary bytes; the first byte picks the encoding name. The result
 // must be 0, 2 or 4, a success must leave a NUL-terminated text within the converter's
-// budget, and a failure must leave no text.
+// budget, and a failure must leave no text. The bytes quoted as a JSON string are one.
 #include "invariants.hpp"
+
+#include <cuekit.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,5 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (g_sub.warning_count < 0 || g_sub.warning_count > 64) fail("warning count outside 0..64", encoding);
     sub_clear();
+    // The same bytes quoted as a JSON string: well-formed UTF-8 in quotes, whatever they hold.
+    const std::string quoted = cuekit::json_quoted({reinterpret_cast<const char*>(data + 1), n});
+    if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"' || !valid_utf8(quoted))
+        fail("quoted text not a well-formed JSON string", encoding);
     return 0;
 }

@@ -306,6 +306,30 @@ TEST(AllocationFailure, SplitLinesIsAllOrNothing) {
     }
 }
 
+// A quoted text is whole or not made: std::bad_alloc, never a cut string.
+TEST(AllocationFailure, JsonQuotedIsAllOrNothing) {
+    const std::string text = std::string(70000, 'a') + "\"\x01\xFF\xE2\x80\xA8";
+    const std::string whole = cuekit::json_quoted(text);
+    for (long k = 1;; ++k) {
+        alloc_hook::arm(k);
+        std::string got;
+        bool threw = false;
+        try {
+            got = cuekit::json_quoted(text);
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        const bool failed = alloc_hook::disarm();
+        EXPECT_EQ(threw, failed) << "allocation " << k;
+        if (!threw) {
+            EXPECT_EQ(got, whole) << "allocation " << k;
+        }
+        alloc_hook::resume();
+        alloc_hook::disarm();
+        if (!failed) break;
+    }
+}
+
 // Name lookups allocate nothing, so no failing allocation can change their answer.
 TEST(AllocationFailure, FormatNamesNeedNoMemory) {
     alloc_hook::arm(1);

@@ -224,8 +224,14 @@ TEST(JsonWriter, EveryShortSequenceAsTheReferenceHasIt) {
     }
     char* mine = cuekit::write_json(st);
     ASSERT_NE(mine, nullptr);
-    EXPECT_TRUE(std::string(mine) == reference_json(st));
+    const std::string reference = reference_json(st);
+    EXPECT_TRUE(std::string(mine) == reference);
     std::free(mine);
+    // The quoting the library lends to documents of others is the document's own.
+    std::string quoted;
+    for (int i = 0; i < st.count; ++i)
+        quoted.append(R"({"start":0,"end":1,"lines":[)").append(cuekit::json_quoted(st.cues[i].lines.items[0])).append("]},");
+    EXPECT_NE(reference.find(quoted.substr(0, quoted.size() - 1)), std::string::npos);
     cuekit::state_reset(st);
 }
 
