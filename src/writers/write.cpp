@@ -101,39 +101,53 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 
-// Whether a line needs a look: ill-formed UTF-8 (told 16 or 32 bytes a step) or, for XML,
-// control characters and U+FFFE/U+FFFF (any byte beyond ASCII is looked at there).
-bool needs_clean(std::string_view s, bool xml) {
-    if (!xml) return utf8_form(s) != Utf8Form::well_formed;
-    return std::any_of(s.begin(), s.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u >= 0x80 || (u < 0x20 && c != '\t');
-    });
+// Whether XML has a place for a character: not for most control characters, nor U+FFFE and
+// U+FFFF.
+bool xml_allows(std::string_view ch) {
+    const auto u = static_cast<unsigned char>(ch[0]);
+    return (u >= 0x20 || u == '\t' || u == '\n' || u == '\r') && ch != "\xEF\xBF\xBE" && ch != "\xEF\xBF\xBF";
+}
+
+// `s` appended to `out` with each ill-formed UTF-8 part as U+FFFD, and for XML without what
+// XML has no place for.
+void append_clean(std::string_view s, bool xml, std::string& out) {
+    for (size_t i = 0; i < s.size();) {
+        size_t bad = 0;
+        const size_t n = utf8_sequence(s, i, bad);
+        if (n == 0) {
+            out += kReplacement;
+            i += bad;
+            continue;
+        }
+        const std::string_view ch = s.substr(i, n);
+        if (!xml || xml_allows(ch)) out += ch;
+        i += n;
+    }
 }
 
 } // namespace
 
-// Every target is UTF-8: an ill-formed part becomes U+FFFD. XML 1.0 has no place for most
-// control characters, nor U+FFFE and U+FFFF: they are left out of TTML.
-void CueLines::clean(std::string& line) const {
-    if (!needs_clean(line, xml_)) return;
-    scratch_.clear();
-    for (size_t i = 0; i < line.size();) {
-        const auto u = static_cast<unsigned char>(line[i]);
-        size_t bad = 0;
-        const size_t n = utf8_sequence(line, i, bad);
-        if (n == 0) {
-            scratch_ += kReplacement;
-            i += bad;
-            continue;
-        }
-        const std::string_view ch(line.data() + i, n);
-        const bool forbidden = xml_ && ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') ||
-                                        ch == "\xEF\xBF\xBE" || ch == "\xEF\xBF\xBF");
-        if (!forbidden) scratch_ += ch;
-        i += n;
-    }
-    line.swap(scratch_);
+// Every target is UTF-8: the source's lines are made well-formed before their markup is read,
+// so that every target holds the same U+FFFD where they were not (markup between the bytes of
+// a character never joins them).
+std::string_view CueLines::well_formed(std::string_view line) {
+    if (utf8_form(line) == Utf8Form::well_formed) return line;
+    repaired_.clear();
+    append_clean(line, false, repaired_);
+    return repaired_;
+}
+
+// XML 1.0 has no place for most control characters, nor U+FFFE and U+FFFF: they are left out
+// of TTML.
+void CueLines::drop_xml_forbidden(std::string& line) {
+    const bool any = std::any_of(line.begin(), line.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u == 0xEF || (u < 0x20 && c != '\t');
+    });
+    if (!any) return;
+    repaired_.clear();
+    append_clean(line, true, repaired_);
+    line.swap(repaired_);
 }
 
 const std::vector<std::string>& CueLines::of(size_t i) {
@@ -142,11 +156,11 @@ const std::vector<std::string>& CueLines::of(size_t i) {
     bool breaks = false;
     for (size_t j = 0; j < n; ++j) {
         lines_[j].clear();
-        markup_.line(cues_.line(i, j), lines_[j]);
+        markup_.line(well_formed(cues_.line(i, j)), lines_[j]);
     }
     if (n) markup_.end_cue(lines_[n - 1]);
     for (std::string& l : lines_) {
-        clean(l);
+        if (xml_) drop_xml_forbidden(l);
         breaks = breaks || holds_line_end(l);
     }
     if (breaks) split_breaks();

@@ -133,13 +133,14 @@ public:
 
 private:
     void split_breaks();
-    void clean(std::string& line) const;
+    std::string_view well_formed(std::string_view line);
+    void drop_xml_forbidden(std::string& line);
     const CueView& cues_;
     MarkupWriter markup_;
     bool xml_;
     std::vector<std::string> lines_;
     std::vector<std::string> split_;
-    mutable std::string scratch_;
+    std::string repaired_;
 };
 
 // The largest time in centiseconds (ASS, LRC) that the readers hold, INT32_MAX milliseconds
